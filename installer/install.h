@@ -1,0 +1,9 @@
+#pragma once
+
+#include <windows.h>
+
+// Stages the INF in the platform's INF store, then force-installs the driver
+// from that same INF path on every present device with the hardware ID.
+// Both platform calls are always made. Returns ERROR_SUCCESS when both
+// succeeded, else the error code of the first call that failed.
+DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId);

@@ -1,0 +1,16 @@
+#include <windows.h>
+
+#include "install.h"
+#include "usage.h"
+
+// Started with an INF path and a hardware ID, installs the driver; started
+// any other way, shows the usage text. The exit code is 0 only when the
+// driver was installed: otherwise the platform's error code of the first
+// failed call, or ERROR_BAD_ARGUMENTS after the usage box.
+int wmain(int argc, wchar_t* argv[], wchar_t* /*envp*/[]) {
+    if (argc != 3) {
+        ShowUsage();
+        return ERROR_BAD_ARGUMENTS;
+    }
+    return static_cast<int>(InstallDriver(argv[1], argv[2]));
+}
