@@ -1,0 +1,294 @@
+// The sandbox helper, run under Wine by the end-to-end tests and the demo.
+// Commands:
+//   run CMDLINE-FILE OUT-FILE ERR-FILE
+//       Starts the command line held (UTF-8) in CMDLINE-FILE as it is, with
+//       its standard output and error going to the two files; reads, checks
+//       and dismisses every message box the child shows; prints what it saw
+//       and the child's full 32-bit exit code.
+//   add-device HARDWARE-ID
+//       Creates a root-enumerated device of class Net with that hardware ID.
+//   driver HARDWARE-ID VALUE...
+//       Prints the named values of the driver key of every device with that
+//       hardware ID.
+// Output is UTF-8 "key=value" lines, with \n, \t and \\ escaped in values.
+
+#include <windows.h>
+// clang-format off
+#include <setupapi.h>
+#include <devguid.h>
+// clang-format on
+
+#include <stdio.h>
+#include <wchar.h>
+
+namespace {
+
+const size_t kTextMax = 8192;
+
+void Print(const wchar_t* key, const wchar_t* value) {
+    static wchar_t line[2 * kTextMax];
+    static char utf8[6 * kTextMax];
+    size_t length = 0;
+    for (const wchar_t* c = key; *c; ++c) line[length++] = *c;
+    line[length++] = L'=';
+    for (const wchar_t* c = value; *c && length < 2 * kTextMax - 3; ++c) {
+        const wchar_t escape = *c == L'\n' ? L'n' : *c == L'\t' ? L't' : *c == L'\\' ? L'\\' : 0;
+        if (escape) line[length++] = L'\\';
+        line[length++] = escape ? escape : *c;
+    }
+    line[length++] = L'\n';
+    line[length] = L'\0';
+    WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, sizeof utf8, nullptr, nullptr);
+    fputs(utf8, stdout);
+    fflush(stdout);
+}
+
+void PrintNumber(const wchar_t* key, const wchar_t* format, unsigned long long number) {
+    wchar_t text[32];
+    swprintf(text, 32, format, number);
+    Print(key, text);
+}
+
+bool ReadUtf8File(const wchar_t* path, wchar_t* text) {
+    static char bytes[4 * kTextMax];
+    FILE* file = _wfopen(path, L"rb");
+    if (!file) return false;
+    const size_t count = fread(bytes, 1, sizeof bytes - 1, file);
+    fclose(file);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), text, kTextMax - 1);
+    text[length] = L'\0';
+    return true;
+}
+
+HANDLE InheritableFile(const wchar_t* path) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool HasClass(HWND window, const wchar_t* name) {
+    wchar_t actual[64] = L"";
+    GetClassNameW(window, actual, 64);
+    return _wcsicmp(actual, name) == 0;
+}
+
+void PrintText(const wchar_t* key, HWND window) {
+    static wchar_t text[kTextMax];
+    text[0] = L'\0';
+    GetWindowTextW(window, text, kTextMax);
+    Print(key, text);
+}
+
+struct Search {
+    DWORD processId;
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM context) {
+    Search* search = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) && HasClass(window, L"#32770")) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct Controls {
+    wchar_t buttons[256];
+    int icons;
+};
+
+BOOL CALLBACK ListControl(HWND control, LPARAM context) {
+    Controls* controls = reinterpret_cast<Controls*>(context);
+    if (!IsWindowVisible(control)) return TRUE;
+    if (HasClass(control, L"Button")) {
+        const size_t used = wcslen(controls->buttons);
+        swprintf(controls->buttons + used, 256 - used, used ? L",%d" : L"%d",
+                 GetDlgCtrlID(control));
+    } else if (HasClass(control, L"Static") &&
+               (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+               SendMessageW(control, STM_GETICON, 0, 0) != 0) {
+        ++controls->icons;
+    }
+    return TRUE;
+}
+
+void ReportAndDismiss(HWND box) {
+    PrintText(L"box.caption", box);
+    PrintText(L"box.text", GetDlgItem(box, 0xFFFF));
+    PrintNumber(L"box.owner", L"0x%llX", reinterpret_cast<ULONG_PTR>(GetWindow(box, GW_OWNER)));
+    Controls controls = {L"", 0};
+    EnumChildWindows(box, ListControl, reinterpret_cast<LPARAM>(&controls));
+    Print(L"box.buttons", controls.buttons);
+    PrintNumber(L"box.icons", L"%llu", static_cast<unsigned long long>(controls.icons));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+}
+
+int Run(const wchar_t* commandLineFile, const wchar_t* outFile, const wchar_t* errFile) {
+    static wchar_t commandLine[kTextMax];
+    if (!ReadUtf8File(commandLineFile, commandLine)) {
+        Print(L"error", L"cannot read the command line file");
+        return 1;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = InheritableFile(outFile);
+    startup.hStdError = InheritableFile(errFile);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        PrintNumber(L"error.CreateProcessW", L"%llu", GetLastError());
+        return 1;
+    }
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    PrintNumber(L"desktop", L"0x%llX", reinterpret_cast<ULONG_PTR>(GetDesktopWindow()));
+
+    int boxes = 0;
+    HWND dismissed = nullptr;
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+        if (GetTickCount64() > deadline) {
+            TerminateProcess(process.hProcess, 1);
+            Print(L"exit", L"timeout");
+            return 1;
+        }
+        Search search = {process.dwProcessId, nullptr};
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        if (search.box && search.box != dismissed) {
+            ++boxes;
+            ReportAndDismiss(search.box);
+            dismissed = search.box;
+        }
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    PrintNumber(L"boxes", L"%llu", static_cast<unsigned long long>(boxes));
+    PrintNumber(L"exit", L"%llu", exitCode);
+    return 0;
+}
+
+int AddDevice(const wchar_t* hardwareId) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_NET, nullptr);
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    wchar_t ids[1024] = L"";
+    wcsncpy(ids, hardwareId, 1022);
+    const bool ok = set != INVALID_HANDLE_VALUE &&
+                    SetupDiCreateDeviceInfoW(set, L"NET", &GUID_DEVCLASS_NET, nullptr, nullptr,
+                                             DICD_GENERATE_ID, &device) &&
+                    SetupDiSetDeviceRegistryPropertyW(
+                        set, &device, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids),
+                        static_cast<DWORD>((wcslen(ids) + 2) * sizeof(wchar_t))) &&
+                    SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
+    const DWORD error = GetLastError();
+    if (!ok) {
+        PrintNumber(L"error.add-device", L"0x%llX", error);
+        return 1;
+    }
+    wchar_t instance[256];
+    SetupDiGetDeviceInstanceIdW(set, &device, instance, 256, nullptr);
+    Print(L"device", instance);
+    SetupDiDestroyDeviceInfoList(set);
+    return 0;
+}
+
+bool HasHardwareId(HDEVINFO set, SP_DEVINFO_DATA* device, const wchar_t* hardwareId) {
+    wchar_t ids[4096] = L"";
+    if (!SetupDiGetDeviceRegistryPropertyW(set, device, SPDRP_HARDWAREID, nullptr,
+                                           reinterpret_cast<BYTE*>(ids), sizeof ids - 4, nullptr)) {
+        return false;
+    }
+    for (const wchar_t* id = ids; *id; id += wcslen(id) + 1) {
+        if (_wcsicmp(id, hardwareId) == 0) return true;
+    }
+    return false;
+}
+
+void PrintProperty(const wchar_t* key, HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
+    wchar_t value[1024] = L"";
+    const bool found = SetupDiGetDeviceRegistryPropertyW(set, device, property, nullptr,
+                                                         reinterpret_cast<BYTE*>(value),
+                                                         sizeof value - sizeof(wchar_t), nullptr);
+    Print(key, found ? value : L"(none)");
+}
+
+// Reads a value of the driver key; false when the key or the value is missing.
+bool ReadDriverValue(HKEY key, const wchar_t* name, wchar_t* value, DWORD size) {
+    DWORD type = 0;
+    if (key == INVALID_HANDLE_VALUE ||
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+            ERROR_SUCCESS) {
+        return false;
+    }
+    if (type == REG_DWORD) swprintf(value, 16, L"%lu", *reinterpret_cast<DWORD*>(value));
+    return true;
+}
+
+// The provider and version of the installed driver, from the INF that the
+// driver key names in the INF store.
+void PrintInstalledInf(HKEY key) {
+    wchar_t name[MAX_PATH] = L"";
+    wchar_t path[MAX_PATH] = L"";
+    wchar_t provider[256] = L"(none)";
+    wchar_t version[256] = L"(none)";
+    if (ReadDriverValue(key, L"InfPath", name, sizeof name - sizeof(wchar_t))) {
+        GetWindowsDirectoryW(path, MAX_PATH);
+        wcsncat(path, L"\\inf\\", MAX_PATH - wcslen(path) - 1);
+        wcsncat(path, name, MAX_PATH - wcslen(path) - 1);
+        HINF inf = SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, nullptr);
+        if (inf != INVALID_HANDLE_VALUE) {
+            SetupGetLineTextW(nullptr, inf, L"Version", L"Provider", provider, 256, nullptr);
+            SetupGetLineTextW(nullptr, inf, L"Version", L"DriverVer", version, 256, nullptr);
+            SetupCloseInfFile(inf);
+        }
+    }
+    Print(L"driver.provider", provider);
+    Print(L"driver.version", version);
+}
+
+int Driver(const wchar_t* hardwareId, int count, wchar_t** names) {
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    int devices = 0;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        if (!HasHardwareId(set, &device, hardwareId)) continue;
+        ++devices;
+        wchar_t instance[256] = L"";
+        SetupDiGetDeviceInstanceIdW(set, &device, instance, 256, nullptr);
+        Print(L"device", instance);
+        PrintProperty(L"device.description", set, &device, SPDRP_DEVICEDESC);
+        PrintProperty(L"device.driver", set, &device, SPDRP_DRIVER);
+        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+        PrintInstalledInf(key);
+        for (int n = 0; n < count; ++n) {
+            wchar_t label[256];
+            swprintf(label, 256, L"driver.%ls", names[n]);
+            wchar_t value[1024] = L"";
+            const bool found =
+                ReadDriverValue(key, names[n], value, sizeof value - sizeof(wchar_t));
+            Print(label, found ? value : L"(none)");
+        }
+        if (key != INVALID_HANDLE_VALUE) RegCloseKey(key);
+    }
+    PrintNumber(L"devices", L"%llu", static_cast<unsigned long long>(devices));
+    SetupDiDestroyDeviceInfoList(set);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+    if (argc == 5 && wcscmp(argv[1], L"run") == 0) return Run(argv[2], argv[3], argv[4]);
+    if (argc == 3 && wcscmp(argv[1], L"add-device") == 0) return AddDevice(argv[2]);
+    if (argc >= 3 && wcscmp(argv[1], L"driver") == 0) return Driver(argv[2], argc - 3, argv + 3);
+    Print(L"error", L"usage: run FILE OUT ERR | add-device ID | driver ID VALUE...");
+    return 2;
+}

@@ -1,0 +1,258 @@
+"""A throwaway Windows platform: a Wine prefix on a private X display.
+
+Used by the end-to-end tests and the demo. Windows programs run with the
+64-bit loader; the sandbox helper (sandbox/helper.cpp) starts Zeltrane.exe with
+a raw command line, reads and dismisses its message boxes, creates simulated
+devices and reads their driver. Wine's own output goes to files, never to
+pipes: its background services inherit it and would hold a pipe open.
+"""
+
+import os
+import pathlib
+import select
+import shutil
+import signal
+import subprocess
+import time
+
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+# The example device and driver package of the project.
+SAMPLE_HARDWARE_ID = "PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000000"
+SAMPLE_INF = pathlib.Path(__file__).resolve().parent.parent / "examples" / "zt-sample-net.inf"
+
+
+def windows_path(path):
+    """The Windows form of a host path, through Wine's Z: drive."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def dbgstr(text):
+    """A string as Wine's traces print it (wine_dbgstr_w)."""
+    escapes = {"\n": "\\n", "\r": "\\r", "\t": "\\t", '"': '\\"', "\\": "\\\\"}
+    units = text.encode("utf-16-le")
+    out = []
+    for i in range(0, len(units), 2):
+        unit = int.from_bytes(units[i : i + 2], "little")
+        char = chr(unit)
+        if char in escapes:
+            out.append(escapes[char])
+        elif unit < 0x20 or unit >= 0x7F:
+            out.append("\\%04x" % unit)
+        else:
+            out.append(char)
+    return 'L"' + "".join(out) + '"'
+
+
+def _unescape(value):
+    out, i = [], 0
+    while i < len(value):
+        if value[i] == "\\" and i + 1 < len(value):
+            out.append({"n": "\n", "t": "\t"}.get(value[i + 1], value[i + 1]))
+            i += 2
+        else:
+            out.append(value[i])
+            i += 1
+    return "".join(out)
+
+
+class Run:
+    """What one start of a program showed and did."""
+
+    def __init__(self, report, trace, stdout, stderr):
+        self.boxes = []
+        self.fields = {}
+        for line in report.splitlines():
+            key, _, value = line.partition("=")
+            value = _unescape(value)
+            if key.startswith("box."):
+                if key == "box.caption":
+                    self.boxes.append({})
+                self.boxes[-1][key[4:]] = value
+            else:
+                self.fields[key] = value
+        self.exit_code = int(self.fields["exit"]) if self.fields.get("exit", "").isdigit() else None
+        self.desktop = int(self.fields.get("desktop", "0x0"), 16)
+        self.stdout = stdout
+        self.stderr = stderr
+        # (function, arguments) of every traced install call, in order. The
+        # calls trace other steps too: a call's own line opens with its first
+        # argument, a string (or null) for the copy, the parent for the update.
+        self.calls = []
+        for line in trace.splitlines():
+            for function, first in (("SetupCopyOEMInfW", ('L"', "(null),")),
+                                    ("UpdateDriverForPlugAndPlayDevicesW", ("parent ",))):
+                marker = ":trace:setupapi:%s " % function
+                if marker in line:
+                    arguments = line.split(marker, 1)[1]
+                    if arguments.startswith(first):
+                        self.calls.append((function, arguments))
+
+    def program_calls(self):
+        """The calls the program made itself: the update call makes copy calls
+        of its own, so copies after the first update are the platform's."""
+        calls = []
+        for function, arguments in self.calls:
+            if function == "SetupCopyOEMInfW" and any(f != function for f, _ in calls):
+                continue
+            calls.append((function, arguments))
+        return calls
+
+
+class Sandbox:
+    def __init__(self, state_dir, build_dir):
+        self.state = pathlib.Path(state_dir).resolve()
+        self.build = pathlib.Path(build_dir).resolve()
+        self.prefix = self.state / "prefix"
+        self.helper = self.build / "sandbox_helper.exe"
+        self.program = self.build / "Zeltrane.exe"
+        self._runs = 0
+
+    def env(self, debug="-all"):
+        env = dict(os.environ)
+        env.update(
+            WINEPREFIX=str(self.prefix),
+            WINEARCH="win64",
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+            WINEDEBUG=debug,
+            DISPLAY=(self.state / "display").read_text().strip(),
+        )
+        return env
+
+    def _log(self, name, mode="ab"):
+        return open(self.state / name, mode)
+
+    def start(self):
+        """Starts Xvfb and boots a new prefix."""
+        shutil.rmtree(self.state, ignore_errors=True)
+        self.state.mkdir(parents=True)
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,),
+            stdin=subprocess.DEVNULL,
+            stdout=self._log("xvfb.log"),
+            stderr=subprocess.STDOUT,
+            start_new_session=True,
+        )
+        os.close(write_end)
+        ready, _, _ = select.select([read_end], [], [], 30)
+        number = os.read(read_end, 64).decode().strip() if ready else ""
+        os.close(read_end)
+        if not number:
+            xvfb.kill()
+            raise RuntimeError("Xvfb did not start: see %s" % (self.state / "xvfb.log"))
+        (self.state / "xvfb.pid").write_text(str(xvfb.pid))
+        (self.state / "display").write_text(":" + number)
+        self.wine(["wineboot", "--init"], timeout=120)
+        self.wait_idle()
+
+    def wait_idle(self):
+        subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=120,
+                       stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
+
+    def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None):
+        """Runs a Windows program; returns its standard output as text. Its
+        standard error goes to the named file, or is added to wine.log."""
+        out = self.state / ("out-%s.txt" % self._next())
+        with open(out, "wb") as stdout, (
+            self._log(stderr_name, "wb") if stderr_name else self._log("wine.log")
+        ) as stderr:
+            subprocess.run([WINE64] + [str(a) for a in args], env=self.env(debug), cwd=cwd,
+                           stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr, timeout=timeout)
+        return out.read_text(encoding="utf-8", errors="replace")
+
+    def _next(self):
+        """A name for files of one start, unique across the processes that
+        share the sandbox."""
+        self._runs += 1
+        return "%d-%d" % (os.getpid(), self._runs)
+
+    def add_device(self, hardware_id):
+        report = self.wine([self.helper, "add-device", hardware_id])
+        if "device=" not in report:
+            raise RuntimeError("cannot create a device: " + report)
+
+    def driver(self, hardware_id, *values):
+        """The driver of each device with the hardware ID: a list of dicts."""
+        devices = []
+        for line in self.wine([self.helper, "driver", hardware_id, *values]).splitlines():
+            key, _, value = line.partition("=")
+            if key == "device":
+                devices.append({})
+            if key != "devices":
+                devices[-1][key] = _unescape(value)
+        return devices
+
+    def inf_store(self):
+        """The INF files in the platform's INF store, by name."""
+        return {p.name: p.read_bytes() for p in (self.prefix / "drive_c/windows/inf").glob("*.inf")}
+
+    def run(self, command_line, cwd=None):
+        """Starts a program with this exact command line, traced."""
+        n = self._next()
+        files = {name: self.state / ("run-%s.%s" % (n, name)) for name in ("cmd", "out", "err", "trace")}
+        files["cmd"].write_text(command_line, encoding="utf-8")
+        report = self.wine(
+            [self.helper, "run"] + [windows_path(files[k]) for k in ("cmd", "out", "err")],
+            debug="trace+setupapi",
+            cwd=cwd,
+            stderr_name=files["trace"].name,
+        )
+        return Run(report, files["trace"].read_text(encoding="utf-8", errors="replace"),
+                   files["out"].read_bytes(), files["err"].read_bytes())
+
+    def program_command(self, *arguments, program=None):
+        """A command line that starts the program (quoted) with raw arguments."""
+        return " ".join(['"%s"' % windows_path(program or self.program)] + list(arguments))
+
+    def stop(self):
+        """Ends Wine and Xvfb and removes the prefix; returns what was left."""
+        if self.prefix.exists() and (self.state / "display").exists():
+            subprocess.run([WINESERVER, "-k"], env=self.env(), timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        pid_file = self.state / "xvfb.pid"
+        if pid_file.exists():
+            pid = int(pid_file.read_text())
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            for _ in range(50):
+                if not pid_exists(pid):
+                    break
+                time.sleep(0.1)
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        left = []
+        for _ in range(50):
+            left = processes_using(str(self.prefix))
+            if pid_file.exists() and pid_exists(int(pid_file.read_text())):
+                left.append("Xvfb")
+            if not left:
+                break
+            time.sleep(0.1)
+        return left
+
+
+def pid_exists(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            return stat.read().split(")")[-1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def processes_using(prefix):
+    """Processes whose environment names this Wine prefix."""
+    found = []
+    marker = ("WINEPREFIX=" + prefix).encode() + b"\0"
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit() or int(entry.name) == os.getpid():
+            continue
+        try:
+            if marker in (entry / "environ").read_bytes() + b"\0":
+                found.append((entry / "comm").read_text().strip())
+        except OSError:
+            pass
+    return found
