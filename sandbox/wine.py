@@ -137,9 +137,18 @@ class Sandbox:
             start_new_session=True,
         )
         os.close(write_end)
-        ready, _, _ = select.select([read_end], [], [], 30)
-        number = os.read(read_end, 64).decode().strip() if ready else ""
+        # Xvfb writes the number and the line feed separately, and exits if
+        # the pipe is closed before it has written both.
+        number = b""
+        deadline = time.monotonic() + 30
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], 1)
+            chunk = os.read(read_end, 64) if ready else b""
+            if ready and not chunk:
+                break
+            number += chunk
         os.close(read_end)
+        number = number.decode().strip()
         if not number:
             xvfb.kill()
             raise RuntimeError("Xvfb did not start: see %s" % (self.state / "xvfb.log"))
