@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Audits a linked Zeltrane.exe as a file: machine, subsystem and what it imports.
-# usage: audit-image.sh IMAGE x86|x64
+# Audits a linked Zeltrane.exe as a file: machine, subsystem, imports,
+# hardening, load configuration, manifest, version information and size.
+# usage: audit-image.sh IMAGE x86|x64 VERSION EMPTY-IMAGE
+# EMPTY-IMAGE is an empty program built with the same toolchain and flags.
 set -u
-image=$1 arch=$2
+image=$1 arch=$2 version=$3 empty=$4
 failures=0
 check() { # check DESCRIPTION COMMAND...: prints ok or FAIL
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
 }
 has() { grep -qE -- "$1" <<<"$2"; }
+not_has() { ! has "$@"; }
 
 headers=$(llvm-readobj --file-headers "$image") || { echo "FAIL cannot read $image"; exit 1; }
 imports=$(llvm-readobj --coff-imports "$image")
@@ -39,6 +42,56 @@ check "no delay-load directory" has 'DelayImportDescriptorRVA: 0x0$' \
 check "no import by ordinal only" test -z "$(grep '|$' <<<"$table")"
 check "no ANSI variants" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '[a-z0-9]A(Ex)?$')"
 check "no run-time binding" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^(LoadLibrary|GetProcAddress)')"
+
+# Hardening.
+check "DYNAMIC_BASE" has 'IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE' "$headers"
+check "NX_COMPAT" has 'IMAGE_DLL_CHARACTERISTICS_NX_COMPAT' "$headers"
+check "base relocations kept" not_has 'IMAGE_FILE_RELOCS_STRIPPED' "$headers"
+if [ "$arch" = x64 ]; then
+    check "HIGH_ENTROPY_VA" has 'IMAGE_DLL_CHARACTERISTICS_HIGH_ENTROPY_VA' "$headers"
+fi
+check "no link timestamp" has '^  TimeDateStamp: .*\(0x0\)$' "$headers"
+
+# Load configuration: imported DLLs are resolved from System32 only.
+config_size=$([ "$arch" = x86 ] && echo 0x48 || echo 0x70)
+load_config=$(llvm-readobj --coff-load-config "$image")
+check "load-config directory of $config_size bytes" has "LoadConfigTableSize: $config_size\$" "$headers"
+check "load configuration says its size is $config_size" has "^  Size: $config_size\$" "$load_config"
+check "DependentLoadFlags is LOAD_LIBRARY_SEARCH_SYSTEM32" has '^  DependentLoadFlags: 0x800$' "$load_config"
+
+# Manifest: resource 1 of type RT_MANIFEST (24).
+resources=$(llvm-readobj --coff-resources "$image")
+check "manifest resource 1" has 'Type: MANIFEST \(ID 24\) \[.* Name: \(ID 1\) ' \
+    "$(grep -A4 'Type: MANIFEST' <<<"$resources" | tr -d '\n')"
+manifest=$(tr -d '\0' <"$image" | sed -n '/<assembly /,/<\/assembly>/p')
+check "requireAdministrator, no UI access" \
+    has '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>' "$manifest"
+for os in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
+    4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
+    8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+    check "supportedOS {$os}" has "<supportedOS Id=\"\\{$os\\}\"/>" "$manifest"
+done
+check "dpiAware true" has '>true</dpiAware>' "$manifest"
+check "dpiAwareness PerMonitorV2" has '>PerMonitorV2</dpiAwareness>' "$manifest"
+check "Common Controls 6" has 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$manifest"
+
+# Version information: each name followed by its value (UTF-16 strings).
+check "version resource" has 'Type: VERSIONINFO \(ID 16\)' "$resources"
+strings16=$(strings -el "$image")
+value_of() { grep -A1 -x "$1" <<<"$strings16" | sed -n 2p; }
+check "ProductName Zeltrane" test "$(value_of ProductName)" = Zeltrane
+check "OriginalFilename Zeltrane.exe" test "$(value_of OriginalFilename)" = Zeltrane.exe
+check "InternalName Zeltrane" test "$(value_of InternalName)" = Zeltrane
+check "FileVersion $version" test "$(value_of FileVersion)" = "$version"
+check "ProductVersion $version" test "$(value_of ProductVersion)" = "$version"
+check "FileDescription" test -n "$(value_of FileDescription)"
+
+# Size.
+size=$(stat -c %s "$image")
+echo "     size: $size bytes; an empty program with the same toolchain and flags: $(stat -c %s "$empty") bytes"
+if [ "$arch" = x86 ]; then
+    check "within 18 KiB" test "$size" -le $((18 * 1024))
+fi
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
