@@ -8,23 +8,23 @@
 
 extern "C" const IMAGE_LOAD_CONFIG_DIRECTORY _load_config_used = {
     sizeof(IMAGE_LOAD_CONFIG_DIRECTORY),
-    0,  // TimeDateStamp
-    0,  // MajorVersion
-    0,  // MinorVersion
-    0,  // GlobalFlagsClear
-    0,  // GlobalFlagsSet
-    0,  // CriticalSectionDefaultTimeout
-    0,  // DeCommitFreeBlockThreshold
-    0,  // DeCommitTotalFreeThreshold
-    0,  // LockPrefixTable
-    0,  // MaximumAllocationSize
-    0,  // VirtualMemoryThreshold
-    0,  // ProcessHeapFlags (ProcessAffinityMask on x64)
-    0,  // ProcessAffinityMask (ProcessHeapFlags on x64)
-    0,  // CSDVersion
+    0,                             // TimeDateStamp
+    0,                             // MajorVersion
+    0,                             // MinorVersion
+    0,                             // GlobalFlagsClear
+    0,                             // GlobalFlagsSet
+    0,                             // CriticalSectionDefaultTimeout
+    0,                             // DeCommitFreeBlockThreshold
+    0,                             // DeCommitTotalFreeThreshold
+    0,                             // LockPrefixTable
+    0,                             // MaximumAllocationSize
+    0,                             // VirtualMemoryThreshold
+    0,                             // ProcessHeapFlags (ProcessAffinityMask on x64)
+    0,                             // ProcessAffinityMask (ProcessHeapFlags on x64)
+    0,                             // CSDVersion
     LOAD_LIBRARY_SEARCH_SYSTEM32,  // DependentLoadFlags
-    0,  // EditList
-    0,  // SecurityCookie
-    0,  // SEHandlerTable
-    0,  // SEHandlerCount
+    0,                             // EditList
+    0,                             // SecurityCookie
+    0,                             // SEHandlerTable
+    0,                             // SEHandlerCount
 };
