@@ -49,6 +49,7 @@ def main():
     hardware_id = sys.argv[3] if len(sys.argv) > 3 else wine.SAMPLE_HARDWARE_ID
     sandbox = wine.Sandbox(build / "demo", build)
     print("Booting a throwaway Windows (a Wine prefix) for the x64 build of Zeltrane.exe ...")
+    sandbox.clear()
     sandbox.start()
     try:
         sandbox.add_device(hardware_id)

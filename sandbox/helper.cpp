@@ -152,7 +152,8 @@ int Run(const wchar_t* commandLineFile, const wchar_t* outFile, const wchar_t* e
 
     int boxes = 0;
     HWND dismissed = nullptr;
-    const ULONGLONG deadline = GetTickCount64() + 60000;
+    // Generous: under user-mode emulation a 32-bit start takes about a minute.
+    const ULONGLONG deadline = GetTickCount64() + 240000;
     while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
         if (GetTickCount64() > deadline) {
             TerminateProcess(process.hProcess, 1);

@@ -23,6 +23,7 @@ def find_window(sandbox, title):
 def main():
     build, png = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]).resolve()
     sandbox = wine.Sandbox(build / "picture", build)
+    sandbox.clear()
     sandbox.start()
     try:
         # No window manager runs on Xvfb: have Wine draw the caption and frame itself.

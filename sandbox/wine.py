@@ -123,10 +123,13 @@ class Sandbox:
     def _log(self, name, mode="ab"):
         return open(self.state / name, mode)
 
-    def start(self):
-        """Starts Xvfb and boots a new prefix."""
+    def clear(self):
+        """Empties the sandbox's folder."""
         shutil.rmtree(self.state, ignore_errors=True)
         self.state.mkdir(parents=True)
+
+    def start(self, boot_timeout=120):
+        """Starts Xvfb and boots a new prefix in the sandbox's folder."""
         read_end, write_end = os.pipe()
         xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
@@ -154,11 +157,8 @@ class Sandbox:
             raise RuntimeError("Xvfb did not start: see %s" % (self.state / "xvfb.log"))
         (self.state / "xvfb.pid").write_text(str(xvfb.pid))
         (self.state / "display").write_text(":" + number)
-        self.wine(["wineboot", "--init"], timeout=120)
-        self.wait_idle()
-
-    def wait_idle(self):
-        subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=120,
+        self.wine(["wineboot", "--init"], timeout=boot_timeout)
+        subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=boot_timeout,
                        stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
 
     def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None):
@@ -206,6 +206,7 @@ class Sandbox:
         report = self.wine(
             [self.helper, "run"] + [windows_path(files[k]) for k in ("cmd", "out", "err")],
             debug="trace+setupapi",
+            timeout=270,
             cwd=cwd,
             stderr_name=files["trace"].name,
         )

@@ -204,15 +204,18 @@ def main():
     sandbox = wine.Sandbox(pathlib.Path(build_dir) / ("e2e-x86" if x86_image else "e2e"), build_dir)
     unavailable = sandbox.state / "unavailable"
     if what == "start":
-        sandbox.start()
-        sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
+        sandbox.clear()
         if x86_image:
+            # Before the boot: a prefix booted while 32-bit programs cannot
+            # start lacks the 32-bit half of the platform.
             try:
                 print(i386.enable(sandbox.state))
             except i386.Unavailable as reason:
                 unavailable.write_text(str(reason))
                 print("SKIPPED: the 32-bit image cannot run here:", reason)
                 return SKIPPED
+        sandbox.start(boot_timeout=540 if x86_image else 120)
+        sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
         print("sandbox ready at", sandbox.state)
         return 0
     if what == "stop":
