@@ -42,7 +42,7 @@ TEST_F(Install, CopiesThenForceUpdatesWithExactlyTheseArguments) {
 }
 
 TEST_F(Install, FailedCopyStillUpdatesFromTheSamePath) {
-    fake.copy = {true, 2};
+    fake.copy = {true, ERROR_FILE_NOT_FOUND};
     InstallDriver(L"relative\\missing.inf", kHardwareId);
     ASSERT_EQ(fake.copies.size(), 1u);
     ASSERT_EQ(fake.updates.size(), 1u);
@@ -59,11 +59,17 @@ TEST_F(Install, ResultIsTheFirstFailedCallsError) {
     };
     const Case cases[] = {
         {"both succeed", {false, 0}, {false, 0}, 0},
-        {"copy: file not found", {true, 2}, {false, 0}, 2},
+        {"copy: file not found", {true, ERROR_FILE_NOT_FOUND}, {false, 0}, ERROR_FILE_NOT_FOUND},
         {"copy: path not found", {true, 3}, {false, 0}, 3},
-        {"update: access denied", {false, 0}, {true, 5}, 5},
-        {"update: no such device", {false, 0}, {true, 0xE000020B}, 0xE000020B},
-        {"both fail: the copy's error", {true, 0xE0000000}, {true, 0xE000020B}, 0xE0000000},
+        {"update: access denied", {false, 0}, {true, ERROR_ACCESS_DENIED}, ERROR_ACCESS_DENIED},
+        {"update: no such device",
+         {false, 0},
+         {true, ERROR_NO_SUCH_DEVINST},
+         ERROR_NO_SUCH_DEVINST},
+        {"both fail: the copy's error",
+         {true, 0xE0000000},
+         {true, ERROR_NO_SUCH_DEVINST},
+         0xE0000000},
         {"copy fails with no error", {true, 0}, {false, 0}, 31},
         {"update fails with no error", {false, 0}, {true, 0}, 31},
         {"copy fails with no error, update too", {true, 0}, {true, 5}, 31},
