@@ -3,16 +3,10 @@
 #include <newdev.h>
 #include <setupapi.h>
 
-namespace {
-
-// The error of a call that has just returned FALSE. Must be called before
-// any other platform call. A failure that left no error code still fails.
-DWORD LastErrorOfFailedCall() {
-    const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-}
-
-}  // namespace
+#include "last_error.h"
+#ifdef ZELTRANE_HANDS_OVER_TO_X64
+#include "handover.h"
+#endif
 
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
     DWORD result = ERROR_SUCCESS;
@@ -26,6 +20,13 @@ DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
     if (!UpdateDriverForPlugAndPlayDevicesW(parent, hardwareId, infPath, INSTALLFLAG_FORCE,
                                             nullptr)) {
         const DWORD error = LastErrorOfFailedCall();
+#ifdef ZELTRANE_HANDS_OVER_TO_X64
+        // 64-bit Windows refuses device installation to 32-bit callers: the
+        // x64 build makes it, and its exit code is the result.
+        if (error == ERROR_IN_WOW64) {
+            return HandOverToX64Build();
+        }
+#endif
         if (result == ERROR_SUCCESS) {
             result = error;
         }

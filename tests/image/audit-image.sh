@@ -36,6 +36,17 @@ for wanted in user32.dll'|'MessageBoxW user32.dll'|'GetDesktopWindow \
     setupapi.dll'|'SetupCopyOEMInfW newdev.dll'|'UpdateDriverForPlugAndPlayDevicesW; do
     check "imports ${wanted/|/!} by name at load time" grep -qxF "static|$wanted" <<<"$table"
 done
+# The hand-over to the x64 build: the 32-bit image only, which 64-bit Windows refuses.
+handover="GetModuleFileNameW GetCommandLineW CreateProcessW WaitForSingleObject GetExitCodeProcess
+    CloseHandle"
+if [ "$arch" = x86 ]; then
+    for function in $handover; do
+        check "imports kernel32.dll!$function by name at load time" \
+            grep -qxF "static|kernel32.dll|$function" <<<"$table"
+    done
+else
+    check "starts no other image" test -z "$(grep -xF 'static|kernel32.dll|CreateProcessW' <<<"$table")"
+fi
 check "no delay-load imports" test -z "$(grep '^delay|' <<<"$table")"
 check "no delay-load directory" has 'DelayImportDescriptorRVA: 0x0$' \
     "$(llvm-readobj --file-headers "$image" | grep DelayImportDescriptorRVA)"

@@ -1,8 +1,13 @@
 #include "fake_platform.h"
 
+#include <algorithm>
+
 FakePlatform fake;
 
 HWND FakeDesktopWindow() { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x10010)); }
+
+HANDLE FakeChildProcess() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x2A4)); }
+HANDLE FakeChildThread() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x2A8)); }
 
 namespace {
 
@@ -45,4 +50,74 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND hwndParent, LPCWSTR Hardware
     fake.order.push_back("UpdateDriverForPlugAndPlayDevicesW");
     fake.updates.push_back({hwndParent, HardwareId, FullInfPath, InstallFlags, bRebootRequired});
     return Complete(fake.update);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    fake.order.push_back("GetModuleFileNameW");
+    fake.moduleBufferSizes.push_back(nSize);
+    if (hModule != nullptr || fake.module.fails) {
+        fake.lastError = fake.module.error;
+        return 0;
+    }
+    // As the platform does: a path that does not fit is cut to nSize - 1
+    // characters, and the result is nSize.
+    const std::wstring& path = fake.modulePath;
+    const DWORD copied = std::min<DWORD>(static_cast<DWORD>(path.size()), nSize - 1);
+    path.copy(lpFilename, copied);
+    lpFilename[copied] = L'\0';
+    const bool truncated = copied < path.size();
+    fake.lastError = truncated ? ERROR_INSUFFICIENT_BUFFER : kLastErrorNoise;
+    return truncated ? nSize : copied;
+}
+
+LPWSTR WINAPI GetCommandLineW() {
+    fake.order.push_back("GetCommandLineW");
+    fake.lastError = kLastErrorNoise;
+    return fake.commandLine.data();
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation) {
+    fake.order.push_back("CreateProcessW");
+    fake.starts.push_back({lpApplicationName ? lpApplicationName : L"(null)",
+                           lpCommandLine ? lpCommandLine : L"(null)",
+                           lpCommandLine == fake.commandLine.data(), lpProcessAttributes != nullptr,
+                           lpThreadAttributes != nullptr, bInheritHandles, dwCreationFlags,
+                           lpEnvironment, lpCurrentDirectory, lpStartupInfo->cb,
+                           lpStartupInfo->dwFlags});
+    if (!fake.start.fails) {
+        *lpProcessInformation = {FakeChildProcess(), FakeChildThread(), 0x140, 0x144};
+    }
+    return Complete(fake.start);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    fake.order.push_back("WaitForSingleObject");
+    fake.waitTimeouts.push_back(dwMilliseconds);
+    const bool fails = fake.wait.fails || hHandle != FakeChildProcess();
+    fake.lastError = fails ? fake.wait.error : kLastErrorNoise;
+    return fails ? WAIT_FAILED : WAIT_OBJECT_0;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    fake.order.push_back("GetExitCodeProcess");
+    if (hProcess != FakeChildProcess()) {
+        fake.lastError = 6;  // ERROR_INVALID_HANDLE
+        return FALSE;
+    }
+    if (!fake.exitCode.fails) {
+        *lpExitCode = fake.childExitCode;
+    }
+    return Complete(fake.exitCode);
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    fake.order.push_back("CloseHandle");
+    fake.closed.push_back(hObject);
+    fake.lastError = kLastErrorNoise;
+    return TRUE;
 }

@@ -36,6 +36,20 @@ struct BoxCall {
     UINT type;
 };
 
+struct StartCall {
+    std::wstring application;
+    std::wstring commandLine;
+    bool commandLineIsOwn;  // the very buffer GetCommandLineW returned
+    bool processAttributes;
+    bool threadAttributes;
+    BOOL inheritHandles;
+    DWORD flags;
+    LPVOID environment;
+    LPCWSTR currentDirectory;
+    DWORD startupSize;
+    DWORD startupFlags;
+};
+
 // What a call does: succeed, or return FALSE leaving `error` as the last error.
 struct Outcome {
     bool fails;
@@ -50,12 +64,30 @@ struct FakePlatform {
     std::vector<UpdateCall> updates;
     std::vector<BoxCall> boxes;
     DWORD lastError = 0;
+
+    // The running image's path and command line, and what starting another
+    // image does: a started child ends with `childExitCode`.
+    std::wstring modulePath = L"C:\\Program Files (x86)\\Zeltrane\\Zeltrane.exe";
+    Outcome module{false, 0};
+    std::wstring commandLine = L"Zeltrane.exe x.inf PCI\\VEN_1";
+    Outcome start{false, 0};
+    Outcome wait{false, 0};
+    Outcome exitCode{false, 0};
+    DWORD childExitCode = 0;
+    std::vector<StartCall> starts;
+    std::vector<DWORD> moduleBufferSizes;
+    std::vector<DWORD> waitTimeouts;
+    std::vector<HANDLE> closed;
 };
 
 extern FakePlatform fake;
 
 // The handle the fake GetDesktopWindow returns.
 HWND FakeDesktopWindow();
+
+// The handles of a process the fake CreateProcessW starts.
+HANDLE FakeChildProcess();
+HANDLE FakeChildThread();
 
 // The last error a call leaves behind when it succeeds: real platform calls
 // may change it on success too, so code must read it right after a failure.

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "fake_platform.h"
+#include "install.h"
+
+namespace {
+
+const wchar_t kInf[] = L"C:\\Drivers\\Net Card\\zt-net.inf";
+const wchar_t kHardwareId[] = L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000000";
+
+// The longest path and command line the platform allows, without the NUL.
+constexpr size_t kPlatformMax = 32767;
+
+class HandOver : public ::testing::Test {
+protected:
+    // 64-bit Windows as the 32-bit build sees it: the update is refused.
+    void SetUp() override {
+        fake = FakePlatform{};
+        fake.update = {true, ERROR_IN_WOW64};
+    }
+
+    bool Started() const { return !fake.starts.empty(); }
+};
+
+TEST_F(HandOver, TakenOnlyWhenTheUpdateIsRefusedToA32BitCaller) {
+    struct Case {
+        const char* name;
+        Outcome copy;
+        Outcome update;
+        bool handsOver;
+        DWORD expected;
+    };
+    const DWORD child = 0x5A;  // the x64 build's own exit code
+    const Case cases[] = {
+        {"update refused in WOW64", {false, 0}, {true, ERROR_IN_WOW64}, true, child},
+        {"copy failed, update refused",
+         {true, ERROR_FILE_NOT_FOUND},
+         {true, ERROR_IN_WOW64},
+         true,
+         child},
+        {"copy refused, update succeeds",
+         {true, ERROR_IN_WOW64},
+         {false, 0},
+         false,
+         ERROR_IN_WOW64},
+        {"both succeed", {false, 0}, {false, 0}, false, ERROR_SUCCESS},
+        {"update: no such device",
+         {false, 0},
+         {true, ERROR_NO_SUCH_DEVINST},
+         false,
+         ERROR_NO_SUCH_DEVINST},
+        {"update: access denied",
+         {false, 0},
+         {true, ERROR_ACCESS_DENIED},
+         false,
+         ERROR_ACCESS_DENIED},
+        {"update: a neighbouring Setup API error",
+         {false, 0},
+         {true, ERROR_IN_WOW64 - 1},
+         false,
+         ERROR_IN_WOW64 - 1},
+        {"update fails with no error", {false, 0}, {true, 0}, false, ERROR_GEN_FAILURE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake = FakePlatform{};
+        fake.copy = c.copy;
+        fake.update = c.update;
+        fake.childExitCode = child;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
+        EXPECT_EQ(fake.starts.size(), c.handsOver ? 1u : 0u);
+        EXPECT_EQ(fake.copies.size(), 1u);
+        EXPECT_EQ(fake.updates.size(), 1u);
+    }
+}
+
+TEST_F(HandOver, ReturnsTheX64BuildsExitCodeWhateverItIs) {
+    for (const DWORD code : {0u, 2u, 160u, 0xE000020Bu, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(code);
+        SetUp();
+        fake.childExitCode = code;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), code);
+    }
+}
+
+TEST_F(HandOver, StartsX64ZeltraneFromTheRunningImagesFolder) {
+    const std::wstring longFolder =
+        L"\\\\?\\C:\\" + std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b') + L"\\Setup";
+    struct Case {
+        const char* name;
+        std::wstring image;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"the release layout", L"C:\\Program Files (x86)\\Zeltrane\\Zeltrane.exe",
+         L"C:\\Program Files (x86)\\Zeltrane\\x64\\Zeltrane.exe"},
+        {"blanks and letters beyond ASCII, renamed image",
+         L"D:\\Pilotes réseau Ωmega\\Zeltrane ñ 1.1\\setup (1).exe",
+         L"D:\\Pilotes réseau Ωmega\\Zeltrane ñ 1.1\\x64\\Zeltrane.exe"},
+        {"longer than 260 characters", longFolder + L"\\Zeltrane.exe",
+         longFolder + L"\\x64\\Zeltrane.exe"},
+        {"a share", L"\\\\server\\drivers\\Zeltrane.exe",
+         L"\\\\server\\drivers\\x64\\Zeltrane.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fake.modulePath = c.image;
+        InstallDriver(kInf, kHardwareId);
+        ASSERT_EQ(fake.starts.size(), 1u);
+        EXPECT_EQ(fake.starts[0].application, c.expected);
+        ASSERT_EQ(fake.moduleBufferSizes.size(), 1u);
+        EXPECT_GT(fake.moduleBufferSizes[0], kPlatformMax)
+            << "room for any path the platform allows";
+    }
+}
+
+TEST_F(HandOver, GivesTheX64BuildAWritableCopyOfTheOwnCommandLineAndNothingElse) {
+    fake.commandLine =
+        L"\"C:\\Program Files (x86)\\Zeltrane\\Zeltrane.exe\"  \"C:\\My Drivers\\"
+        L"zt-net.inf\" PCI\\VEN_7A5C&DEV_0C31\\\\\"&X Y\"";
+    InstallDriver(kInf, kHardwareId);
+    ASSERT_EQ(fake.starts.size(), 1u);
+    const StartCall& start = fake.starts[0];
+    EXPECT_EQ(start.commandLine, fake.commandLine);
+    EXPECT_FALSE(start.commandLineIsOwn) << "the platform may write to the command line it gets";
+    EXPECT_FALSE(start.processAttributes);
+    EXPECT_FALSE(start.threadAttributes);
+    EXPECT_EQ(start.inheritHandles, FALSE);
+    EXPECT_EQ(start.flags, 0u) << "no new console, no other creation flag";
+    EXPECT_EQ(start.environment, nullptr) << "the same environment";
+    EXPECT_EQ(start.currentDirectory, nullptr) << "the same current folder";
+    EXPECT_EQ(start.startupSize, sizeof(STARTUPINFOW));
+    EXPECT_EQ(start.startupFlags, 0u);
+}
+
+TEST_F(HandOver, WaitsForTheX64BuildThenClosesBothHandles) {
+    fake.childExitCode = 7;
+    EXPECT_EQ(InstallDriver(kInf, kHardwareId), 7u);
+    EXPECT_EQ(fake.waitTimeouts, std::vector<DWORD>{INFINITE});
+    EXPECT_EQ(fake.closed.size(), 2u);
+    EXPECT_NE(std::find(fake.closed.begin(), fake.closed.end(), FakeChildProcess()),
+              fake.closed.end());
+    EXPECT_NE(std::find(fake.closed.begin(), fake.closed.end(), FakeChildThread()),
+              fake.closed.end());
+    const auto wait = std::find(fake.order.begin(), fake.order.end(), "WaitForSingleObject");
+    const auto exit = std::find(fake.order.begin(), fake.order.end(), "GetExitCodeProcess");
+    const auto close = std::find(fake.order.begin(), fake.order.end(), "CloseHandle");
+    EXPECT_TRUE(wait < exit && exit < close) << "the exit code is read before the handles close";
+}
+
+TEST_F(HandOver, FailuresBeforeOrAfterTheStart) {
+    struct Case {
+        const char* name;
+        std::wstring image;
+        Outcome module;
+        std::wstring commandLine;
+        Outcome start;
+        Outcome wait;
+        Outcome exitCode;
+        bool started;
+        DWORD expected;
+    };
+    const std::wstring image = L"C:\\Zeltrane\\Zeltrane.exe";
+    const std::wstring line = L"Zeltrane.exe a b";
+    const Outcome ok{false, 0};
+    // Longest folder whose x64 build path still fits, and one character more.
+    const std::wstring fits = L"C:\\" + std::wstring(kPlatformMax - 3 - 17, L'f') + L"\\Z.exe";
+    const std::wstring tooLong = L"C:\\" + std::wstring(kPlatformMax - 3 - 16, L'f') + L"\\Z.exe";
+    const Case cases[] = {
+        {"module path unavailable",
+         image,
+         {true, ERROR_ACCESS_DENIED},
+         line,
+         ok,
+         ok,
+         ok,
+         false,
+         ERROR_ACCESS_DENIED},
+        {"module path unavailable, no error",
+         image,
+         {true, 0},
+         line,
+         ok,
+         ok,
+         ok,
+         false,
+         ERROR_GEN_FAILURE},
+        {"module path truncated", L"C:\\" + std::wstring(40000, L'x') + L"\\Zeltrane.exe", ok, line,
+         ok, ok, ok, false, ERROR_INSUFFICIENT_BUFFER},
+        {"module path without a folder", L"Zeltrane.exe", ok, line, ok, ok, ok, false,
+         ERROR_BAD_PATHNAME},
+        {"x64 build path at the platform's limit", fits, ok, line, ok, ok, ok, true, 0},
+        {"x64 build path beyond the platform's limit", tooLong, ok, line, ok, ok, ok, false,
+         ERROR_FILENAME_EXCED_RANGE},
+        {"command line at the platform's limit", image, ok, std::wstring(kPlatformMax, L'c'), ok,
+         ok, ok, true, 0},
+        {"command line beyond the platform's limit", image, ok,
+         std::wstring(kPlatformMax + 1, L'c'), ok, ok, ok, false, ERROR_FILENAME_EXCED_RANGE},
+        {"no x64 build file",
+         image,
+         ok,
+         line,
+         {true, ERROR_FILE_NOT_FOUND},
+         ok,
+         ok,
+         true,
+         ERROR_IN_WOW64},
+        {"no x64 folder",
+         image,
+         ok,
+         line,
+         {true, ERROR_PATH_NOT_FOUND},
+         ok,
+         ok,
+         true,
+         ERROR_IN_WOW64},
+        {"x64 build not an image",
+         image,
+         ok,
+         line,
+         {true, ERROR_BAD_EXE_FORMAT},
+         ok,
+         ok,
+         true,
+         ERROR_BAD_EXE_FORMAT},
+        {"start needs elevation",
+         image,
+         ok,
+         line,
+         {true, ERROR_ELEVATION_REQUIRED},
+         ok,
+         ok,
+         true,
+         ERROR_ELEVATION_REQUIRED},
+        {"start fails with no error", image, ok, line, {true, 0}, ok, ok, true, ERROR_GEN_FAILURE},
+        {"wait fails",
+         image,
+         ok,
+         line,
+         ok,
+         {true, ERROR_ACCESS_DENIED},
+         ok,
+         true,
+         ERROR_ACCESS_DENIED},
+        {"exit code unreadable",
+         image,
+         ok,
+         line,
+         ok,
+         ok,
+         {true, ERROR_ACCESS_DENIED},
+         true,
+         ERROR_ACCESS_DENIED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fake.modulePath = c.image;
+        fake.module = c.module;
+        fake.commandLine = c.commandLine;
+        fake.start = c.start;
+        fake.wait = c.wait;
+        fake.exitCode = c.exitCode;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
+        EXPECT_EQ(Started(), c.started);
+        const bool running = c.started && !c.start.fails;
+        EXPECT_EQ(fake.closed.size(), running ? 2u : 0u) << "both handles closed, once each";
+        if (running) {
+            EXPECT_EQ(fake.starts[0].commandLine, c.commandLine);
+        }
+    }
+}
+
+}  // namespace
