@@ -1,0 +1,133 @@
+"""Writes the release package from the two Windows images.
+
+usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --out DIR
+
+DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
+(the 32-bit image), x64/Zeltrane.exe, README.md, LICENSE and CHANGELOG.md;
+DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
+same inputs give the same bytes: fixed order, times (SECONDS, the commit's
+time) and permissions.
+
+Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, both images are
+Authenticode-signed with SHA-256 by osslsigncode before they are zipped. Its
+password is read by osslsigncode from the file that ZELTRANE_SIGN_PASSWORD_FILE
+names, never from a command line or an environment value. ZELTRANE_SIGN_TIMESTAMP
+adds an RFC 3161 time stamp from that URL. A failed signing writes no package.
+"""
+
+import argparse
+import hashlib
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+SOURCE = pathlib.Path(__file__).resolve().parent.parent
+DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md"]
+PUBLISHED_NAME = "Zeltrane driver installer"
+
+
+class Failure(Exception):
+    pass
+
+
+def signing_settings():
+    """The signing variables, checked; None when the images stay unsigned."""
+    pkcs12 = os.environ.get("ZELTRANE_SIGN_PKCS12", "")
+    password = os.environ.get("ZELTRANE_SIGN_PASSWORD_FILE", "")
+    timestamp = os.environ.get("ZELTRANE_SIGN_TIMESTAMP", "")
+    if not pkcs12:
+        if password or timestamp:
+            raise Failure("ZELTRANE_SIGN_PASSWORD_FILE or ZELTRANE_SIGN_TIMESTAMP is set, "
+                          "but ZELTRANE_SIGN_PKCS12 is not: nothing to sign with")
+        return None
+    if not pathlib.Path(pkcs12).is_file():
+        raise Failure("ZELTRANE_SIGN_PKCS12: no such file: %s" % pkcs12)
+    if not password or not pathlib.Path(password).is_file():
+        raise Failure("ZELTRANE_SIGN_PASSWORD_FILE must name the file that holds the "
+                      "PKCS#12 password")
+    return {"pkcs12": pkcs12, "password": password, "timestamp": timestamp}
+
+
+def sign(image, settings):
+    """Signs the image in place."""
+    signed = image.with_name(image.name + ".signed")
+    command = ["osslsigncode", "sign", "-pkcs12", settings["pkcs12"],
+               "-readpass", settings["password"], "-h", "sha256", "-n", PUBLISHED_NAME]
+    if settings["timestamp"]:
+        command += ["-ts", settings["timestamp"]]
+    command += ["-in", str(image), "-out", str(signed)]
+    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if result.returncode != 0 or not signed.is_file():
+        raise Failure("signing %s failed:\n%s%s" % (image.name, result.stdout, result.stderr))
+    signed.replace(image)
+
+
+def write_zip(path, top, files, epoch):
+    """files: (name in the package, source path), in the order given."""
+    date_time = time.gmtime(epoch)[:6]
+    with zipfile.ZipFile(path, "w") as package:
+        for name, source in files:
+            entry = zipfile.ZipInfo("%s/%s" % (top, name), date_time=date_time)
+            entry.create_system = 3  # permissions in Unix form, whatever builds it
+            entry.external_attr = 0o100644 << 16
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            package.writestr(entry, source.read_bytes(), compresslevel=9)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Writes the Zeltrane release package.")
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--epoch", required=True, type=int)
+    parser.add_argument("--x86", required=True, type=pathlib.Path)
+    parser.add_argument("--x64", required=True, type=pathlib.Path)
+    parser.add_argument("--out", required=True, type=pathlib.Path)
+    args = parser.parse_args()
+
+    name = "Zeltrane-%s-windows" % args.version
+    package = args.out / (name + ".zip")
+    checksum = args.out / (name + ".zip.sha256")
+    args.out.mkdir(parents=True, exist_ok=True)
+    # Whatever an earlier run left under these names goes first, so that a
+    # failed run never leaves a package that looks like this one.
+    package.unlink(missing_ok=True)
+    checksum.unlink(missing_ok=True)
+
+    with tempfile.TemporaryDirectory(dir=args.out) as staging:
+        staging = pathlib.Path(staging)
+        images = [("Zeltrane.exe", args.x86), ("x64/Zeltrane.exe", args.x64)]
+        staged = []
+        for inner, image in images:
+            target = staging / inner
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(image, target)
+            staged.append((inner, target))
+        settings = signing_settings()
+        if settings:
+            for inner, target in staged:
+                sign(target, settings)
+            print("signed: both images, SHA-256, with %s%s" % (
+                settings["pkcs12"],
+                ", time-stamped by " + settings["timestamp"] if settings["timestamp"] else ""))
+        else:
+            print("unsigned: ZELTRANE_SIGN_PKCS12 is not set, the images are not signed")
+        files = staged + [(document, SOURCE / document) for document in DOCUMENTS]
+        partial = staging / (name + ".zip")
+        write_zip(partial, name, files, args.epoch)
+        digest = hashlib.sha256(partial.read_bytes()).hexdigest()
+        partial.replace(package)
+    checksum.write_text("%s  %s\n" % (digest, package.name))
+    print("wrote %s and %s" % (package, checksum.name))
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except Failure as failure:
+        print("release: %s" % failure, file=sys.stderr)
+        sys.exit(1)

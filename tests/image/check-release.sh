@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Checks the release package and its signing: two runs give the same bytes;
+# the ZIP holds exactly the two built images and the three documents; with a
+# throwaway certificate (made here, nothing secret is kept) both images verify,
+# with a time stamp from an authority on loopback that this script starts and
+# stops; a changed byte breaks the signature; removing it gives the built image
+# again but for the PE checksum; the signed x86 image passes the image audit; a
+# signing failure leaves no package behind. The signed package stays in
+# WORK-DIR/signed for the e2e-x86 stage, which installs with it under Wine.
+# usage: check-release.sh SOURCE-DIR WORK-DIR X86-IMAGE X64-IMAGE VERSION EMPTY-X86-IMAGE
+set -u
+source_dir=$(realpath "$1") work=$(realpath -m "$2") x86=$(realpath "$3") x64=$(realpath "$4")
+version=$5 empty_x86=$(realpath "$6")
+name=Zeltrane-$version-windows
+epoch=1765000000 # 2025-12-06 05:46:40 UTC, as a commit's time would be
+failures=0
+check() {
+    if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+rm -rf "$work"
+mkdir -p "$work"
+unset ZELTRANE_SIGN_PKCS12 ZELTRANE_SIGN_PASSWORD_FILE ZELTRANE_SIGN_TIMESTAMP
+package() { # package OUT-DIR: runs the release packaging into OUT-DIR, output to OUT-DIR.log
+    python3 "$source_dir/release/package.py" --version "$version" --epoch "$epoch" \
+        --x86 "$x86" --x64 "$x64" --out "$1" >"$1.log" 2>&1
+}
+inner() { unzip -p "$1" "$name/$2"; }
+
+# Unsigned, twice.
+if ! package "$work/unsigned" || ! package "$work/again"; then
+    cat "$work"/*.log
+    exit 1
+fi
+zip=$work/unsigned/$name.zip
+check "says in one line that the images are unsigned" \
+    test "$(grep -c '^unsigned: ' "$work/unsigned.log")" -eq 1
+check "a second run gives a byte-identical ZIP" cmp -s "$zip" "$work/again/$name.zip"
+check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum --quiet -c '$name.zip.sha256'"
+expected=$(printf '%s\n' Zeltrane.exe x64/Zeltrane.exe README.md LICENSE CHANGELOG.md | sed "s|^|$name/|")
+check "holds the two images and three documents, nothing else" test "$(unzip -Z1 "$zip")" = "$expected"
+check "Zeltrane.exe is the built x86 image" cmp -s "$x86" <(inner "$zip" Zeltrane.exe)
+check "x64/Zeltrane.exe is the built x64 image" cmp -s "$x64" <(inner "$zip" x64/Zeltrane.exe)
+for document in README.md LICENSE CHANGELOG.md; do
+    check "$document is the project's" cmp -s "$source_dir/$document" <(inner "$zip" "$document")
+done
+stamp=$(TZ=UTC date -d "@$epoch" +%Y%m%d.%H%M%S)
+check "every entry: rw-r--r--, Unix, dated $stamp" \
+    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 5
+
+# A throwaway root, a code-signing certificate and a time-stamping certificate.
+cd "$work" || exit 1
+issue() { # issue NAME SUBJECT EXTENSIONS: a key and a certificate signed by the root
+    openssl req -new -newkey rsa:2048 -nodes -keyout "$1.key" -subj "/CN=$2" -out "$1.csr" 2>/dev/null &&
+        printf '%s\n' "$3" >"$1.ext" &&
+        openssl x509 -req -in "$1.csr" -CA root.pem -CAkey root.key -CAcreateserial -days 2 \
+            -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+}
+if ! {
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout root.key -subj "/CN=Zeltrane test root" \
+        -days 2 -out root.pem 2>/dev/null &&
+        issue signer "Zeltrane test publisher" \
+            "$(printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning')" &&
+        issue tsa "Zeltrane test time stamps" \
+            "$(printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping')" &&
+        head -c 24 /dev/urandom | base64 >password &&
+        openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile root.pem \
+            -passout file:password -out signer.p12
+}; then
+    echo "FAIL cannot make the certificates"
+    exit 1
+fi
+cat >tsa.cnf <<CONF
+[tsa]
+default_tsa = zeltrane_test_tsa
+[zeltrane_test_tsa]
+serial = $work/tsa.serial
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
+CONF
+echo 01 >tsa.serial
+
+python3 "$source_dir/tests/image/tsa.py" "$work" &
+tsa_pid=$!
+trap 'kill "$tsa_pid" 2>/dev/null' EXIT
+for _ in $(seq 50); do [ -s tsa.port ] && break; sleep 0.1; done
+check "time-stamping authority listens on loopback" test -s tsa.port
+
+# Signed and time-stamped.
+ZELTRANE_SIGN_TIMESTAMP=http://127.0.0.1:$(cat tsa.port)/
+export ZELTRANE_SIGN_PKCS12=$work/signer.p12 ZELTRANE_SIGN_PASSWORD_FILE=$work/password
+export ZELTRANE_SIGN_TIMESTAMP
+check "signed release runs" package "$work/signed"
+signed=$work/signed/$name.zip
+check "says that the images are signed and time-stamped" grep -q '^signed: .*time-stamped' signed.log
+for image in Zeltrane.exe x64/Zeltrane.exe; do
+    inner "$signed" "$image" >"signed-${image//\//-}"
+done
+verify() { osslsigncode verify -CAfile root.pem -TSA-CAfile root.pem -in "$1" >"$1.verify" 2>&1; }
+for image in signed-Zeltrane.exe signed-x64-Zeltrane.exe; do
+    check "$image verifies against the throwaway root" verify "$image"
+    check "$image is signed with SHA-256" grep -q 'Message digest algorithm *: SHA256' "$image.verify"
+    check "$image has a verified time stamp" grep -q 'Timestamp Server Signature verification: ok' "$image.verify"
+done
+check "signed ZIP checksum file matches" bash -c "cd '$work/signed' && sha256sum --quiet -c '$name.zip.sha256'"
+
+# One byte of code changed.
+text=$(llvm-readobj --sections signed-Zeltrane.exe | awk '/Name: .text/ { found = 1 }
+    found && /PointerToRawData/ { print $2; exit }')
+cp signed-Zeltrane.exe tampered.exe
+python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1)[0]
+f.seek(int(sys.argv[2])); f.write(bytes([b ^ 0xFF]))' tampered.exe $((text + 64))
+check "the changed copy differs from the signed one by one byte" \
+    test "$(cmp -l signed-Zeltrane.exe tampered.exe | wc -l)" -eq 1
+check "the untouched copy verifies" verify signed-Zeltrane.exe
+check "a byte of code changed breaks the signature" bash -c "! osslsigncode verify -CAfile root.pem -TSA-CAfile root.pem -in tampered.exe >tampered.verify 2>&1"
+
+# The signature removed: the built image again, but for the PE checksum field.
+for image in signed-Zeltrane.exe:"$x86" signed-x64-Zeltrane.exe:"$x64"; do
+    signed_image=${image%%:*} built=${image#*:}
+    osslsigncode remove-signature -in "$signed_image" -out "$signed_image.removed" >/dev/null 2>&1
+    pe=$(od -An -tu4 -j60 -N4 "$built" | tr -d ' ')
+    checksum=$((pe + 24 + 64))
+    differing=$(cmp -l "$built" "$signed_image.removed" 2>/dev/null |
+        awk -v lo=$((checksum + 1)) -v hi=$((checksum + 4)) '$1 < lo || $1 > hi' | wc -l)
+    check "$signed_image without its signature is the built image but for the PE checksum" \
+        test -s "$signed_image.removed" -a "$(stat -c %s "$built")" = \
+        "$(stat -c %s "$signed_image.removed" 2>/dev/null)" -a "$differing" -eq 0
+done
+
+# The signed x86 image is still what the audit wants.
+check "signed x86 image passes the image audit" bash -c \
+    "'$source_dir/tests/image/audit-image.sh' signed-Zeltrane.exe x86 '$version' '$empty_x86' >audit.log"
+
+# A signing failure leaves no package under the name.
+mkdir -p "$work/failed" && cp "$signed" "$work/failed/$name.zip"
+echo "not the password" >wrong-password
+ZELTRANE_SIGN_PASSWORD_FILE=$work/wrong-password package "$work/failed"
+check "a wrong password fails the release" test $? -ne 0
+check "and leaves no package behind" test ! -e "$work/failed/$name.zip" -a ! -e "$work/failed/$name.zip.sha256"
+ZELTRANE_SIGN_PKCS12='' package "$work/half"
+check "a password file without a certificate fails the release" test $? -ne 0
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
