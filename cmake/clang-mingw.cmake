@@ -17,4 +17,6 @@ get_filename_component(gcc_dir "${libgcc}" DIRECTORY)
 
 # -fuse-ld=lld: LLD emits the load-configuration directory; -L: find libgcc;
 # -static: no libgcc or pthread DLL; -nostdlib++: no C++ library at all.
+# The same for the sandbox's DLL.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${gcc_dir} -static -nostdlib++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")

@@ -1,13 +1,20 @@
 """Installs a driver package on a simulated device in a throwaway Windows.
 
-usage: demo.py BUILD_DIR [INF HARDWARE-ID]
-Runs BUILD_DIR/Zeltrane.exe under Wine and shows the device's driver and the
-INF store before and after.
+usage: demo.py X64-BUILD X86-BUILD [INF HARDWARE-ID]
+Runs the product, the 32-bit Zeltrane.exe in the release layout (with
+x64\Zeltrane.exe beside it), under Wine where this machine starts 32-bit
+programs, and the x64 build otherwise; says which image ran, and shows the
+device's driver and the INF store before and after.
+ZELTRANE_X86_EMULATION=qemu runs the 32-bit image through QEMU's emulator
+where the kernel cannot (slow: minutes).
 """
 
+import os
 import pathlib
+import shutil
 import sys
 
+import i386
 import wine
 
 MEANINGS = {
@@ -19,6 +26,7 @@ MEANINGS = {
     160: "ERROR_BAD_ARGUMENTS: not two arguments, the usage box was shown",
     0xE0000000: "ERROR_EXPECTED_SECTION_NAME: the file is not an INF",
     0xE000020B: "ERROR_NO_SUCH_DEVINST: no present device has that hardware ID",
+    0xE0000235: "ERROR_IN_WOW64: 64-bit Windows, and x64\\Zeltrane.exe is missing",
 }
 
 
@@ -43,15 +51,40 @@ def show_state(sandbox, hardware_id, inf):
     print("  INF store:     %s" % (", ".join("C:\\windows\\inf\\" + n for n in staged) or "the package is not staged"))
 
 
+def choose_image(x64_build, x86_build, state):
+    """The image to run and a line that says which it is and why."""
+    x86 = x86_build / "Zeltrane.exe"
+    if i386.starts_32bit():
+        why = "this machine starts 32-bit programs"
+    elif os.environ.get("ZELTRANE_X86_EMULATION") == "qemu":
+        try:
+            why = i386.enable(state)
+        except i386.Unavailable as reason:
+            return x64_build / "Zeltrane.exe", "the x64 build of Zeltrane.exe: %s" % reason
+    else:
+        return x64_build / "Zeltrane.exe", (
+            "the x64 build of Zeltrane.exe: this machine does not start 32-bit programs, so the "
+            "32-bit product cannot run here (ZELTRANE_X86_EMULATION=qemu runs it, slowly)")
+    layout = state / "Zeltrane"
+    (layout / "x64").mkdir(parents=True)
+    shutil.copyfile(x86, layout / "Zeltrane.exe")
+    shutil.copyfile(x64_build / "Zeltrane.exe", layout / "x64" / "Zeltrane.exe")
+    return layout / "Zeltrane.exe", (
+        "the 32-bit product, Zeltrane.exe, in the release layout (x64\\Zeltrane.exe beside it): "
+        + why)
+
+
 def main():
-    build = pathlib.Path(sys.argv[1])
-    inf = pathlib.Path(sys.argv[2]).resolve() if len(sys.argv) > 2 else wine.SAMPLE_INF
-    hardware_id = sys.argv[3] if len(sys.argv) > 3 else wine.SAMPLE_HARDWARE_ID
-    sandbox = wine.Sandbox(build / "demo", build)
-    print("Booting a throwaway Windows (a Wine prefix) for the x64 build of Zeltrane.exe ...")
+    x64_build, x86_build = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
+    inf = pathlib.Path(sys.argv[3]).resolve() if len(sys.argv) > 3 else wine.SAMPLE_INF
+    hardware_id = sys.argv[4] if len(sys.argv) > 4 else wine.SAMPLE_HARDWARE_ID
+    sandbox = wine.Sandbox(x64_build / "demo", x64_build)
     sandbox.clear()
-    sandbox.start()
     try:
+        sandbox.program, which = choose_image(x64_build, x86_build, sandbox.state)
+        print("Image: %s" % which)
+        print("Booting a throwaway Windows (a Wine prefix) ...")
+        sandbox.start(boot_timeout=540)
         sandbox.add_device(hardware_id)
         print("Simulated device with hardware ID %s" % hardware_id)
         print("Driver package: %s\n" % inf)
@@ -70,7 +103,9 @@ def main():
         show_state(sandbox, hardware_id, inf)
         return 0
     finally:
-        sandbox.stop()
+        left = sandbox.stop() + i386.restore(sandbox.state)
+        if left:
+            print("left behind: %s" % ", ".join(left))
 
 
 if __name__ == "__main__":

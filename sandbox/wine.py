@@ -16,6 +16,7 @@ import subprocess
 import time
 
 WINE64 = "/usr/lib/wine/wine64"
+FAILED_START = b"failed to map the shared user data"
 WINESERVER = "/usr/lib/wine/wineserver"
 
 # The example device and driver package of the project.
@@ -109,12 +110,12 @@ class Sandbox:
         self.program = self.build / "Zeltrane.exe"
         self._runs = 0
 
-    def env(self, debug="-all"):
+    def env(self, debug="-all", overrides=""):
         env = dict(os.environ)
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEARCH="win64",
-            WINEDLLOVERRIDES="mscoree,mshtml=",
+            WINEDLLOVERRIDES=";".join(["mscoree,mshtml="] + ([overrides] if overrides else [])),
             WINEDEBUG=debug,
             DISPLAY=(self.state / "display").read_text().strip(),
         )
@@ -161,15 +162,25 @@ class Sandbox:
         subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=boot_timeout,
                        stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
 
-    def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None):
+    def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None, overrides=""):
         """Runs a Windows program; returns its standard output as text. Its
-        standard error goes to the named file, or is added to wine.log."""
+        standard error goes to the named file, or is added to wine.log.
+        overrides: DLL overrides for it and the programs it starts."""
         out = self.state / ("out-%s.txt" % self._next())
-        with open(out, "wb") as stdout, (
-            self._log(stderr_name, "wb") if stderr_name else self._log("wine.log")
-        ) as stderr:
-            subprocess.run([WINE64] + [str(a) for a in args], env=self.env(debug), cwd=cwd,
-                           stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr, timeout=timeout)
+        errors = self.state / (stderr_name or "wine.log")
+        for _ in range(3):
+            start = errors.stat().st_size if stderr_name is None and errors.exists() else 0
+            with open(out, "wb") as stdout, open(errors, "wb" if stderr_name else "ab") as stderr:
+                subprocess.run([WINE64] + [str(a) for a in args], env=self.env(debug, overrides),
+                               cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                               timeout=timeout)
+            with open(errors, "rb") as stderr:
+                stderr.seek(start)
+                # Now and then the address of the shared user data is taken
+                # before Wine maps it, and the program never starts: start it
+                # again.
+                if FAILED_START not in stderr.read():
+                    break
         return out.read_text(encoding="utf-8", errors="replace")
 
     def _next(self):
@@ -198,7 +209,7 @@ class Sandbox:
         """The INF files in the platform's INF store, by name."""
         return {p.name: p.read_bytes() for p in (self.prefix / "drive_c/windows/inf").glob("*.inf")}
 
-    def run(self, command_line, cwd=None):
+    def run(self, command_line, cwd=None, overrides=""):
         """Starts a program with this exact command line, traced."""
         n = self._next()
         files = {name: self.state / ("run-%s.%s" % (n, name)) for name in ("cmd", "out", "err", "trace")}
@@ -209,6 +220,7 @@ class Sandbox:
             timeout=270,
             cwd=cwd,
             stderr_name=files["trace"].name,
+            overrides=overrides,
         )
         return Run(report, files["trace"].read_text(encoding="utf-8", errors="replace"),
                    files["out"].read_bytes(), files["err"].read_bytes())

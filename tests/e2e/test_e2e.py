@@ -1,13 +1,18 @@
 """End-to-end behaviour of Zeltrane.exe under Wine.
 
-usage: test_e2e.py BUILD_DIR start | stop | GROUP [X86-IMAGE]
+usage: test_e2e.py BUILD_DIR start | stop | GROUP [X86-IMAGE WOW64-NEWDEV RELEASE-ZIP]
   start  boots the sandbox shared by the groups (Xvfb, a prefix, a simulated
          adapter); stop ends it and fails if anything was left behind.
   GROUP  runs one group of cases (Usage, Install, Failures, Text) against
          BUILD_DIR/Zeltrane.exe.
 With X86-IMAGE, the 32-bit image in a sandbox of its own, where start also
 makes 32-bit programs start (see sandbox/i386.py) and stop undoes that; the
-group X86 holds its cases. Exit code 77: the 32-bit image cannot run here.
+group X86 holds its cases. There, start also puts WOW64-NEWDEV, a 32-bit
+stand-in for newdev.dll, into the prefix's syswow64: a run with the override
+newdev=n,b sees the prefix as 64-bit Windows, which refuses device
+installation to 32-bit callers; the hand-over cases run the release layout
+unpacked from RELEASE-ZIP that way. Exit code 77: the 32-bit image cannot run
+here.
 """
 
 import pathlib
@@ -15,6 +20,7 @@ import re
 import shutil
 import sys
 import unittest
+import zipfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "sandbox"))
 import i386  # noqa: E402
@@ -32,9 +38,15 @@ IDOK = "1"
 ERROR_FILE_NOT_FOUND = 2
 ERROR_EXPECTED_SECTION_NAME = 0xE0000000
 ERROR_BAD_ARGUMENTS = 160
+ERROR_IN_WOW64 = 0xE0000235
+
+# With it, 32-bit programs load the stand-in newdev.dll from syswow64, 64-bit
+# ones keep Wine's own from system32: the prefix acts as 64-bit Windows.
+AS_64BIT_WINDOWS = "newdev=n,b"
 
 sandbox = None
 pointer_digits = 16
+release_zip = None
 
 UPDATE_TRACE = re.compile(
     r"parent ([0-9A-Fa-f]+), hardware_id (.*), inf_path (.*), flags (0x[0-9a-fA-F]+), "
@@ -42,8 +54,8 @@ UPDATE_TRACE = re.compile(
 )
 
 
-def null_pointer():
-    return "0" * pointer_digits
+def null_pointer(digits=None):
+    return "0" * (digits or pointer_digits)
 
 
 class Case(unittest.TestCase):
@@ -62,18 +74,24 @@ class Case(unittest.TestCase):
         """One copy, then one forced update, with exactly the fixed arguments."""
         calls = run.program_calls()
         self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW", "UpdateDriverForPlugAndPlayDevicesW"])
-        null = null_pointer()
-        expected_copy = "%s, (null), 1, 0, %s, 0, %s, %s" % (wine.dbgstr(inf_path), null, null, null)
-        self.assertEqual(calls[0][1], expected_copy)
-        update = UPDATE_TRACE.match(calls[1][1])
-        self.assertIsNotNone(update, calls[1][1])
+        self.assertCopyCall(calls[0], inf_path)
+        self.assertUpdateCall(calls[1], run, inf_path, hardware_id)
+
+    def assertCopyCall(self, call, inf_path, digits=None):
+        null = null_pointer(digits)
+        expected = "%s, (null), 1, 0, %s, 0, %s, %s" % (wine.dbgstr(inf_path), null, null, null)
+        self.assertEqual(call[1], expected)
+
+    def assertUpdateCall(self, call, run, inf_path, hardware_id, digits=None):
+        update = UPDATE_TRACE.match(call[1])
+        self.assertIsNotNone(update, call[1])
         parent, traced_id, traced_inf, flags, reboot = update.groups()
         self.assertEqual(int(parent, 16), run.desktop, "parent is the desktop window")
-        self.assertEqual(len(parent), pointer_digits)
+        self.assertEqual(len(parent), digits or pointer_digits)
         self.assertEqual(traced_id, wine.dbgstr(hardware_id))
         self.assertEqual(traced_inf, wine.dbgstr(inf_path))
         self.assertEqual(int(flags, 16), 1, "INSTALLFLAG_FORCE and no other flag")
-        self.assertEqual(reboot, null)
+        self.assertEqual(reboot, null_pointer(digits))
 
     def assertSilent(self, run):
         self.assertEqual(run.boxes, [])
@@ -183,7 +201,9 @@ class Text(Case):
 
 
 class X86(Case):
-    """The 32-bit product image: one case of each kind, each start is slow."""
+    """The 32-bit product image: one case of each kind, each start is slow.
+    Without the override the prefix acts as 32-bit Windows; the hand-over
+    cases run the signed release layout as on 64-bit Windows."""
 
     def test_usage(self):
         self.assertUsage(self.run_program())
@@ -194,18 +214,94 @@ class X86(Case):
     def test_missing_inf(self):
         self.check_missing_inf()
 
+    def release_layout(self, folder, with_x64=True):
+        """The release package's two images, unpacked into the folder."""
+        layout = sandbox.state / folder
+        shutil.rmtree(layout, ignore_errors=True)
+        with zipfile.ZipFile(release_zip) as package:
+            for entry in package.namelist():
+                inner = entry.split("/", 1)[1]
+                if inner == "Zeltrane.exe" or (with_x64 and inner == "x64/Zeltrane.exe"):
+                    (layout / inner).parent.mkdir(parents=True, exist_ok=True)
+                    (layout / inner).write_bytes(package.read(entry))
+        return layout
+
+    def run_as_on_64bit_windows(self, layout, inf_path, hardware_id):
+        """Starts the layout's 32-bit image; returns the run and what the
+        stand-in recorded of the update calls it refused."""
+        record = sandbox.prefix / "drive_c" / "windows" / "temp" / "wow64-newdev.txt"
+        record.unlink(missing_ok=True)
+        command = sandbox.program_command('"%s"' % inf_path, '"%s"' % hardware_id,
+                                          program=layout / "Zeltrane.exe")
+        run = sandbox.run(command, overrides=AS_64BIT_WINDOWS)
+        refused = record.read_text(encoding="utf-8").splitlines() if record.exists() else []
+        return run, refused
+
+    def assertHandedOver(self, run, refused, inf_path, hardware_id):
+        """The 32-bit image's copy and its update, refused; then the x64
+        build's copy and update, with the very same arguments."""
+        self.assertEqual(refused, ["parent=0x%X hardware_id=%s inf_path=%s flags=0x1 reboot=0x0"
+                                   % (run.desktop, hardware_id, inf_path)])
+        calls = run.program_calls()
+        self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW", "SetupCopyOEMInfW",
+                                                 "UpdateDriverForPlugAndPlayDevicesW"])
+        self.assertCopyCall(calls[0], inf_path, digits=8)
+        self.assertCopyCall(calls[1], inf_path, digits=16)
+        self.assertUpdateCall(calls[2], run, inf_path, hardware_id, digits=16)
+        self.assertSilent(run)
+
+    def check_handover_install(self, layout_folder, package_folder, name):
+        layout = self.release_layout(layout_folder)
+        inf = self.package(package_folder, name, "; installed through the hand-over\n")
+        run, refused = self.run_as_on_64bit_windows(layout, wine.windows_path(inf),
+                                                    wine.SAMPLE_HARDWARE_ID)
+        self.assertHandedOver(run, refused, wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
+        self.assertEqual(run.exit_code, 0)
+        [device] = sandbox.driver(wine.SAMPLE_HARDWARE_ID, "InfPath", "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample-net.inf")
+        self.assertEqual(sandbox.inf_store().get(device["driver.InfPath"]), inf.read_bytes(),
+                         "the driver is installed from this package, staged in the store")
+
+    def test_handover_install(self):
+        self.check_handover_install("release", "pkg-handover", "zt-handover.inf")
+
+    def test_handover_missing_inf(self):
+        layout = self.release_layout("release")
+        (sandbox.state / "pkg").mkdir(exist_ok=True)
+        missing = wine.windows_path(sandbox.state / "pkg" / "missing.inf")
+        run, refused = self.run_as_on_64bit_windows(layout, missing, wine.SAMPLE_HARDWARE_ID)
+        self.assertHandedOver(run, refused, missing, wine.SAMPLE_HARDWARE_ID)
+        self.assertEqual(run.exit_code, ERROR_FILE_NOT_FOUND, "the x64 build's exit code")
+
+    def test_handover_without_x64(self):
+        layout = self.release_layout("no-x64", with_x64=False)
+        inf = self.package("pkg-no-x64", "zt-no-x64.inf", "; never installed\n")
+        before = sandbox.driver(wine.SAMPLE_HARDWARE_ID, "InfPath")
+        run, refused = self.run_as_on_64bit_windows(layout, wine.windows_path(inf),
+                                                    wine.SAMPLE_HARDWARE_ID)
+        self.assertEqual(run.exit_code, ERROR_IN_WOW64)
+        self.assertEqual(len(refused), 1, "the refused update")
+        self.assertEqual([f for f, _ in run.program_calls()], ["SetupCopyOEMInfW"],
+                         "no x64 build ran")
+        self.assertSilent(run)
+        self.assertEqual(sandbox.driver(wine.SAMPLE_HARDWARE_ID, "InfPath"), before,
+                         "the device's driver is unchanged")
+
+    def test_handover_folder_beyond_ascii(self):
+        self.check_handover_install("Zeltrane réseau Ωmega 1.1", "Pilotes ñ", "zt-ñ handover.inf")
+
 
 SKIPPED = 77
 
 
 def main():
-    global sandbox, pointer_digits
-    build_dir, what, x86_image = sys.argv[1], sys.argv[2], sys.argv[3:]
-    sandbox = wine.Sandbox(pathlib.Path(build_dir) / ("e2e-x86" if x86_image else "e2e"), build_dir)
+    global sandbox, pointer_digits, release_zip
+    build_dir, what, x86 = sys.argv[1], sys.argv[2], sys.argv[3:]
+    sandbox = wine.Sandbox(pathlib.Path(build_dir) / ("e2e-x86" if x86 else "e2e"), build_dir)
     unavailable = sandbox.state / "unavailable"
     if what == "start":
         sandbox.clear()
-        if x86_image:
+        if x86:
             # Before the boot: a prefix booted while 32-bit programs cannot
             # start lacks the 32-bit half of the platform.
             try:
@@ -214,8 +310,11 @@ def main():
                 unavailable.write_text(str(reason))
                 print("SKIPPED: the 32-bit image cannot run here:", reason)
                 return SKIPPED
-        sandbox.start(boot_timeout=540 if x86_image else 120)
+        sandbox.start(boot_timeout=540 if x86 else 120)
         sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
+        if x86:
+            # Replaces Wine's placeholder, which stays in use without the override.
+            shutil.copyfile(x86[1], sandbox.prefix / "drive_c" / "windows" / "syswow64" / "newdev.dll")
         print("sandbox ready at", sandbox.state)
         return 0
     if what == "stop":
@@ -225,9 +324,10 @@ def main():
     if unavailable.exists():
         print("SKIPPED: the 32-bit image cannot run here:", unavailable.read_text())
         return SKIPPED
-    if x86_image:
+    if x86:
         pointer_digits = 8
-        sandbox.program = pathlib.Path(x86_image[0]).resolve()
+        sandbox.program = pathlib.Path(x86[0]).resolve()
+        release_zip = pathlib.Path(x86[2]).resolve()
     result = unittest.main(module=__name__, argv=[sys.argv[0], what, "-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 
