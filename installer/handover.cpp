@@ -7,19 +7,17 @@
 namespace {
 
 // The longest path and the longest command line the platform allows, with
-// their terminating NUL. Static: the image carries no such buffer on disk.
+// their terminating NUL.
 constexpr DWORD kCapacity = 32768;
-wchar_t g_imagePath[kCapacity];
-wchar_t g_commandLine[kCapacity];
 
 // Where a release keeps the x64 build, relative to the 32-bit image's folder.
 const wchar_t kX64Build[] = L"x64\\Zeltrane.exe";
 constexpr DWORD kX64BuildLength = sizeof kX64Build / sizeof kX64Build[0] - 1;
 
-// Puts the full path of the x64 build into g_imagePath, from the running
-// image's own path: never the search path or the current folder.
-DWORD FindX64Build() {
-    const DWORD length = GetModuleFileNameW(nullptr, g_imagePath, kCapacity);
+// Puts the full path of the x64 build into path (kCapacity characters), from
+// the running image's own path: never the search path or the current folder.
+DWORD FindX64Build(wchar_t* path) {
+    const DWORD length = GetModuleFileNameW(nullptr, path, kCapacity);
     if (length == 0) {
         return LastErrorOfFailedCall();
     }
@@ -27,7 +25,7 @@ DWORD FindX64Build() {
         return ERROR_INSUFFICIENT_BUFFER;  // Truncated: not the image's path.
     }
     DWORD folder = length;
-    while (folder > 0 && g_imagePath[folder - 1] != L'\\') {
+    while (folder > 0 && path[folder - 1] != L'\\') {
         --folder;
     }
     if (folder == 0) {
@@ -37,24 +35,24 @@ DWORD FindX64Build() {
         return ERROR_FILENAME_EXCED_RANGE;
     }
     for (DWORD i = 0; i <= kX64BuildLength; ++i) {
-        g_imagePath[folder + i] = kX64Build[i];
+        path[folder + i] = kX64Build[i];
     }
     return ERROR_SUCCESS;
 }
 
-// Copies this process's command line into g_commandLine, which the start may
-// write to, so that the x64 build is given exactly the same arguments.
-DWORD CopyOwnCommandLine() {
+// Copies this process's command line into line (kCapacity characters), which
+// the start may write to, so that the x64 build gets exactly the same arguments.
+DWORD CopyOwnCommandLine(wchar_t* line) {
     const wchar_t* own = GetCommandLineW();
     DWORD length = 0;
     while (own[length] != L'\0') {
         if (length + 1 >= kCapacity) {
             return ERROR_FILENAME_EXCED_RANGE;
         }
-        g_commandLine[length] = own[length];
+        line[length] = own[length];
         ++length;
     }
-    g_commandLine[length] = L'\0';
+    line[length] = L'\0';
     return ERROR_SUCCESS;
 }
 
@@ -73,9 +71,13 @@ DWORD ExitCodeOf(HANDLE process) {
 }  // namespace
 
 DWORD HandOverToX64Build() {
-    DWORD error = FindX64Build();
+    // Static, not on the stack: 64 KiB each, and the image carries them as
+    // uninitialised data, not on disk.
+    static wchar_t imagePath[kCapacity];
+    static wchar_t commandLine[kCapacity];
+    DWORD error = FindX64Build(imagePath);
     if (error == ERROR_SUCCESS) {
-        error = CopyOwnCommandLine();
+        error = CopyOwnCommandLine(commandLine);
     }
     if (error != ERROR_SUCCESS) {
         return error;
@@ -84,7 +86,7 @@ DWORD HandOverToX64Build() {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(g_imagePath, g_commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(imagePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &child)) {
         error = LastErrorOfFailedCall();
         // A package without its x64 folder still says why nothing was installed.
