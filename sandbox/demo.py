@@ -2,7 +2,7 @@
 
 usage: demo.py X64-BUILD X86-BUILD [INF HARDWARE-ID]
 Runs the product, the 32-bit Zeltrane.exe in the release layout (with
-x64\Zeltrane.exe beside it), under Wine where this machine starts 32-bit
+x64\\Zeltrane.exe beside it), under Wine where this machine starts 32-bit
 programs, and the x64 build otherwise; says which image ran, and shows the
 device's driver and the INF store before and after.
 ZELTRANE_X86_EMULATION=qemu runs the 32-bit image through QEMU's emulator
@@ -48,7 +48,8 @@ def show_state(sandbox, hardware_id, inf):
             print("    version:     %s" % device["driver.version"])
             print("    from INF:    %s" % device["driver.InfPath"])
     staged = [name for name, content in sandbox.inf_store().items() if content == inf_bytes]
-    print("  INF store:     %s" % (", ".join("C:\\windows\\inf\\" + n for n in staged) or "the package is not staged"))
+    names = ", ".join("C:\\windows\\inf\\" + n for n in staged)
+    print("  INF store:     %s" % (names or "the package is not staged"))
 
 
 def choose_image(x64_build, x86_build, state):
@@ -92,7 +93,8 @@ def main():
         show_state(sandbox, hardware_id, inf)
 
         command = sandbox.program_command('"%s"' % wine.windows_path(inf), '"%s"' % hardware_id)
-        print("\nRunning: %s" % command.replace('"%s"' % wine.windows_path(sandbox.program), "Zeltrane.exe", 1))
+        shown = command.replace('"%s"' % wine.windows_path(sandbox.program), "Zeltrane.exe", 1)
+        print("\nRunning: %s" % shown)
         run = sandbox.run(command)
         code = run.exit_code
         if code is None:

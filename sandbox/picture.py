@@ -27,7 +27,8 @@ def main():
     sandbox.start()
     try:
         # No window manager runs on Xvfb: have Wine draw the caption and frame itself.
-        sandbox.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated", "/d", "N", "/f"])
+        sandbox.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated",
+                      "/d", "N", "/f"])
         with open(sandbox.state / "wine.log", "ab") as log:
             program = subprocess.Popen([wine.WINE64, str(sandbox.program)], env=sandbox.env(),
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)

@@ -35,7 +35,7 @@ def dbgstr(text):
     units = text.encode("utf-16-le")
     out = []
     for i in range(0, len(units), 2):
-        unit = int.from_bytes(units[i : i + 2], "little")
+        unit = int.from_bytes(units[i:i + 2], "little")
         char = chr(unit)
         if char in escapes:
             out.append(escapes[char])
@@ -133,7 +133,8 @@ class Sandbox:
         """Starts Xvfb and boots a new prefix in the sandbox's folder."""
         read_end, write_end = os.pipe()
         xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"],
             pass_fds=(write_end,),
             stdin=subprocess.DEVNULL,
             stdout=self._log("xvfb.log"),
@@ -212,7 +213,8 @@ class Sandbox:
     def run(self, command_line, cwd=None, overrides=""):
         """Starts a program with this exact command line, traced."""
         n = self._next()
-        files = {name: self.state / ("run-%s.%s" % (n, name)) for name in ("cmd", "out", "err", "trace")}
+        files = {name: self.state / ("run-%s.%s" % (n, name))
+                 for name in ("cmd", "out", "err", "trace")}
         files["cmd"].write_text(command_line, encoding="utf-8")
         report = self.wine(
             [self.helper, "run"] + [windows_path(files[k]) for k in ("cmd", "out", "err")],

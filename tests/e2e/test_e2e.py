@@ -73,7 +73,8 @@ class Case(unittest.TestCase):
     def assertInstallCalls(self, run, inf_path, hardware_id):
         """One copy, then one forced update, with exactly the fixed arguments."""
         calls = run.program_calls()
-        self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW", "UpdateDriverForPlugAndPlayDevicesW"])
+        self.assertEqual([f for f, _ in calls],
+                         ["SetupCopyOEMInfW", "UpdateDriverForPlugAndPlayDevicesW"])
         self.assertCopyCall(calls[0], inf_path)
         self.assertUpdateCall(calls[1], run, inf_path, hardware_id)
 
@@ -314,7 +315,8 @@ def main():
         sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
         if x86:
             # Replaces Wine's placeholder, which stays in use without the override.
-            shutil.copyfile(x86[1], sandbox.prefix / "drive_c" / "windows" / "syswow64" / "newdev.dll")
+            syswow64 = sandbox.prefix / "drive_c" / "windows" / "syswow64"
+            shutil.copyfile(x86[1], syswow64 / "newdev.dll")
         print("sandbox ready at", sandbox.state)
         return 0
     if what == "stop":
