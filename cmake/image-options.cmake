@@ -2,8 +2,14 @@
 # empty program that the image audit measures it against.
 function(zeltrane_image_options target)
   if(MSVC)
-    # Address space layout randomisation, no-execute data, identical rebuilds.
-    target_link_options(${target} PRIVATE /DYNAMICBASE /NXCOMPAT /Brepro)
+    # A windowed program whose entry is wmain: for /SUBSYSTEM:WINDOWS the
+    # linker would pick WinMainCRTStartup and want a WinMain.
+    target_link_options(${target} PRIVATE /ENTRY:wmainCRTStartup)
+    # Address space layout randomisation and no-execute data.
+    target_link_options(${target} PRIVATE /DYNAMICBASE /NXCOMPAT)
+    # Identical rebuilds: no time stamps in objects or image. Microsoft does
+    # not document /Brepro, though its compiler and linker accept it.
+    target_link_options(${target} PRIVATE /Brepro)
     target_compile_options(${target} PRIVATE /Brepro)
     return()
   endif()
