@@ -1,6 +1,8 @@
 """Installs a driver package on a simulated device in a throwaway Windows.
 
 usage: demo.py X64-BUILD X86-BUILD [INF HARDWARE-ID]
+Without INF, installs the sample package: examples/zt-sample.inf with the
+sample driver of each build, and shows that the driver runs on the device.
 Runs the product, the 32-bit Zeltrane.exe in the release layout (with
 x64\\Zeltrane.exe beside it), under Wine where this machine starts 32-bit
 programs, and the x64 build otherwise; says which image ran, and shows the
@@ -36,9 +38,12 @@ def meaning(code):
     return "a Setup API error" if code >= 0xE0000000 else "a Windows error"
 
 
-def show_state(sandbox, hardware_id, inf):
+RECORDS = ["hw:AddDevice", "hw:StartDevice", "hw:StartDeviceStatus"]
+
+
+def show_state(sandbox, hardware_id, inf, sample):
     inf_bytes = inf.read_bytes() if inf.is_file() else None
-    for device in sandbox.driver(hardware_id, "InfPath"):
+    for device in sandbox.driver(hardware_id, "InfPath", *(RECORDS if sample else [])):
         print("  device %s" % device["device"])
         if device["device.driver"] == "(none)":
             print("    driver:      none installed")
@@ -47,9 +52,34 @@ def show_state(sandbox, hardware_id, inf):
             print("    provider:    %s" % device["driver.provider"])
             print("    version:     %s" % device["driver.version"])
             print("    from INF:    %s" % device["driver.InfPath"])
+        if sample:
+            show_sample_driver(sandbox, device)
     staged = [name for name, content in sandbox.inf_store().items() if content == inf_bytes]
     names = ", ".join("C:\\windows\\inf\\" + n for n in staged)
     print("  INF store:     %s" % (names or "the package is not staged"))
+
+
+def show_sample_driver(sandbox, device):
+    """The sample driver's file, its service, and what the driver recorded."""
+    installed = sandbox.system_file("drivers", wine.SAMPLE_DRIVER)
+    print("    file:        %s" % ("C:\\windows\\system32\\drivers\\%s, %d bytes" % (
+        wine.SAMPLE_DRIVER, installed.stat().st_size) if installed.is_file() else "none"))
+    service = sandbox.service(wine.SAMPLE_SERVICE, "DriverEntry")
+    if "service.state" not in service:
+        print("    service:     %s: none" % wine.SAMPLE_SERVICE)
+    else:
+        print("    service:     %s, kernel driver (type %s), %s" % (
+            wine.SAMPLE_SERVICE, service["service.type"], service["service.state"]))
+    records = [service["parameters.DriverEntry"], device["hw.AddDevice"],
+               device["hw.StartDevice"], device["hw.StartDeviceStatus"]]
+    if records == ["(none)"] * 4:
+        print("    records:     none: the driver has not run")
+    else:
+        status = records[3]
+        if status.isdigit():
+            status = "0x%08X" % int(status)
+        print("    records:     DriverEntry %s, AddDevice %s, START_DEVICE %s (status %s)"
+              % (records[0], records[1], records[2], status))
 
 
 def choose_image(x64_build, x86_build, state):
@@ -77,10 +107,16 @@ def choose_image(x64_build, x86_build, state):
 
 def main():
     x64_build, x86_build = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
-    inf = pathlib.Path(sys.argv[3]).resolve() if len(sys.argv) > 3 else wine.SAMPLE_INF
+    sample = len(sys.argv) <= 3
     hardware_id = sys.argv[4] if len(sys.argv) > 4 else wine.SAMPLE_HARDWARE_ID
     sandbox = wine.Sandbox(x64_build / "demo", x64_build)
     sandbox.clear()
+    if sample:
+        drivers = {"amd64": sandbox.drivers["amd64"],
+                   "x86": x86_build / "sample" / wine.SAMPLE_DRIVER}
+        inf = wine.write_sample_package(sandbox.state / "zt-sample" / "zt-sample.inf", drivers)
+    else:
+        inf = pathlib.Path(sys.argv[3]).resolve()
     try:
         sandbox.program, which = choose_image(x64_build, x86_build, sandbox.state)
         print("Image: %s" % which)
@@ -90,7 +126,7 @@ def main():
         print("Simulated device with hardware ID %s" % hardware_id)
         print("Driver package: %s\n" % inf)
         print("Before:")
-        show_state(sandbox, hardware_id, inf)
+        show_state(sandbox, hardware_id, inf, sample)
 
         command = sandbox.program_command('"%s"' % wine.windows_path(inf), '"%s"' % hardware_id)
         shown = command.replace('"%s"' % wine.windows_path(sandbox.program), "Zeltrane.exe", 1)
@@ -102,7 +138,7 @@ def main():
             return 1
         print("  exit code %d (0x%08X): %s\n" % (code, code, meaning(code)))
         print("After:")
-        show_state(sandbox, hardware_id, inf)
+        show_state(sandbox, hardware_id, inf, sample)
         return 0
     finally:
         left = sandbox.stop() + i386.restore(sandbox.state)

@@ -9,7 +9,11 @@
 //       Creates a root-enumerated device of class Net with that hardware ID.
 //   driver HARDWARE-ID VALUE...
 //       Prints the named values of the driver key of every device with that
-//       hardware ID.
+//       hardware ID; a name written hw:NAME is read from the device's
+//       hardware key instead.
+//   service NAME VALUE...
+//       Prints the service's state and configuration, and the named values
+//       of its Parameters key.
 // Output is UTF-8 "key=value" lines, with \n, \t and \\ escaped in values.
 
 #include <windows.h>
@@ -220,8 +224,8 @@ void PrintProperty(const wchar_t* key, HDEVINFO set, SP_DEVINFO_DATA* device, DW
     Print(key, found ? value : L"(none)");
 }
 
-// Reads a value of the driver key; false when the key or the value is missing.
-bool ReadDriverValue(HKEY key, const wchar_t* name, wchar_t* value, DWORD size) {
+// Reads a value of a key as text; false when the key or the value is missing.
+bool ReadValue(HKEY key, const wchar_t* name, wchar_t* value, DWORD size) {
     DWORD type = 0;
     if (key == INVALID_HANDLE_VALUE ||
         RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
@@ -239,7 +243,7 @@ void PrintInstalledInf(HKEY key) {
     wchar_t path[MAX_PATH] = L"";
     wchar_t provider[256] = L"(none)";
     wchar_t version[256] = L"(none)";
-    if (ReadDriverValue(key, L"InfPath", name, sizeof name - sizeof(wchar_t))) {
+    if (ReadValue(key, L"InfPath", name, sizeof name - sizeof(wchar_t))) {
         GetWindowsDirectoryW(path, MAX_PATH);
         wcsncat(path, L"\\inf\\", MAX_PATH - wcslen(path) - 1);
         wcsncat(path, name, MAX_PATH - wcslen(path) - 1);
@@ -268,19 +272,82 @@ int Driver(const wchar_t* hardwareId, int count, wchar_t** names) {
         PrintProperty(L"device.description", set, &device, SPDRP_DEVICEDESC);
         PrintProperty(L"device.driver", set, &device, SPDRP_DRIVER);
         HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+        HKEY hardware =
+            SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
         PrintInstalledInf(key);
         for (int n = 0; n < count; ++n) {
+            const bool inHardware = wcsncmp(names[n], L"hw:", 3) == 0;
+            const wchar_t* name = inHardware ? names[n] + 3 : names[n];
             wchar_t label[256];
-            swprintf(label, 256, L"driver.%ls", names[n]);
+            swprintf(label, 256, inHardware ? L"hw.%ls" : L"driver.%ls", name);
             wchar_t value[1024] = L"";
             const bool found =
-                ReadDriverValue(key, names[n], value, sizeof value - sizeof(wchar_t));
+                ReadValue(inHardware ? hardware : key, name, value, sizeof value - sizeof(wchar_t));
             Print(label, found ? value : L"(none)");
         }
         if (key != INVALID_HANDLE_VALUE) RegCloseKey(key);
+        if (hardware != INVALID_HANDLE_VALUE) RegCloseKey(hardware);
     }
     PrintNumber(L"devices", L"%llu", static_cast<unsigned long long>(devices));
     SetupDiDestroyDeviceInfoList(set);
+    return 0;
+}
+
+const wchar_t* StateName(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED:
+            return L"STOPPED";
+        case SERVICE_START_PENDING:
+            return L"START_PENDING";
+        case SERVICE_STOP_PENDING:
+            return L"STOP_PENDING";
+        case SERVICE_RUNNING:
+            return L"RUNNING";
+        default:
+            return L"OTHER";
+    }
+}
+
+int Service(const wchar_t* name, int count, wchar_t** names) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service =
+        manager ? OpenServiceW(manager, name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG)
+                : nullptr;
+    if (!service) {
+        Print(L"service", L"(none)");
+    } else {
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD size = 0;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                 sizeof status, &size)) {
+            Print(L"service.state", StateName(status.dwCurrentState));
+        }
+        static BYTE buffer[8192];
+        QUERY_SERVICE_CONFIGW* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+        if (QueryServiceConfigW(service, config, sizeof buffer, &size)) {
+            PrintNumber(L"service.type", L"%llu", config->dwServiceType);
+            PrintNumber(L"service.start", L"%llu", config->dwStartType);
+            PrintNumber(L"service.error_control", L"%llu", config->dwErrorControl);
+            Print(L"service.binary", config->lpBinaryPathName ? config->lpBinaryPathName : L"");
+        }
+        CloseServiceHandle(service);
+    }
+    if (manager) CloseServiceHandle(manager);
+
+    wchar_t path[512];
+    swprintf(path, 512, L"System\\CurrentControlSet\\Services\\%ls\\Parameters", name);
+    HKEY parameters = static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &parameters) != ERROR_SUCCESS) {
+        parameters = static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    }
+    for (int n = 0; n < count; ++n) {
+        wchar_t label[256];
+        swprintf(label, 256, L"parameters.%ls", names[n]);
+        wchar_t value[1024] = L"";
+        const bool found = ReadValue(parameters, names[n], value, sizeof value - sizeof(wchar_t));
+        Print(label, found ? value : L"(none)");
+    }
+    if (parameters != INVALID_HANDLE_VALUE) RegCloseKey(parameters);
     return 0;
 }
 
@@ -290,6 +357,8 @@ int wmain(int argc, wchar_t* argv[]) {
     if (argc == 5 && wcscmp(argv[1], L"run") == 0) return Run(argv[2], argv[3], argv[4]);
     if (argc == 3 && wcscmp(argv[1], L"add-device") == 0) return AddDevice(argv[2]);
     if (argc >= 3 && wcscmp(argv[1], L"driver") == 0) return Driver(argv[2], argc - 3, argv + 3);
-    Print(L"error", L"usage: run FILE OUT ERR | add-device ID | driver ID VALUE...");
+    if (argc >= 3 && wcscmp(argv[1], L"service") == 0) return Service(argv[2], argc - 3, argv + 3);
+    Print(L"error",
+          L"usage: run FILE OUT ERR | add-device ID | driver ID VALUE... | service NAME VALUE...");
     return 2;
 }

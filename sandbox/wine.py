@@ -19,9 +19,25 @@ WINE64 = "/usr/lib/wine/wine64"
 FAILED_START = b"failed to map the shared user data"
 WINESERVER = "/usr/lib/wine/wineserver"
 
-# The example device and driver package of the project.
+# The example device and driver package of the project: the INF, and the
+# driver that each Windows build makes, in the folder the INF names for it.
 SAMPLE_HARDWARE_ID = "PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000000"
-SAMPLE_INF = pathlib.Path(__file__).resolve().parent.parent / "examples" / "zt-sample-net.inf"
+SAMPLE_INF = pathlib.Path(__file__).resolve().parent.parent / "examples" / "zt-sample.inf"
+SAMPLE_DRIVER = "zt-sample.sys"
+SAMPLE_SERVICE = "ztsample"
+
+
+def write_sample_package(inf_path, drivers, note=""):
+    """Writes the sample package with its INF at inf_path, with a note added
+    to tell it from others in the INF store; drivers: {"amd64": build output,
+    "x86": build output}."""
+    inf_path = pathlib.Path(inf_path)
+    inf_path.parent.mkdir(parents=True, exist_ok=True)
+    inf_path.write_bytes(SAMPLE_INF.read_bytes() + note.encode())
+    for architecture, driver in drivers.items():
+        (inf_path.parent / architecture).mkdir(exist_ok=True)
+        shutil.copyfile(driver, inf_path.parent / architecture / SAMPLE_DRIVER)
+    return inf_path
 
 
 def windows_path(path):
@@ -108,6 +124,8 @@ class Sandbox:
         self.prefix = self.state / "prefix"
         self.helper = self.build / "sandbox_helper.exe"
         self.program = self.build / "Zeltrane.exe"
+        # The sample drivers for packages; the 64-bit prefix loads the amd64 one.
+        self.drivers = {"amd64": self.build / "sample" / SAMPLE_DRIVER}
         self._runs = 0
 
     def env(self, debug="-all", overrides=""):
@@ -205,6 +223,18 @@ class Sandbox:
             if key != "devices":
                 devices[-1][key] = _unescape(value)
         return devices
+
+    def service(self, name, *values):
+        """The service's state, configuration and Parameters values: a dict."""
+        fields = {}
+        for line in self.wine([self.helper, "service", name, *values]).splitlines():
+            key, _, value = line.partition("=")
+            fields[key] = _unescape(value)
+        return fields
+
+    def system_file(self, *parts):
+        """The host path of a file under C:\\windows\\system32."""
+        return self.prefix.joinpath("drive_c", "windows", "system32", *parts)
 
     def inf_store(self):
         """The INF files in the platform's INF store, by name."""

@@ -62,13 +62,40 @@ class Case(unittest.TestCase):
     def run_program(self, *arguments, program=None, cwd=None):
         return sandbox.run(sandbox.program_command(*arguments, program=program), cwd=cwd)
 
-    def package(self, folder="pkg", name="zt-sample-net.inf", note=""):
+    def package(self, folder="pkg", name="zt-sample.inf", note=""):
         """A copy of the sample driver package, with a note added to tell it
         from the others in the INF store; returns the INF's path."""
-        path = sandbox.state / folder / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(wine.SAMPLE_INF.read_bytes() + note.encode())
-        return path
+        return wine.write_sample_package(sandbox.state / folder / name, sandbox.drivers, note)
+
+    def sample_driver_records(self):
+        """What the sample driver recorded, and its service's state: a dict."""
+        [device] = sandbox.driver(wine.SAMPLE_HARDWARE_ID, "hw:AddDevice", "hw:StartDevice",
+                                  "hw:StartDeviceStatus")
+        records = sandbox.service(wine.SAMPLE_SERVICE, "DriverEntry")
+        records.update(device)
+        return records
+
+    def assertSampleDriverRuns(self, before, after):
+        """The amd64 sample driver (the prefix is 64-bit, whichever image
+        installed it) was copied, registered as a kernel service that runs,
+        loaded again and started on the device since `before`."""
+        installed = sandbox.system_file("drivers", wine.SAMPLE_DRIVER)
+        self.assertTrue(installed.is_file(), "driver file in system32\\drivers")
+        self.assertEqual(installed.read_bytes(), sandbox.drivers["amd64"].read_bytes())
+        self.assertEqual(after["service.state"], "RUNNING")
+        self.assertEqual([after["service.type"], after["service.start"],
+                          after["service.error_control"]], ["1", "3", "1"])
+        self.assertTrue(after["service.binary"].lower().endswith("\\drivers\\zt-sample.sys"),
+                        after["service.binary"])
+
+        def count(records, name):
+            return 0 if records[name] == "(none)" else int(records[name])
+
+        # A later session of the platform starts the driver again, so a
+        # record proves this run only by having grown since before it.
+        for name in ("parameters.DriverEntry", "hw.AddDevice", "hw.StartDevice"):
+            self.assertGreater(count(after, name), count(before, name), name)
+        self.assertEqual(after["hw.StartDeviceStatus"], "0", "START_DEVICE succeeded")
 
     def assertInstallCalls(self, run, inf_path, hardware_id):
         """One copy, then one forced update, with exactly the fixed arguments."""
@@ -115,17 +142,21 @@ class Case(unittest.TestCase):
         self.assertSilent(run)
         self.assertEqual(run.exit_code, exit_code)
 
-    def check_install(self):
-        """The sample package onto the simulated adapter: installed, exit 0."""
+    def check_install(self, driver_runs=True):
+        """The sample package onto the simulated adapter: installed, exit 0,
+        and, unless told otherwise, the sample driver running on it."""
         inf = self.package()
+        before = self.sample_driver_records()
         run = self.run_program('"%s"' % wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
         self.assertInstallCalls(run, wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
         self.assertEqual(run.exit_code, 0)
         self.assertSilent(run)
         devices = sandbox.driver(wine.SAMPLE_HARDWARE_ID, "SampleDriverMark")
         self.assertEqual(len(devices), 1)
-        self.assertEqual(devices[0]["driver.SampleDriverMark"], "installed from zt-sample-net.inf")
+        self.assertEqual(devices[0]["driver.SampleDriverMark"], "installed from zt-sample.inf")
         self.assertIn(inf.read_bytes(), sandbox.inf_store().values(), "INF staged in the store")
+        if driver_runs:
+            self.assertSampleDriverRuns(before, self.sample_driver_records())
 
     def check_missing_inf(self):
         """Both calls made with a missing INF; the copy's error is the exit code."""
@@ -141,7 +172,7 @@ class Usage(Case):
             [],
             ['"%s"' % inf],
             ['"%s"' % inf, '"%s"' % wine.SAMPLE_HARDWARE_ID, "extra"],
-            ["C:\\My Drivers\\zt-sample-net.inf", wine.SAMPLE_HARDWARE_ID],
+            ["C:\\My Drivers\\zt-sample.inf", wine.SAMPLE_HARDWARE_ID],
         ]:
             with self.subTest(arguments=arguments):
                 self.assertUsage(self.run_program(*arguments))
@@ -197,8 +228,8 @@ class Text(Case):
 
     def test_relative_path_reaches_both_calls_as_given(self):
         self.package()
-        run = self.run_program("pkg\\zt-sample-net.inf", wine.SAMPLE_HARDWARE_ID, cwd=sandbox.state)
-        self.assertInstallCalls(run, "pkg\\zt-sample-net.inf", wine.SAMPLE_HARDWARE_ID)
+        run = self.run_program("pkg\\zt-sample.inf", wine.SAMPLE_HARDWARE_ID, cwd=sandbox.state)
+        self.assertInstallCalls(run, "pkg\\zt-sample.inf", wine.SAMPLE_HARDWARE_ID)
 
 
 class X86(Case):
@@ -210,7 +241,12 @@ class X86(Case):
         self.assertUsage(self.run_program())
 
     def test_install(self):
-        self.check_install()
+        # The driver is installed on the device, but does not run: Wine sends
+        # a 32-bit process's system32\drivers to syswow64\drivers (Windows
+        # exempts that folder), where this 64-bit prefix's kernel never looks.
+        # On 64-bit Windows the platform refuses this install outright; the
+        # hand-over case below is the one that runs the driver.
+        self.check_install(driver_runs=False)
 
     def test_missing_inf(self):
         self.check_missing_inf()
@@ -251,20 +287,25 @@ class X86(Case):
         self.assertUpdateCall(calls[2], run, inf_path, hardware_id, digits=16)
         self.assertSilent(run)
 
-    def check_handover_install(self, layout_folder, package_folder, name):
+    def check_handover_install(self, layout_folder, package_folder, name, driver_runs=False):
         layout = self.release_layout(layout_folder)
         inf = self.package(package_folder, name, "; installed through the hand-over\n")
+        before = self.sample_driver_records()
         run, refused = self.run_as_on_64bit_windows(layout, wine.windows_path(inf),
                                                     wine.SAMPLE_HARDWARE_ID)
         self.assertHandedOver(run, refused, wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
         self.assertEqual(run.exit_code, 0)
         [device] = sandbox.driver(wine.SAMPLE_HARDWARE_ID, "InfPath", "SampleDriverMark")
-        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample-net.inf")
+        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
         self.assertEqual(sandbox.inf_store().get(device["driver.InfPath"]), inf.read_bytes(),
                          "the driver is installed from this package, staged in the store")
+        if driver_runs:
+            self.assertSampleDriverRuns(before, self.sample_driver_records())
 
     def test_handover_install(self):
-        self.check_handover_install("release", "pkg-handover", "zt-handover.inf")
+        # The first install that can run the driver in this sandbox: its
+        # records prove that this run started it.
+        self.check_handover_install("release", "pkg-handover", "zt-handover.inf", driver_runs=True)
 
     def test_handover_missing_inf(self):
         layout = self.release_layout("release")
@@ -329,6 +370,7 @@ def main():
     if x86:
         pointer_digits = 8
         sandbox.program = pathlib.Path(x86[0]).resolve()
+        sandbox.drivers["x86"] = sandbox.program.parent / "sample" / wine.SAMPLE_DRIVER
         release_zip = pathlib.Path(x86[2]).resolve()
     result = unittest.main(module=__name__, argv=[sys.argv[0], what, "-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
