@@ -6,7 +6,9 @@ sample driver of each build, and shows that the driver runs on the device.
 Runs the product, the 32-bit Zeltrane.exe in the release layout (with
 x64\\Zeltrane.exe beside it), under Wine where this machine starts 32-bit
 programs, and the x64 build otherwise; says which image ran, and shows the
-device's driver and the INF store before and after.
+device's driver and the INF store before and after. The prefix is 64-bit
+Windows, so it refuses device installation to the 32-bit image, as Windows
+does, and the product hands the installation over to its x64 build.
 ZELTRANE_X86_EMULATION=qemu runs the 32-bit image through QEMU's emulator
 where the kernel cannot (slow: minutes).
 """
@@ -83,7 +85,8 @@ def show_sample_driver(sandbox, device):
 
 
 def choose_image(x64_build, x86_build, state):
-    """The image to run and a line that says which it is and why."""
+    """The image to run, a line that says which it is and why, and whether
+    it is the 32-bit product."""
     x86 = x86_build / "Zeltrane.exe"
     if i386.starts_32bit():
         why = "this machine starts 32-bit programs"
@@ -91,18 +94,19 @@ def choose_image(x64_build, x86_build, state):
         try:
             why = i386.enable(state)
         except i386.Unavailable as reason:
-            return x64_build / "Zeltrane.exe", "the x64 build of Zeltrane.exe: %s" % reason
+            return x64_build / "Zeltrane.exe", "the x64 build of Zeltrane.exe: %s" % reason, False
     else:
         return x64_build / "Zeltrane.exe", (
             "the x64 build of Zeltrane.exe: this machine does not start 32-bit programs, so the "
-            "32-bit product cannot run here (ZELTRANE_X86_EMULATION=qemu runs it, slowly)")
+            "32-bit product cannot run here (ZELTRANE_X86_EMULATION=qemu runs it, slowly)"), False
     layout = state / "Zeltrane"
     (layout / "x64").mkdir(parents=True)
     shutil.copyfile(x86, layout / "Zeltrane.exe")
     shutil.copyfile(x64_build / "Zeltrane.exe", layout / "x64" / "Zeltrane.exe")
     return layout / "Zeltrane.exe", (
         "the 32-bit product, Zeltrane.exe, in the release layout (x64\\Zeltrane.exe beside it): "
-        + why)
+        "%s. The prefix is 64-bit Windows: the platform refuses the 32-bit image, which hands "
+        "the installation over to x64\\Zeltrane.exe" % why), True
 
 
 def main():
@@ -118,10 +122,12 @@ def main():
     else:
         inf = pathlib.Path(sys.argv[3]).resolve()
     try:
-        sandbox.program, which = choose_image(x64_build, x86_build, sandbox.state)
+        sandbox.program, which, product = choose_image(x64_build, x86_build, sandbox.state)
         print("Image: %s" % which)
         print("Booting a throwaway Windows (a Wine prefix) ...")
         sandbox.start(boot_timeout=540)
+        if product:
+            sandbox.add_wow64_stand_in(x86_build / "wow64" / "newdev.dll")
         sandbox.add_device(hardware_id)
         print("Simulated device with hardware ID %s" % hardware_id)
         print("Driver package: %s\n" % inf)
@@ -131,7 +137,7 @@ def main():
         command = sandbox.program_command('"%s"' % wine.windows_path(inf), '"%s"' % hardware_id)
         shown = command.replace('"%s"' % wine.windows_path(sandbox.program), "Zeltrane.exe", 1)
         print("\nRunning: %s" % shown)
-        run = sandbox.run(command)
+        run = sandbox.run(command, overrides=wine.AS_64BIT_WINDOWS if product else "")
         code = run.exit_code
         if code is None:
             print("  it did not finish: %s" % run.fields)

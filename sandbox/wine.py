@@ -26,6 +26,13 @@ SAMPLE_INF = pathlib.Path(__file__).resolve().parent.parent / "examples" / "zt-s
 SAMPLE_DRIVER = "zt-sample.sys"
 SAMPLE_SERVICE = "ztsample"
 
+# Wine never refuses device installation to 32-bit programs, as 64-bit
+# Windows does. With the 32-bit newdev stand-in in syswow64 (see
+# add_wow64_stand_in), a run with this DLL override refuses them with
+# ERROR_IN_WOW64: 32-bit programs load the stand-in, 64-bit ones keep Wine's
+# own newdev from system32.
+AS_64BIT_WINDOWS = "newdev=n,b"
+
 
 def write_sample_package(inf_path, drivers, note=""):
     """Writes the sample package with its INF at inf_path, with a note added
@@ -231,6 +238,12 @@ class Sandbox:
             key, _, value = line.partition("=")
             fields[key] = _unescape(value)
         return fields
+
+    def add_wow64_stand_in(self, stand_in):
+        """Puts the 32-bit newdev stand-in (build/windows-x86/wow64/newdev.dll)
+        in place of Wine's placeholder, which runs without the override stay
+        with."""
+        shutil.copyfile(stand_in, self.prefix / "drive_c" / "windows" / "syswow64" / "newdev.dll")
 
     def system_file(self, *parts):
         """The host path of a file under C:\\windows\\system32."""

@@ -40,10 +40,6 @@ ERROR_EXPECTED_SECTION_NAME = 0xE0000000
 ERROR_BAD_ARGUMENTS = 160
 ERROR_IN_WOW64 = 0xE0000235
 
-# With it, 32-bit programs load the stand-in newdev.dll from syswow64, 64-bit
-# ones keep Wine's own from system32: the prefix acts as 64-bit Windows.
-AS_64BIT_WINDOWS = "newdev=n,b"
-
 sandbox = None
 pointer_digits = 16
 release_zip = None
@@ -270,7 +266,7 @@ class X86(Case):
         record.unlink(missing_ok=True)
         command = sandbox.program_command('"%s"' % inf_path, '"%s"' % hardware_id,
                                           program=layout / "Zeltrane.exe")
-        run = sandbox.run(command, overrides=AS_64BIT_WINDOWS)
+        run = sandbox.run(command, overrides=wine.AS_64BIT_WINDOWS)
         refused = record.read_text(encoding="utf-8").splitlines() if record.exists() else []
         return run, refused
 
@@ -355,9 +351,7 @@ def main():
         sandbox.start(boot_timeout=540 if x86 else 120)
         sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
         if x86:
-            # Replaces Wine's placeholder, which stays in use without the override.
-            syswow64 = sandbox.prefix / "drive_c" / "windows" / "syswow64"
-            shutil.copyfile(x86[1], syswow64 / "newdev.dll")
+            sandbox.add_wow64_stand_in(x86[1])
         print("sandbox ready at", sandbox.state)
         return 0
     if what == "stop":
