@@ -33,22 +33,26 @@ class Unavailable(Exception):
     """32-bit programs cannot be started here."""
 
 
-def starts_32bit():
-    """Whether Wine's 32-bit loader starts (natively or through an emulator)."""
+def starts_32bit(loader=None):
+    """Whether Wine's 32-bit loader starts (natively or through an emulator);
+    loader: the command that starts it, if not this machine's own."""
     try:
-        result = subprocess.run([WINE32, "--version"], capture_output=True, timeout=300)
+        result = subprocess.run(loader or [WINE32, "--version"], capture_output=True,
+                                timeout=300)
     except (OSError, subprocess.TimeoutExpired):
         return False
     return result.returncode == 0
 
 
-def enable(state_dir):
-    """Makes 32-bit programs start; returns how they do."""
+def enable(state_dir, loader=None):
+    """Makes 32-bit programs start; returns how they do. loader: the command
+    that starts Wine's 32-bit loader, where it is not this machine's own (in
+    a platform root, say)."""
     added = {"mounted": False, "registered": False}
     forced = os.environ.get("ZELTRANE_X86_EMULATION") == "qemu"
-    if not forced and starts_32bit():
+    if not forced and starts_32bit(loader):
         return "32-bit programs start on this machine as it is: nothing registered"
-    if not pathlib.Path(WINE32).exists() or not pathlib.Path(QEMU).exists():
+    if not (loader or pathlib.Path(WINE32).exists()) or not pathlib.Path(QEMU).exists():
         raise Unavailable("%s or %s is not installed" % (WINE32, QEMU))
     if not (BINFMT / "register").exists():
         mount = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", str(BINFMT)],
@@ -66,7 +70,7 @@ def enable(state_dir):
             raise Unavailable("cannot register the emulator with binfmt_misc: %s" % error)
         added["registered"] = True
         state.write_text(json.dumps(added))
-    if not starts_32bit():
+    if not starts_32bit(loader):
         restore(state_dir)
         raise Unavailable("32-bit programs still do not start through %s" % QEMU)
     return "32-bit programs start through %s (binfmt_misc entry %s added%s)" % (

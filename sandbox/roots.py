@@ -1,0 +1,268 @@
+"""Platform roots: Debian systems of another release (or machine) that a stage
+runs the platform in, made by this project from the Debian archive that apt
+already uses on this machine.
+
+usage: roots.py make NAME
+           makes the root once; later calls find it made (build/roots/NAME).
+       roots.py run NAME [--i386 STATE-DIR] -- COMMAND...
+           runs COMMAND on this machine with the root's mounts in place: /proc,
+           /dev, a fresh /tmp and the project tree at its own path. The mounts
+           live in a mount namespace of this run only, so they are never seen
+           elsewhere and end with the run, however it ends; processes left in
+           the root are ended first. --i386: 32-bit x86 programs must start in
+           the root (see i386.py); what that adds to the machine is undone at
+           the end, and noted in STATE-DIR meanwhile.
+       roots.py enter NAME [-C DIR] -- COMMAND...
+           runs COMMAND inside the root, from a command that `run` started.
+       roots.py size NAME
+A root holds only what its stages need: ROOTS below. It is remade when its
+recipe or the archive changes.
+"""
+
+import json
+import os
+import pathlib
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+import i386
+
+TREE = pathlib.Path(__file__).resolve().parent.parent
+CACHE = TREE / "build" / "roots"
+
+# name: (Debian release, architectures, packages). Recommends stay out.
+ROOTS = {
+    # The platform's next generation: Wine 10, with its 32-bit side, on a
+    # private X display; Python runs the end-to-end suites.
+    "debian13-amd64": ("trixie", ["amd64", "i386"],
+                       ["wine", "wine64", "wine32:i386", "xvfb", "python3"]),
+}
+
+# What a command inside a root keeps of the caller's environment.
+PASSED_ON = ("CI", "TERM")
+
+
+class Failed(Exception):
+    """The root cannot be made or used; the message says why."""
+
+
+def folder(name):
+    return CACHE / name
+
+
+def root_of(name):
+    return folder(name) / "root"
+
+
+def archive():
+    """The Debian archive of this machine's own release, as apt uses it."""
+    targets = subprocess.run(
+        ["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE) $(TARGET_OF)"],
+        capture_output=True, text=True, check=True).stdout.split("\n")
+    release = subprocess.run(["sh", "-c", ". /etc/os-release && echo $VERSION_CODENAME"],
+                             capture_output=True, text=True, check=True).stdout.strip()
+    for line in targets:
+        uri, _, rest = line.partition(" ")
+        if rest == "%s deb" % release:
+            return uri
+    raise Failed("apt has no archive for %s here" % release)
+
+
+def recipe(name):
+    suite, architectures, packages = ROOTS[name]
+    return {"suite": suite, "architectures": architectures, "packages": packages,
+            "archive": archive()}
+
+
+def mounts_under(path):
+    """Mount points at or below path, seen from this process."""
+    path = str(pathlib.Path(path).resolve())
+    found = []
+    with open("/proc/self/mountinfo") as mountinfo:
+        for line in mountinfo:
+            point = line.split()[4].replace("\\040", " ")
+            if point == path or point.startswith(path + "/"):
+                found.append(point)
+    return found
+
+
+def remove(path):
+    """Deletes a root's folder; never one with anything mounted inside, which
+    would be deleted through the mount."""
+    if not path.exists():
+        return
+    inside = mounts_under(path)
+    if inside:
+        raise Failed("will not delete %s: mounted inside it: %s" % (path, ", ".join(inside)))
+    shutil.rmtree(path)
+
+
+def make(name):
+    """Makes the root unless it is made from the same recipe; returns its path."""
+    if name not in ROOTS:
+        raise Failed("no root named %s (known: %s)" % (name, ", ".join(ROOTS)))
+    wanted = recipe(name)
+    stamp = folder(name) / "recipe.json"
+    if stamp.exists() and json.loads(stamp.read_text()) == wanted:
+        return root_of(name)
+    if os.geteuid() != 0:
+        raise Failed("making a root takes root")
+    started = time.monotonic()
+    print("roots: making %s: Debian %s for %s with %s" % (
+        name, wanted["suite"], ",".join(wanted["architectures"]), " ".join(wanted["packages"])),
+        flush=True)
+    stamp.unlink(missing_ok=True)
+    remove(root_of(name))
+    partial = folder(name) / "partial"
+    remove(partial)
+    partial.parent.mkdir(parents=True, exist_ok=True)
+    # mmdebstrap empties apt's package cache and lists at the end.
+    result = subprocess.run(
+        ["mmdebstrap", "--variant=minbase", "--mode=root", "--quiet",
+         "--aptopt=APT::Install-Recommends \"false\"",
+         "--architectures=" + ",".join(wanted["architectures"]),
+         "--include=" + ",".join(wanted["packages"]),
+         wanted["suite"], str(partial), wanted["archive"]],
+        stdin=subprocess.DEVNULL)
+    if result.returncode != 0:
+        remove(partial)
+        raise Failed("mmdebstrap failed (%d) for %s" % (result.returncode, name))
+    partial.rename(root_of(name))
+    stamp.write_text(json.dumps(wanted))
+    print("roots: %s made in %d s, %s" % (name, time.monotonic() - started, size(name)),
+          flush=True)
+    return root_of(name)
+
+
+def size(name):
+    used = subprocess.run(["du", "-sh", "--one-file-system", str(root_of(name))],
+                          capture_output=True, text=True).stdout.split()
+    return used[0] if used else "unknown size"
+
+
+def mount(*arguments):
+    subprocess.run(["mount", *arguments], check=True)
+
+
+def mount_for_run(root):
+    """The mounts a run needs; inside this process's own mount namespace."""
+    mount("-t", "proc", "proc", str(root / "proc"))
+    mount("--bind", "/dev", str(root / "dev"))
+    mount("-t", "tmpfs", "-o", "mode=1777", "tmpfs", str(root / "tmp"))
+    (root / str(TREE).lstrip("/")).mkdir(parents=True, exist_ok=True)
+    mount("--bind", str(TREE), str(root / str(TREE).lstrip("/")))
+
+
+def processes_in(root):
+    """Processes whose root folder is this root."""
+    found = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if os.readlink(entry / "root") == str(root):
+                found.append(int(entry.name))
+        except OSError:
+            pass
+    return found
+
+
+def end_processes(root):
+    """Ends what a run left in the root; returns how many there were."""
+    left = processes_in(root)
+    for pid in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    for _ in range(50):
+        if not processes_in(root):
+            break
+        time.sleep(0.1)
+    return len(left)
+
+
+def run_inside_namespace(name, i386_state, command):
+    """The body of `run`, in a mount namespace of its own."""
+    root = root_of(name)
+    mount_for_run(root)
+    emulation = None
+    try:
+        if i386_state:
+            pathlib.Path(i386_state).mkdir(parents=True, exist_ok=True)
+            try:
+                print("roots:", i386.enable(i386_state, loader=[
+                    "chroot", str(root), i386.WINE32, "--version"]), flush=True)
+                emulation = i386_state
+            except i386.Unavailable as reason:
+                # The suites inside find out for themselves and say so.
+                print("roots: 32-bit programs cannot start in %s: %s" % (name, reason),
+                      flush=True)
+        return subprocess.run(command).returncode
+    finally:
+        ended = end_processes(root)
+        if ended:
+            print("roots: ended %d processes left in %s" % (ended, name), flush=True)
+        left = i386.restore(emulation) if emulation else []
+        for point in reversed(mounts_under(root)):
+            subprocess.run(["umount", "--lazy", point])
+        if left:
+            print("roots: could not undo:", ", ".join(left), flush=True)
+
+
+def run(name, i386_state, command):
+    make(name)
+    if os.geteuid() != 0:
+        raise Failed("a run in a root takes root (chroot and mounts)")
+    return subprocess.run(
+        ["unshare", "--mount", "--propagation", "private", "--",
+         sys.executable, __file__, "_namespace", name, i386_state or "", "--", *command]
+    ).returncode
+
+
+def enter(name, directory, command):
+    root = root_of(name)
+    if not (root / "proc" / "self").exists():
+        raise Failed("%s is not mounted: start this from `roots.py run %s`" % (name, name))
+    environment = ["PATH=/usr/sbin:/usr/bin:/sbin:/bin", "HOME=/root", "LANG=C.UTF-8"]
+    environment += ["%s=%s" % (k, os.environ[k]) for k in PASSED_ON if k in os.environ]
+    os.execvp("chroot", ["chroot", str(root), "/usr/bin/env", "-i", "-C", directory or str(TREE),
+                         *environment, *command])
+
+
+def split(arguments):
+    """The options before "--", and the command after it."""
+    if "--" not in arguments:
+        raise Failed("usage: see roots.py's help")
+    at = arguments.index("--")
+    return arguments[:at], arguments[at + 1:]
+
+
+def main(arguments):
+    verb, name, rest = arguments[0], arguments[1], arguments[2:]
+    if verb == "make":
+        print(make(name))
+        return 0
+    if verb == "size":
+        print(size(name))
+        return 0
+    options, command = split(rest)
+    if verb == "run":
+        i386_state = options[1] if options[:1] == ["--i386"] else None
+        return run(name, i386_state, command)
+    if verb == "_namespace":
+        return run_inside_namespace(name, options[0], command)
+    if verb == "enter":
+        return enter(name, options[1] if options[:1] == ["-C"] else None, command)
+    raise Failed("no verb %s" % verb)
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except (Failed, IndexError) as error:
+        print("roots:", error or __doc__, file=sys.stderr)
+        sys.exit(2)
