@@ -9,6 +9,7 @@ pipes: its background services inherit it and would hold a pipe open.
 
 import os
 import pathlib
+import re
 import select
 import shutil
 import signal
@@ -81,6 +82,97 @@ def _unescape(value):
     return "".join(out)
 
 
+class TraceFormatError(Exception):
+    """A trace line of an install call in a form the sandbox does not know."""
+
+
+# The install calls, and how each Wine generation traces their arguments: one
+# pattern per form, with {S} a string, {P} a pointer, {N} a number (decimal,
+# or hex with 0x). A trace line of these functions that fits no form, and is
+# none of their notes, stops the run: a call must never pass unseen.
+INSTALL_CALLS = {
+    "SetupCopyOEMInfW": [
+        # Wine 8
+        "(?P<source>{S}), (?P<location>{S}), (?P<media_type>{N}), (?P<style>{N}), "
+        "(?P<dest>{P}), (?P<buffer_size>{N}), (?P<required_size>{P}), (?P<filepart>{P})",
+        # Wine 10
+        "source (?P<source>{S}), location (?P<location>{S}), media_type (?P<media_type>{N}), "
+        "style (?P<style>{N}), dest (?P<dest>{P}), buffer_size (?P<buffer_size>{N}), "
+        r"required_size (?P<required_size>{P}), filepart (?P<filepart>{P})\.",
+    ],
+    "UpdateDriverForPlugAndPlayDevicesW": [
+        # Wine 8 and Wine 10
+        "parent (?P<parent>{P}), hardware_id (?P<hardware_id>{S}), inf_path (?P<inf_path>{S}), "
+        r"flags (?P<flags>{N}), reboot (?P<reboot>{P})\.",
+    ],
+}
+# What the calls trace besides their arguments.
+INSTALL_CALL_NOTES = {
+    "SetupCopyOEMInfW": [r"Found existing INF {S}\."],
+    "UpdateDriverForPlugAndPlayDevicesW": [],
+}
+_TOKENS = {"S": r'(?:L"(?:[^"\\]|\\.)*"|\(null\))', "P": "[0-9A-F]{8}(?:[0-9A-F]{8})?",
+           "N": "(?:0x[0-9a-f]+|[0-9]+)"}
+
+
+def _compile(form):
+    """The pattern of a form, and the kind of each of its arguments."""
+    kinds = dict(re.findall(r"\(\?P<(\w+)>\{(\w)\}\)", form))
+    return re.compile(form.format(**_TOKENS) + "$"), kinds
+
+
+_CALL_FORMS = {f: [_compile(form) for form in forms] for f, forms in INSTALL_CALLS.items()}
+_NOTE_FORMS = {f: [_compile(form)[0] for form in forms] for f, forms in INSTALL_CALL_NOTES.items()}
+_TRACE_LINE = re.compile(r"(?:^|:)trace:\w+:(%s) (.*)$" % "|".join(INSTALL_CALLS))
+
+
+def undbgstr(text):
+    """The string that Wine's traces print as text (wine_dbgstr_w), or None."""
+    if text == "(null)":
+        return None
+    out, body, i = [], text[2:-1], 0
+    while i < len(body):
+        if body[i] != "\\":
+            out.append(body[i])
+            i += 1
+        elif body[i + 1] in "nrt\"\\":
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(body[i + 1], body[i + 1]))
+            i += 2
+        else:
+            out.append(chr(int(body[i + 1:i + 5], 16)))
+            i += 5
+    return "".join(out)
+
+
+def _argument(kind, text):
+    if kind == "S":
+        return undbgstr(text)
+    # A pointer stays as printed: its digits tell a 32-bit caller from a 64-bit one.
+    return text if kind == "P" else int(text, 0)
+
+
+def install_calls(trace):
+    """(function, {argument: value}) of every install call in a trace, in
+    order: strings as text (None for null), numbers as numbers, pointers as
+    Wine prints them. Raises TraceFormatError for a line it cannot read."""
+    calls = []
+    for line in trace.splitlines():
+        found = _TRACE_LINE.search(line)
+        if not found:
+            continue
+        function, rest = found.groups()
+        parsed = [(p.match(rest), kinds) for p, kinds in _CALL_FORMS[function]]
+        parsed = [(match, kinds) for match, kinds in parsed if match]
+        if parsed:
+            match, kinds = parsed[0]
+            calls.append((function, {name: _argument(kinds[name], value)
+                                     for name, value in match.groupdict().items()}))
+        elif not any(p.match(rest) for p in _NOTE_FORMS[function]):
+            raise TraceFormatError("a trace line of %s in a form this sandbox does not know: %s"
+                                   % (function, line))
+    return calls
+
+
 class Run:
     """What one start of a program showed and did."""
 
@@ -100,18 +192,7 @@ class Run:
         self.desktop = int(self.fields.get("desktop", "0x0"), 16)
         self.stdout = stdout
         self.stderr = stderr
-        # (function, arguments) of every traced install call, in order. The
-        # calls trace other steps too: a call's own line opens with its first
-        # argument, a string (or null) for the copy, the parent for the update.
-        self.calls = []
-        for line in trace.splitlines():
-            for function, first in (("SetupCopyOEMInfW", ('L"', "(null),")),
-                                    ("UpdateDriverForPlugAndPlayDevicesW", ("parent ",))):
-                marker = ":trace:setupapi:%s " % function
-                if marker in line:
-                    arguments = line.split(marker, 1)[1]
-                    if arguments.startswith(first):
-                        self.calls.append((function, arguments))
+        self.calls = install_calls(trace)
 
     def program_calls(self):
         """The calls the program made itself: the update call makes copy calls

@@ -1,6 +1,7 @@
 """End-to-end behaviour of Zeltrane.exe under Wine.
 
-usage: test_e2e.py BUILD_DIR start | stop | GROUP [X86-IMAGE WOW64-NEWDEV RELEASE-ZIP]
+usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE WOW64-NEWDEV
+                   RELEASE-ZIP]
   start  boots the sandbox shared by the groups (Xvfb, a prefix, a simulated
          adapter); stop ends it and fails if anything was left behind.
   GROUP  runs one group of cases (Usage, Install, Failures, Text) against
@@ -12,11 +13,11 @@ stand-in for newdev.dll, into the prefix's syswow64: a run with the override
 newdev=n,b sees the prefix as 64-bit Windows, which refuses device
 installation to 32-bit callers; the hand-over cases run the release layout
 unpacked from RELEASE-ZIP that way. Exit code 77: the 32-bit image cannot run
-here.
+here. --state: the sandbox's folder in BUILD_DIR (default e2e, or e2e-x86), so
+that runs on two platforms keep apart.
 """
 
 import pathlib
-import re
 import shutil
 import sys
 import unittest
@@ -43,12 +44,6 @@ ERROR_IN_WOW64 = 0xE0000235
 sandbox = None
 pointer_digits = 16
 release_zip = None
-
-UPDATE_TRACE = re.compile(
-    r"parent ([0-9A-Fa-f]+), hardware_id (.*), inf_path (.*), flags (0x[0-9a-fA-F]+), "
-    r"reboot ([0-9A-Fa-f]+)\.$"
-)
-
 
 def null_pointer(digits=None):
     return "0" * (digits or pointer_digits)
@@ -102,20 +97,20 @@ class Case(unittest.TestCase):
         self.assertUpdateCall(calls[1], run, inf_path, hardware_id)
 
     def assertCopyCall(self, call, inf_path, digits=None):
+        """SPOST_PATH, no style flag, no place for the copy's name."""
         null = null_pointer(digits)
-        expected = "%s, (null), 1, 0, %s, 0, %s, %s" % (wine.dbgstr(inf_path), null, null, null)
-        self.assertEqual(call[1], expected)
+        self.assertEqual(call[1], {"source": inf_path, "location": None, "media_type": 1,
+                                   "style": 0, "dest": null, "buffer_size": 0,
+                                   "required_size": null, "filepart": null})
 
     def assertUpdateCall(self, call, run, inf_path, hardware_id, digits=None):
-        update = UPDATE_TRACE.match(call[1])
-        self.assertIsNotNone(update, call[1])
-        parent, traced_id, traced_inf, flags, reboot = update.groups()
+        arguments = dict(call[1])
+        parent = arguments.pop("parent")
         self.assertEqual(int(parent, 16), run.desktop, "parent is the desktop window")
         self.assertEqual(len(parent), digits or pointer_digits)
-        self.assertEqual(traced_id, wine.dbgstr(hardware_id))
-        self.assertEqual(traced_inf, wine.dbgstr(inf_path))
-        self.assertEqual(int(flags, 16), 1, "INSTALLFLAG_FORCE and no other flag")
-        self.assertEqual(reboot, null_pointer(digits))
+        self.assertEqual(arguments, {"hardware_id": hardware_id, "inf_path": inf_path,
+                                     "flags": 1, "reboot": null_pointer(digits)},
+                         "INSTALLFLAG_FORCE and no other flag, no restart indicator")
 
     def assertSilent(self, run):
         self.assertEqual(run.boxes, [])
@@ -159,6 +154,67 @@ class Case(unittest.TestCase):
         missing = wine.windows_path(sandbox.state / "pkg" / "missing.inf")
         run = self.run_program('"%s"' % missing, wine.SAMPLE_HARDWARE_ID)
         self.assertFailsWith(run, missing, wine.SAMPLE_HARDWARE_ID, ERROR_FILE_NOT_FOUND)
+
+
+class Harness(unittest.TestCase):
+    """The sandbox reads the program's calls from Wine's trace in the form of
+    each Wine generation, and stops on a form it does not know."""
+
+    NULL64, NULL32 = "0" * 16, "0" * 8
+    COPY = {"source": "Z:\\pkg\\zt-sample.inf", "location": None, "media_type": 1, "style": 0,
+            "dest": NULL64, "buffer_size": 0, "required_size": NULL64, "filepart": NULL64}
+    UPDATE = {"parent": "0000000000010020", "hardware_id": wine.SAMPLE_HARDWARE_ID,
+              "inf_path": "Z:\\pkg\\zt-sample.inf", "flags": 1, "reboot": NULL64}
+
+    def test_each_generations_lines_give_the_same_calls(self):
+        copy32 = dict(self.COPY, dest=self.NULL32, required_size=self.NULL32,
+                      filepart=self.NULL32)
+        update = ('0100:trace:setupapi:UpdateDriverForPlugAndPlayDevicesW parent 0000000000010020,'
+                  ' hardware_id L"PCI\\\\VEN_7A5C&DEV_0C31&SUBSYS_00000000", inf_path'
+                  ' L"Z:\\\\pkg\\\\zt-sample.inf", flags 0x1, reboot 0000000000000000.')
+        for generation, lines, calls in [
+            ("Wine 8", ['0024:trace:setupapi:SetupCopyOEMInfW L"Z:\\\\pkg\\\\zt-sample.inf",'
+                        ' (null), 1, 0, 0000000000000000, 0, 0000000000000000, 0000000000000000',
+                        '0024:trace:setupapi:SetupCopyOEMInfW Found existing INF'
+                        ' L"C:\\\\windows\\\\inf\\\\oem1.inf".', update],
+             [("SetupCopyOEMInfW", self.COPY), ("UpdateDriverForPlugAndPlayDevicesW", self.UPDATE)]),
+            ("Wine 10", ['0190:trace:setupapi:SetupCopyOEMInfW source L"Z:\\\\pkg\\\\zt-sample.inf",'
+                         ' location (null), media_type 1, style 0, dest 0000000000000000,'
+                         ' buffer_size 0, required_size 0000000000000000,'
+                         ' filepart 0000000000000000.',
+                         '0190:fixme:setupapi:UpdateDriverForPlugAndPlayDevicesW Unhandled flags'
+                         ' 0x1.', update],
+             [("SetupCopyOEMInfW", self.COPY), ("UpdateDriverForPlugAndPlayDevicesW", self.UPDATE)]),
+            ("Wine 10, 32-bit caller",
+             ['021c:trace:setupapi:SetupCopyOEMInfW source L"Z:\\\\pkg\\\\zt-sample.inf", location'
+              ' (null), media_type 1, style 0, dest 00000000, buffer_size 0, required_size'
+              ' 00000000, filepart 00000000.'], [("SetupCopyOEMInfW", copy32)]),
+            ("no call", ["0024:trace:setupapi:SetupDiGetClassDevsW L\"PCI\", 0000000000000000"], []),
+        ]:
+            with self.subTest(generation):
+                self.assertEqual(wine.install_calls("\n".join(lines)), calls)
+
+    def test_strings_read_back_exactly(self):
+        for text in ["", 'ROOT\\\\ZT&X"quoted"&Y\\"Z', "Pilotes réseau Ωmega\\zt-ñet sample.inf",
+                     "tab\tand\nline", "(null)"]:
+            with self.subTest(text=text):
+                line = ("trace:setupapi:UpdateDriverForPlugAndPlayDevicesW parent 00010020,"
+                        " hardware_id %s, inf_path (null), flags 0x1, reboot 00000000."
+                        % wine.dbgstr(text))
+                [(_, arguments)] = wine.install_calls(line)
+                self.assertEqual(arguments["hardware_id"], text)
+                self.assertIsNone(arguments["inf_path"])
+
+    def test_a_line_in_an_unknown_form_stops_the_run(self):
+        for line in [
+            '0190:trace:setupapi:SetupCopyOEMInfW src=L"Z:\\\\pkg\\\\zt-sample.inf" type=1',
+            "0190:trace:setupapi:SetupCopyOEMInfW source L\"Z:\\\\a.inf\", location (null)",
+            "0190:trace:newdev:UpdateDriverForPlugAndPlayDevicesW (0x10020, L\"PCI\", 1)",
+        ]:
+            with self.subTest(line=line):
+                with self.assertRaises(wine.TraceFormatError) as failure:
+                    wine.Run("exit=0\n", "first line\n" + line + "\n", b"", b"")
+                self.assertIn(line, str(failure.exception))
 
 
 class Usage(Case):
@@ -334,8 +390,13 @@ SKIPPED = 77
 
 def main():
     global sandbox, pointer_digits, release_zip
-    build_dir, what, x86 = sys.argv[1], sys.argv[2], sys.argv[3:]
-    sandbox = wine.Sandbox(pathlib.Path(build_dir) / ("e2e-x86" if x86 else "e2e"), build_dir)
+    arguments = sys.argv[1:]
+    state = None
+    if arguments[0] == "--state":
+        state, arguments = arguments[1], arguments[2:]
+    build_dir, what, x86 = arguments[0], arguments[1], arguments[2:]
+    state = state or ("e2e-x86" if x86 else "e2e")
+    sandbox = wine.Sandbox(pathlib.Path(build_dir) / state, build_dir)
     unavailable = sandbox.state / "unavailable"
     if what == "start":
         sandbox.clear()
