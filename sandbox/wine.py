@@ -26,6 +26,12 @@ SAMPLE_HARDWARE_ID = "PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000000"
 SAMPLE_INF = pathlib.Path(__file__).resolve().parent.parent / "examples" / "zt-sample.inf"
 SAMPLE_DRIVER = "zt-sample.sys"
 SAMPLE_SERVICE = "ztsample"
+SAMPLE_DISPLAY_NAME = "Zeltrane sample driver"
+SAMPLE = (SAMPLE_HARDWARE_ID, SAMPLE_SERVICE, SAMPLE_DRIVER)
+# The same package for a device of its own, with a driver service and file of
+# its own: a case that must see this install start the driver uses it, since
+# the platform does not restart a driver that another case already started.
+SAMPLE_OWN_DEVICE = ("PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000001", "ztsample1", "zt-sample1.sys")
 
 # Wine never refuses device installation to 32-bit programs, as 64-bit
 # Windows does. With the 32-bit newdev stand-in in syswow64 (see
@@ -35,16 +41,21 @@ SAMPLE_SERVICE = "ztsample"
 AS_64BIT_WINDOWS = "newdev=n,b"
 
 
-def write_sample_package(inf_path, drivers, note=""):
+def write_sample_package(inf_path, drivers, note="", identity=SAMPLE):
     """Writes the sample package with its INF at inf_path, with a note added
     to tell it from others in the INF store; drivers: {"amd64": build output,
-    "x86": build output}."""
+    "x86": build output}; identity: (hardware ID, service, driver file)."""
     inf_path = pathlib.Path(inf_path)
     inf_path.parent.mkdir(parents=True, exist_ok=True)
-    inf_path.write_bytes(SAMPLE_INF.read_bytes() + note.encode())
+    inf = SAMPLE_INF.read_bytes() + note.encode()
+    # A service's display name is unique too.
+    names = [(SAMPLE_DISPLAY_NAME, "%s (%s)" % (SAMPLE_DISPLAY_NAME, identity[1]))]
+    for sample, own in list(zip(SAMPLE, identity)) + (names if identity != SAMPLE else []):
+        inf = inf.replace(sample.encode(), own.encode())
+    inf_path.write_bytes(inf)
     for architecture, driver in drivers.items():
         (inf_path.parent / architecture).mkdir(exist_ok=True)
-        shutil.copyfile(driver, inf_path.parent / architecture / SAMPLE_DRIVER)
+        shutil.copyfile(driver, inf_path.parent / architecture / identity[2])
     return inf_path
 
 
@@ -226,6 +237,11 @@ class Sandbox:
             DISPLAY=(self.state / "display").read_text().strip(),
         )
         return env
+
+    def wine_generation(self):
+        """The major version of the Wine that runs the programs: 8, 10, ..."""
+        version = subprocess.run([WINE64, "--version"], capture_output=True, text=True).stdout
+        return int(re.match(r"wine-(\d+)", version).group(1))
 
     def _log(self, name, mode="ab"):
         return open(self.state / name, mode)
