@@ -9,6 +9,11 @@
  * leaves with it; every other request goes down the stack untouched.
  */
 
+/* ddk/wdm.h includes intrin.h, and mingw-w64 12's intrin.h includes every
+ * intrinsics header of clang's, <mm3dnow.h> among them, which clang 19
+ * deprecates with a #warning. The driver uses no 3DNow! or prefetch
+ * intrinsic: that header stays out. */
+#define _MM3DNOW_H_INCLUDED
 #include <ddk/wdm.h>
 
 typedef struct {
