@@ -4,14 +4,15 @@ already uses on this machine.
 
 usage: roots.py make NAME
            makes the root once; later calls find it made (build/roots/NAME).
-       roots.py run NAME [--i386 STATE-DIR] -- COMMAND...
+       roots.py run NAME [--i386 STATE-DIR] [--inside] -- COMMAND...
            runs COMMAND on this machine with the root's mounts in place: /proc,
            /dev, a fresh /tmp and the project tree at its own path. The mounts
            live in a mount namespace of this run only, so they are never seen
            elsewhere and end with the run, however it ends; processes left in
            the root are ended first. --i386: 32-bit x86 programs must start in
            the root (see i386.py); what that adds to the machine is undone at
-           the end, and noted in STATE-DIR meanwhile.
+           the end, and noted in STATE-DIR meanwhile. --inside: COMMAND runs
+           inside the root, in the project tree.
        roots.py enter NAME [-C DIR] -- COMMAND...
            runs COMMAND inside the root, from a command that `run` started.
        roots.py size NAME
@@ -39,6 +40,14 @@ ROOTS = {
     # private X display; Python runs the end-to-end suites.
     "debian13-amd64": ("trixie", ["amd64", "i386"],
                        ["wine", "wine64", "wine32:i386", "xvfb", "python3"]),
+    # The next toolchain generation for the Windows presets: clang and LLD 19,
+    # mingw-w64 12 (headers, CRT; GCC only for its libgcc), and what the
+    # image tests read images with.
+    "debian13-build": ("trixie", ["amd64"],
+                       ["cmake", "ninja-build", "clang", "lld", "llvm", "binutils",
+                        "mingw-w64-i686-dev", "mingw-w64-x86-64-dev",
+                        "gcc-mingw-w64-i686-win32", "gcc-mingw-w64-x86-64-win32",
+                        "binutils-mingw-w64-i686", "binutils-mingw-w64-x86-64"]),
 }
 
 # What a command inside a root keeps of the caller's environment.
@@ -213,8 +222,10 @@ def run_inside_namespace(name, i386_state, command):
             print("roots: could not undo:", ", ".join(left), flush=True)
 
 
-def run(name, i386_state, command):
+def run(name, i386_state, inside, command):
     make(name)
+    if inside:
+        command = [sys.executable, __file__, "enter", name, "--", *command]
     if os.geteuid() != 0:
         raise Failed("a run in a root takes root (chroot and mounts)")
     return subprocess.run(
@@ -251,8 +262,8 @@ def main(arguments):
         return 0
     options, command = split(rest)
     if verb == "run":
-        i386_state = options[1] if options[:1] == ["--i386"] else None
-        return run(name, i386_state, command)
+        i386_state = options[options.index("--i386") + 1] if "--i386" in options else None
+        return run(name, i386_state, "--inside" in options, command)
     if verb == "_namespace":
         return run_inside_namespace(name, options[0], command)
     if verb == "enter":
