@@ -106,6 +106,17 @@ for image in signed-Zeltrane.exe signed-x64-Zeltrane.exe; do
 done
 check "signed ZIP checksum file matches" bash -c "cd '$work/signed' && sha256sum --quiet -c '$name.zip.sha256'"
 
+# A download, verified with the README's commands, the signer's root as the vendor's.
+mkdir -p download && cp "$signed" "$signed.sha256" download/ && cp root.pem download/vendor-root.pem
+(
+    cd download &&
+        sha256sum -c "Zeltrane-$version-windows.zip.sha256" &&
+        unzip Zeltrane-"$version"-windows.zip &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/Zeltrane.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/x64/Zeltrane.exe"
+) >download.log 2>&1
+check "a download verifies with the README's commands" test $? -eq 0
+
 # One byte of code changed.
 text=$(llvm-readobj --sections signed-Zeltrane.exe | awk '/Name: .text/ { found = 1 }
     found && /PointerToRawData/ { print $2; exit }')
