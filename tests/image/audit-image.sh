@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Audits a linked Zeltrane.exe as a file: machine, subsystem, imports,
 # hardening, load configuration, manifest, version information and size.
-# usage: audit-image.sh IMAGE x86|x64 VERSION EMPTY-IMAGE
+# usage: audit-image.sh IMAGE x86|x64|arm64 VERSION EMPTY-IMAGE
 # EMPTY-IMAGE is an empty program built with the same toolchain and flags.
 set -u
 image=$1 arch=$2 version=$3 empty=$4
@@ -18,6 +18,9 @@ imports=$(llvm-readobj --coff-imports "$image")
 if [ "$arch" = x86 ]; then
     check "machine is i386" has 'Machine: IMAGE_FILE_MACHINE_I386 ' "$headers"
     check "format is PE32" has 'Magic: 0x10B' "$headers"
+elif [ "$arch" = arm64 ]; then
+    check "machine is ARM64" has 'Machine: IMAGE_FILE_MACHINE_ARM64 ' "$headers"
+    check "format is PE32+" has 'Magic: 0x20B' "$headers"
 else
     check "machine is x86-64" has 'Machine: IMAGE_FILE_MACHINE_AMD64 ' "$headers"
     check "format is PE32+" has 'Magic: 0x20B' "$headers"
@@ -58,7 +61,7 @@ check "no run-time binding" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^(Lo
 check "DYNAMIC_BASE" has 'IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE' "$headers"
 check "NX_COMPAT" has 'IMAGE_DLL_CHARACTERISTICS_NX_COMPAT' "$headers"
 check "base relocations kept" not_has 'IMAGE_FILE_RELOCS_STRIPPED' "$headers"
-if [ "$arch" = x64 ]; then
+if [ "$arch" != x86 ]; then
     check "HIGH_ENTROPY_VA" has 'IMAGE_DLL_CHARACTERISTICS_HIGH_ENTROPY_VA' "$headers"
 fi
 check "no link timestamp" has '^  TimeDateStamp: .*\(0x0\)$' "$headers"
@@ -103,9 +106,7 @@ signature=$(sed -nE 's/^ *CertificateTableSize: (0x[0-9A-Fa-f]+)$/\1/p' <<<"$hea
 size=$(($(stat -c %s "$image") - ${signature:-0}))
 echo "     size: $size bytes$([ "${signature:-0x0}" != 0x0 ] && echo " without its signature of $((signature)) bytes");" \
     "an empty program with the same toolchain and flags: $(stat -c %s "$empty") bytes"
-if [ "$arch" = x86 ]; then
-    check "within 18 KiB" test "$size" -le $((18 * 1024))
-fi
+check "within 18 KiB" test "$size" -le $((18 * 1024))
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
