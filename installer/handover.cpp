@@ -10,13 +10,41 @@ namespace {
 // their terminating NUL.
 constexpr DWORD kCapacity = 32768;
 
-// Where a release keeps the x64 build, relative to the 32-bit image's folder.
+// Where a release keeps the native builds, relative to the 32-bit image's folder.
 const wchar_t kX64Build[] = L"x64\\Zeltrane.exe";
-constexpr DWORD kX64BuildLength = sizeof kX64Build / sizeof kX64Build[0] - 1;
+const wchar_t kArm64Build[] = L"arm64\\Zeltrane.exe";
 
-// Puts the full path of the x64 build into path (kCapacity characters), from
-// the running image's own path: never the search path or the current folder.
-DWORD FindX64Build(wchar_t* path) {
+// IsWow64Process2, as the platform documents it. It exists only from Windows
+// 10 version 1511, and this image must load on every 32-bit Windows: so it is
+// looked up in kernel32 when a hand-over needs it, never bound at load time.
+using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine,
+                                              USHORT* nativeMachine);
+
+// Whether the machine itself is ARM64, where this image runs emulated. A
+// Windows without IsWow64Process2 is older than every ARM64 Windows.
+bool MachineIsArm64() {
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "IsWow64Process2") : nullptr;
+    if (found == nullptr) {
+        return false;
+    }
+    // The lookup returns the function untyped, and only a cast gives it its
+    // type back: the one cast of the program, through void (*)(), which the
+    // compilers accept between function types.
+    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
+    const auto isWow64Process2 =
+        reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void (*)()>(found));
+    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+    USHORT process = 0;
+    USHORT native = 0;
+    return isWow64Process2(GetCurrentProcess(), &process, &native) &&
+           native == IMAGE_FILE_MACHINE_ARM64;
+}
+
+// Puts the full path of the build (a path relative to the image's folder)
+// into path (kCapacity characters), from the running image's own path: never
+// the search path or the current folder.
+DWORD FindNativeBuild(const wchar_t* build, wchar_t* path) {
     const DWORD length = GetModuleFileNameW(nullptr, path, kCapacity);
     if (length == 0) {
         return LastErrorOfFailedCall();
@@ -31,17 +59,19 @@ DWORD FindX64Build(wchar_t* path) {
     if (folder == 0) {
         return ERROR_BAD_PATHNAME;  // No folder: would name the current one.
     }
-    if (folder + kX64BuildLength >= kCapacity) {
-        return ERROR_FILENAME_EXCED_RANGE;
+    for (DWORD i = 0;; ++i) {
+        if (folder + i >= kCapacity) {
+            return ERROR_FILENAME_EXCED_RANGE;
+        }
+        path[folder + i] = build[i];
+        if (build[i] == L'\0') {
+            return ERROR_SUCCESS;
+        }
     }
-    for (DWORD i = 0; i <= kX64BuildLength; ++i) {
-        path[folder + i] = kX64Build[i];
-    }
-    return ERROR_SUCCESS;
 }
 
 // Copies this process's command line into line (kCapacity characters), which
-// the start may write to, so that the x64 build gets exactly the same arguments.
+// the start may write to, so that the native build gets exactly the same arguments.
 DWORD CopyOwnCommandLine(wchar_t* line) {
     const wchar_t* own = GetCommandLineW();
     DWORD length = 0;
@@ -70,12 +100,12 @@ DWORD ExitCodeOf(HANDLE process) {
 
 }  // namespace
 
-DWORD HandOverToX64Build() {
+DWORD HandOverToNativeBuild() {
     // Static, not on the stack: 64 KiB each, and the image carries them as
     // uninitialised data, not on disk.
     static wchar_t imagePath[kCapacity];
     static wchar_t commandLine[kCapacity];
-    DWORD error = FindX64Build(imagePath);
+    DWORD error = FindNativeBuild(MachineIsArm64() ? kArm64Build : kX64Build, imagePath);
     if (error == ERROR_SUCCESS) {
         error = CopyOwnCommandLine(commandLine);
     }
@@ -89,7 +119,7 @@ DWORD HandOverToX64Build() {
     if (!CreateProcessW(imagePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &child)) {
         error = LastErrorOfFailedCall();
-        // A package without its x64 folder still says why nothing was installed.
+        // A package without the native build still says why nothing was installed.
         const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return missing ? ERROR_IN_WOW64 : error;
     }

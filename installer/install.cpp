@@ -4,7 +4,7 @@
 #include <setupapi.h>
 
 #include "last_error.h"
-#ifdef ZELTRANE_HANDS_OVER_TO_X64
+#ifdef ZELTRANE_HANDS_OVER
 #include "handover.h"
 #endif
 
@@ -20,11 +20,11 @@ DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
     if (!UpdateDriverForPlugAndPlayDevicesW(parent, hardwareId, infPath, INSTALLFLAG_FORCE,
                                             nullptr)) {
         const DWORD error = LastErrorOfFailedCall();
-#ifdef ZELTRANE_HANDS_OVER_TO_X64
+#ifdef ZELTRANE_HANDS_OVER
         // 64-bit Windows refuses device installation to 32-bit callers: the
-        // x64 build makes it, and its exit code is the result.
+        // machine's native build makes it, and its exit code is the result.
         if (error == ERROR_IN_WOW64) {
-            return HandOverToX64Build();
+            return HandOverToNativeBuild();
         }
 #endif
         if (result == ERROR_SUCCESS) {

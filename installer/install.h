@@ -7,5 +7,5 @@
 // Both platform calls are always made. Returns ERROR_SUCCESS when both
 // succeeded, else the error code of the first call that failed. In the 32-bit
 // build, an update refused with ERROR_IN_WOW64 hands the installation over to
-// the x64 build (handover.h), whose result is returned instead.
+// the machine's native build (handover.h), whose result is returned instead.
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId);

@@ -39,7 +39,7 @@ for wanted in user32.dll'|'MessageBoxW user32.dll'|'GetDesktopWindow \
     setupapi.dll'|'SetupCopyOEMInfW newdev.dll'|'UpdateDriverForPlugAndPlayDevicesW; do
     check "imports ${wanted/|/!} by name at load time" grep -qxF "static|$wanted" <<<"$table"
 done
-# The hand-over to the x64 build: the 32-bit image only, which 64-bit Windows refuses.
+# The hand-over to the native build: the 32-bit image only, which 64-bit Windows refuses.
 handover="GetModuleFileNameW GetCommandLineW CreateProcessW WaitForSingleObject GetExitCodeProcess
     CloseHandle"
 if [ "$arch" = x86 ]; then
@@ -55,7 +55,25 @@ check "no delay-load directory" has 'DelayImportDescriptorRVA: 0x0$' \
     "$(llvm-readobj --file-headers "$image" | grep DelayImportDescriptorRVA)"
 check "no import by ordinal only" test -z "$(grep '|$' <<<"$table")"
 check "no ANSI variants" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '[a-z0-9]A(Ex)?$')"
-check "no run-time binding" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^(LoadLibrary|GetProcAddress)')"
+check "loads no DLL at run time" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^LoadLibrary')"
+# The 32-bit image tells an ARM64 machine from an x64 one by IsWow64Process2,
+# which exists only from Windows 10 version 1511: binding it at load time would
+# keep the image from loading on older Windows, so it is looked up by name in
+# the kernel32 already loaded, when a hand-over needs it. It is the one
+# function bound at run time; the others build no such lookup at all.
+if [ "$arch" = x86 ]; then
+    for function in GetModuleHandleW GetProcAddress GetCurrentProcess; do
+        check "imports kernel32.dll!$function by name at load time" \
+            grep -qxF "static|kernel32.dll|$function" <<<"$table"
+    done
+    check "IsWow64Process2 is not bound at load time" \
+        test -z "$(cut -d'|' -f3 <<<"$table" | grep -x IsWow64Process2)"
+    check "names IsWow64Process2 for the lookup" grep -qx IsWow64Process2 <(strings -a "$image")
+    check "names kernel32.dll for the lookup" grep -qx kernel32.dll <(strings -a -el "$image")
+else
+    check "binds nothing at run time" \
+        test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^(GetProcAddress|GetModuleHandle)')"
+fi
 
 # Hardening.
 check "DYNAMIC_BASE" has 'IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE' "$headers"

@@ -9,11 +9,31 @@ HWND FakeDesktopWindow() { return reinterpret_cast<HWND>(static_cast<std::uintpt
 HANDLE FakeChildProcess() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x2A4)); }
 HANDLE FakeChildThread() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x2A8)); }
 
+HMODULE FakeKernel32() {
+    return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x75000000));
+}
+
 namespace {
 
 BOOL Complete(const Outcome& outcome) {
     fake.lastError = outcome.fails ? outcome.error : kLastErrorNoise;
     return outcome.fails ? FALSE : TRUE;
+}
+
+// The pseudo-handle GetCurrentProcess returns.
+HANDLE CurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
+
+BOOL WINAPI FakeIsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
+    fake.order.push_back("IsWow64Process2");
+    if (process != CurrentProcess()) {
+        fake.lastError = 6;  // ERROR_INVALID_HANDLE
+        return FALSE;
+    }
+    if (!fake.machine.fails) {
+        *processMachine = IMAGE_FILE_MACHINE_I386;
+        *nativeMachine = fake.nativeMachine;
+    }
+    return Complete(fake.machine);
 }
 
 }  // namespace
@@ -120,4 +140,28 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     fake.closed.push_back(hObject);
     fake.lastError = kLastErrorNoise;
     return TRUE;
+}
+
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
+    fake.order.push_back("GetModuleHandleW");
+    fake.modulesLookedUp.emplace_back(lpModuleName ? lpModuleName : L"(null)");
+    fake.lastError = kLastErrorNoise;
+    const bool kernel32 = lpModuleName && std::wstring(lpModuleName) == L"kernel32.dll";
+    return kernel32 && fake.kernel32Found ? FakeKernel32() : nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    fake.order.push_back("GetProcAddress");
+    fake.functionsLookedUp.emplace_back(lpProcName);
+    fake.lastError = kLastErrorNoise;
+    if (hModule != FakeKernel32() || !fake.hasIsWow64Process2 ||
+        std::string(lpProcName) != "IsWow64Process2") {
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeIsWow64Process2));
+}
+
+HANDLE WINAPI GetCurrentProcess() {
+    fake.order.push_back("GetCurrentProcess");
+    return CurrentProcess();
 }

@@ -78,6 +78,15 @@ struct FakePlatform {
     std::vector<DWORD> moduleBufferSizes;
     std::vector<DWORD> waitTimeouts;
     std::vector<HANDLE> closed;
+
+    // The machine as IsWow64Process2 tells it, where kernel32 exports that
+    // function (Windows 10 version 1511 and later).
+    bool kernel32Found = true;
+    bool hasIsWow64Process2 = true;
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_AMD64;
+    Outcome machine{false, 0};
+    std::vector<std::wstring> modulesLookedUp;
+    std::vector<std::string> functionsLookedUp;
 };
 
 extern FakePlatform fake;
@@ -88,6 +97,9 @@ HWND FakeDesktopWindow();
 // The handles of a process the fake CreateProcessW starts.
 HANDLE FakeChildProcess();
 HANDLE FakeChildThread();
+
+// The handle the fake GetModuleHandleW returns for kernel32.dll.
+HMODULE FakeKernel32();
 
 // The last error a call leaves behind when it succeeds: real platform calls
 // may change it on success too, so code must read it right after a failure.

@@ -74,6 +74,84 @@ TEST_F(HandOver, TakenOnlyWhenTheUpdateIsRefusedToA32BitCaller) {
         EXPECT_EQ(fake.starts.size(), c.handsOver ? 1u : 0u);
         EXPECT_EQ(fake.copies.size(), 1u);
         EXPECT_EQ(fake.updates.size(), 1u);
+        EXPECT_EQ(fake.functionsLookedUp.size(), c.handsOver ? 1u : 0u)
+            << "the machine is asked only for a hand-over";
+    }
+}
+
+TEST_F(HandOver, StartsTheBuildNativeToTheMachineAndNoOther) {
+    const std::wstring folder = L"C:\\Program Files (x86)\\Zeltrane\\";
+    const std::wstring arm64 = folder + L"arm64\\Zeltrane.exe";
+    const std::wstring x64 = folder + L"x64\\Zeltrane.exe";
+    struct Case {
+        const char* name;
+        bool kernel32Found;
+        bool hasIsWow64Process2;
+        USHORT nativeMachine;
+        Outcome machine;
+        std::wstring expected;
+    };
+    const Outcome ok{false, 0};
+    const Case cases[] = {
+        {"ARM64 machine", true, true, IMAGE_FILE_MACHINE_ARM64, ok, arm64},
+        {"x64 machine", true, true, IMAGE_FILE_MACHINE_AMD64, ok, x64},
+        {"Windows before IsWow64Process2", true, false, IMAGE_FILE_MACHINE_ARM64, ok, x64},
+        {"kernel32 not found", false, true, IMAGE_FILE_MACHINE_ARM64, ok, x64},
+        {"IsWow64Process2 fails",
+         true,
+         true,
+         IMAGE_FILE_MACHINE_ARM64,
+         {true, ERROR_ACCESS_DENIED},
+         x64},
+        {"any other machine", true, true, IMAGE_FILE_MACHINE_I386, ok, x64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fake.modulePath = folder + L"Zeltrane.exe";
+        fake.kernel32Found = c.kernel32Found;
+        fake.hasIsWow64Process2 = c.hasIsWow64Process2;
+        fake.nativeMachine = c.nativeMachine;
+        fake.machine = c.machine;
+        fake.childExitCode = 0x33;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), 0x33u);
+        ASSERT_EQ(fake.starts.size(), 1u);
+        EXPECT_EQ(fake.starts[0].application, c.expected);
+        EXPECT_EQ(fake.modulesLookedUp, std::vector<std::wstring>{L"kernel32.dll"});
+        EXPECT_EQ(fake.functionsLookedUp.size(), c.kernel32Found ? 1u : 0u);
+        if (c.kernel32Found) {
+            EXPECT_EQ(fake.functionsLookedUp[0], "IsWow64Process2");
+        }
+    }
+}
+
+TEST_F(HandOver, OnArm64WithoutTheArm64BuildNothingElseIsStarted) {
+    const Outcome missing[] = {{true, ERROR_FILE_NOT_FOUND}, {true, ERROR_PATH_NOT_FOUND}};
+    for (const Outcome& start : missing) {
+        SCOPED_TRACE(start.error);
+        SetUp();
+        fake.nativeMachine = IMAGE_FILE_MACHINE_ARM64;
+        fake.start = start;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), ERROR_IN_WOW64);
+        ASSERT_EQ(fake.starts.size(), 1u) << "no emulated x64 build instead";
+        EXPECT_EQ(fake.starts[0].application,
+                  L"C:\\Program Files (x86)\\Zeltrane\\arm64\\Zeltrane.exe");
+    }
+}
+
+TEST_F(HandOver, Arm64BuildPathAtAndBeyondThePlatformsLimit) {
+    // "arm64\Zeltrane.exe" is two characters longer than the x64 build's path.
+    const std::wstring fits = L"C:\\" + std::wstring(kPlatformMax - 3 - 19, L'f') + L"\\Z.exe";
+    const std::wstring tooLong = L"C:\\" + std::wstring(kPlatformMax - 3 - 18, L'f') + L"\\Z.exe";
+    for (const auto& [image, started] : {std::pair{fits, true}, std::pair{tooLong, false}}) {
+        SetUp();
+        fake.nativeMachine = IMAGE_FILE_MACHINE_ARM64;
+        fake.modulePath = image;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), started ? 0u : ERROR_FILENAME_EXCED_RANGE);
+        ASSERT_EQ(fake.starts.size(), started ? 1u : 0u);
+        if (started) {
+            EXPECT_EQ(fake.starts[0].application.size(), kPlatformMax);
+        }
     }
 }
 

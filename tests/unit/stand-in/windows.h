@@ -9,6 +9,7 @@
 
 using BOOL = int;
 using UINT = unsigned int;
+using USHORT = unsigned short;
 using DWORD = std::uint32_t;
 using PDWORD = DWORD*;
 using PBOOL = BOOL*;
@@ -20,6 +21,8 @@ using LPWSTR = WCHAR*;
 using LPVOID = void*;
 using LPDWORD = DWORD*;
 using HANDLE = void*;
+using LPCSTR = const char*;
+using FARPROC = std::intptr_t (*)();
 
 struct HWND__;
 using HWND = HWND__*;
@@ -76,6 +79,9 @@ constexpr DWORD ERROR_ELEVATION_REQUIRED = 740;
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+constexpr USHORT IMAGE_FILE_MACHINE_I386 = 0x014C;
+constexpr USHORT IMAGE_FILE_MACHINE_AMD64 = 0x8664;
+constexpr USHORT IMAGE_FILE_MACHINE_ARM64 = 0xAA64;
 
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 HWND WINAPI GetDesktopWindow();
@@ -91,3 +97,6 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+HANDLE WINAPI GetCurrentProcess();
