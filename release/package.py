@@ -1,14 +1,15 @@
-"""Writes the release package from the two Windows images.
+"""Writes the release package from the three Windows images.
 
-usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --out DIR
+usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --arm64 IMAGE --out DIR
 
 DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
-(the 32-bit image), x64/Zeltrane.exe, README.md, LICENSE and CHANGELOG.md;
+(the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, README.md, LICENSE
+and CHANGELOG.md;
 DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
 same inputs give the same bytes: fixed order, times (SECONDS, the commit's
 time) and permissions.
 
-Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, both images are
+Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, all three images are
 Authenticode-signed with SHA-256 by osslsigncode before they are zipped. Its
 password is read by osslsigncode from the file that ZELTRANE_SIGN_PASSWORD_FILE
 names, never from a command line or an environment value. ZELTRANE_SIGN_TIMESTAMP
@@ -85,6 +86,7 @@ def main():
     parser.add_argument("--epoch", required=True, type=int)
     parser.add_argument("--x86", required=True, type=pathlib.Path)
     parser.add_argument("--x64", required=True, type=pathlib.Path)
+    parser.add_argument("--arm64", required=True, type=pathlib.Path)
     parser.add_argument("--out", required=True, type=pathlib.Path)
     args = parser.parse_args()
 
@@ -99,7 +101,8 @@ def main():
 
     with tempfile.TemporaryDirectory(dir=args.out) as staging:
         staging = pathlib.Path(staging)
-        images = [("Zeltrane.exe", args.x86), ("x64/Zeltrane.exe", args.x64)]
+        images = [("Zeltrane.exe", args.x86), ("x64/Zeltrane.exe", args.x64),
+                  ("arm64/Zeltrane.exe", args.arm64)]
         staged = []
         for inner, image in images:
             target = staging / inner
@@ -110,7 +113,7 @@ def main():
         if settings:
             for inner, target in staged:
                 sign(target, settings)
-            print("signed: both images, SHA-256, with %s%s" % (
+            print("signed: all three images, SHA-256, with %s%s" % (
                 settings["pkcs12"],
                 ", time-stamped by " + settings["timestamp"] if settings["timestamp"] else ""))
         else:
