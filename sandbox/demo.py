@@ -18,7 +18,7 @@ import pathlib
 import shutil
 import sys
 
-import i386
+import emulation
 import wine
 
 MEANINGS = {
@@ -88,12 +88,12 @@ def choose_image(x64_build, x86_build, state):
     """The image to run, a line that says which it is and why, and whether
     it is the 32-bit product."""
     x86 = x86_build / "Zeltrane.exe"
-    if i386.starts_32bit():
+    if emulation.starts("i386"):
         why = "this machine starts 32-bit programs"
     elif os.environ.get("ZELTRANE_X86_EMULATION") == "qemu":
         try:
-            why = i386.enable(state)
-        except i386.Unavailable as reason:
+            why = emulation.enable(state)
+        except emulation.Unavailable as reason:
             return x64_build / "Zeltrane.exe", "the x64 build of Zeltrane.exe: %s" % reason, False
     else:
         return x64_build / "Zeltrane.exe", (
@@ -147,7 +147,7 @@ def main():
         show_state(sandbox, hardware_id, inf, sample)
         return 0
     finally:
-        left = sandbox.stop() + i386.restore(sandbox.state)
+        left = sandbox.stop() + emulation.restore(sandbox.state)
         if left:
             print("left behind: %s" % ", ".join(left))
 

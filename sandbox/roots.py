@@ -4,22 +4,23 @@ already uses on this machine.
 
 usage: roots.py make NAME
            makes the root once; later calls find it made (build/roots/NAME).
-       roots.py run NAME [--i386 STATE-DIR] [--inside] -- COMMAND...
+       roots.py run NAME [--inside] -- COMMAND...
            runs COMMAND on this machine with the root's mounts in place: /proc,
            /dev, a fresh /tmp and the project tree at its own path. The mounts
            live in a mount namespace of this run only, so they are never seen
            elsewhere and end with the run, however it ends; processes left in
-           the root are ended first. --i386: 32-bit x86 programs must start in
-           the root (see i386.py); what that adds to the machine is undone at
-           the end, and noted in STATE-DIR meanwhile. --inside: COMMAND runs
-           inside the root, in the project tree.
+           the root are ended first. --inside: COMMAND runs inside the root,
+           in the project tree.
        roots.py enter NAME [-C DIR] -- COMMAND...
            runs COMMAND inside the root, from a command that `run` started.
        roots.py size NAME
 A root holds only what its stages need: ROOTS below. It is remade when its
-recipe or the archive changes.
+recipe or the archive changes. Programs of a root's architectures that this
+machine does not start itself go through QEMU (see emulation.py), for the
+making and for each run: what that adds to the machine is undone at the end.
 """
 
+import contextlib
 import json
 import os
 import pathlib
@@ -29,7 +30,7 @@ import subprocess
 import sys
 import time
 
-import i386
+import emulation
 
 TREE = pathlib.Path(__file__).resolve().parent.parent
 CACHE = TREE / "build" / "roots"
@@ -48,7 +49,14 @@ ROOTS = {
                         "mingw-w64-i686-dev", "mingw-w64-x86-64-dev",
                         "gcc-mingw-w64-i686-win32", "gcc-mingw-w64-x86-64-win32",
                         "binutils-mingw-w64-i686", "binutils-mingw-w64-x86-64"]),
+    # Windows on ARM: Debian 12's Wine 8 for ARM64 (it has no 32-bit side),
+    # every program of it run through QEMU here.
+    "debian12-arm64": ("bookworm", ["arm64"], ["wine", "wine64", "xvfb", "python3"]),
 }
+
+# This machine's own architecture, as Debian names it.
+NATIVE = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
+                        text=True).stdout.strip()
 
 # What a command inside a root keeps of the caller's environment.
 PASSED_ON = ("CI", "TERM")
@@ -128,14 +136,16 @@ def make(name):
     partial = folder(name) / "partial"
     remove(partial)
     partial.parent.mkdir(parents=True, exist_ok=True)
-    # mmdebstrap empties apt's package cache and lists at the end.
-    result = subprocess.run(
-        ["mmdebstrap", "--variant=minbase", "--mode=root", "--quiet",
-         "--aptopt=APT::Install-Recommends \"false\"",
-         "--architectures=" + ",".join(wanted["architectures"]),
-         "--include=" + ",".join(wanted["packages"]),
-         wanted["suite"], str(partial), wanted["archive"]],
-        stdin=subprocess.DEVNULL)
+    # mmdebstrap empties apt's package cache and lists at the end. It runs
+    # the root's programs, so the root's architectures must start.
+    with emulated(name, None):
+        result = subprocess.run(
+            ["mmdebstrap", "--variant=minbase", "--mode=root", "--quiet",
+             "--aptopt=APT::Install-Recommends \"false\"",
+             "--architectures=" + ",".join(wanted["architectures"]),
+             "--include=" + ",".join(wanted["packages"]),
+             wanted["suite"], str(partial), wanted["archive"]],
+            stdin=subprocess.DEVNULL)
     if result.returncode != 0:
         remove(partial)
         raise Failed("mmdebstrap failed (%d) for %s" % (result.returncode, name))
@@ -194,43 +204,59 @@ def end_processes(root):
     return len(left)
 
 
-def run_inside_namespace(name, i386_state, command):
-    """The body of `run`, in a mount namespace of its own."""
-    root = root_of(name)
-    mount_for_run(root)
-    emulation = None
+@contextlib.contextmanager
+def emulated(name, root):
+    """Makes the programs of the root's foreign architectures start while in
+    the block; root: the root to try them in, if it is made."""
+    state = folder(name) / "emulation"
+    state.mkdir(parents=True, exist_ok=True)
     try:
-        if i386_state:
-            pathlib.Path(i386_state).mkdir(parents=True, exist_ok=True)
+        for architecture in ROOTS[name][1]:
+            if architecture == NATIVE:
+                continue
+            loader = emulation.ARCHITECTURES[emulation.DEBIAN[architecture]][4]
+            command = (["chroot", str(root), loader, "--version"] if root else
+                       [loader, "--version"] if pathlib.Path(loader).exists() else None)
             try:
-                print("roots:", i386.enable(i386_state, loader=[
-                    "chroot", str(root), i386.WINE32, "--version"]), flush=True)
-                emulation = i386_state
-            except i386.Unavailable as reason:
-                # The suites inside find out for themselves and say so.
-                print("roots: 32-bit programs cannot start in %s: %s" % (name, reason),
+                print("roots:", emulation.enable(state, emulation.DEBIAN[architecture], command),
                       flush=True)
-        return subprocess.run(command).returncode
+            except emulation.Unavailable as reason:
+                if architecture == ROOTS[name][1][0]:
+                    raise Failed("%s programs cannot start here: %s" % (architecture, reason))
+                # A second architecture: the stages that need it say so themselves.
+                print("roots: %s programs cannot start in %s: %s" % (architecture, name, reason),
+                      flush=True)
+        yield
     finally:
-        ended = end_processes(root)
-        if ended:
-            print("roots: ended %d processes left in %s" % (ended, name), flush=True)
-        left = i386.restore(emulation) if emulation else []
-        for point in reversed(mounts_under(root)):
-            subprocess.run(["umount", "--lazy", point])
+        left = emulation.restore(state)
         if left:
             print("roots: could not undo:", ", ".join(left), flush=True)
 
 
-def run(name, i386_state, inside, command):
+def run_inside_namespace(name, command):
+    """The body of `run`, in a mount namespace of its own."""
+    root = root_of(name)
+    mount_for_run(root)
+    try:
+        with emulated(name, root):
+            return subprocess.run(command).returncode
+    finally:
+        ended = end_processes(root)
+        if ended:
+            print("roots: ended %d processes left in %s" % (ended, name), flush=True)
+        for point in reversed(mounts_under(root)):
+            subprocess.run(["umount", "--lazy", point])
+
+
+def run(name, inside, command):
     make(name)
-    if inside:
-        command = [sys.executable, __file__, "enter", name, "--", *command]
     if os.geteuid() != 0:
         raise Failed("a run in a root takes root (chroot and mounts)")
+    if inside:
+        command = [sys.executable, __file__, "enter", name, "--", *command]
     return subprocess.run(
         ["unshare", "--mount", "--propagation", "private", "--",
-         sys.executable, __file__, "_namespace", name, i386_state or "", "--", *command]
+         sys.executable, __file__, "_namespace", name, "--", *command]
     ).returncode
 
 
@@ -262,10 +288,9 @@ def main(arguments):
         return 0
     options, command = split(rest)
     if verb == "run":
-        i386_state = options[options.index("--i386") + 1] if "--i386" in options else None
-        return run(name, i386_state, "--inside" in options, command)
+        return run(name, "--inside" in options, command)
     if verb == "_namespace":
-        return run_inside_namespace(name, options[0], command)
+        return run_inside_namespace(name, command)
     if verb == "enter":
         return enter(name, options[1] if options[:1] == ["-C"] else None, command)
     raise Failed("no verb %s" % verb)

@@ -7,7 +7,7 @@ usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE WOW6
   GROUP  runs one group of cases (Usage, Install, Failures, Text) against
          BUILD_DIR/Zeltrane.exe.
 With X86-IMAGE, the 32-bit image in a sandbox of its own, where start also
-makes 32-bit programs start (see sandbox/i386.py) and stop undoes that; the
+makes 32-bit programs start (see sandbox/emulation.py) and stop undoes that; the
 group X86 holds its cases. There, start also puts WOW64-NEWDEV, a 32-bit
 stand-in for newdev.dll, into the prefix's syswow64: a run with the override
 newdev=n,b sees the prefix as 64-bit Windows, which refuses device
@@ -24,7 +24,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "sandbox"))
-import i386  # noqa: E402
+import emulation  # noqa: E402
 import wine  # noqa: E402
 
 USAGE_TEXT = (
@@ -316,15 +316,19 @@ class X86(Case):
         self.check_missing_inf()
 
     def release_layout(self, folder, with_x64=True):
-        """The release package's two images, unpacked into the folder."""
+        """The release package's three images, unpacked into the folder: an
+        x64 machine must start x64\\Zeltrane.exe, never the ARM64 build."""
         layout = sandbox.state / folder
         shutil.rmtree(layout, ignore_errors=True)
+        images = ["Zeltrane.exe", "arm64/Zeltrane.exe"] + (["x64/Zeltrane.exe"] if with_x64 else [])
         with zipfile.ZipFile(release_zip) as package:
             for entry in package.namelist():
                 inner = entry.split("/", 1)[1]
-                if inner == "Zeltrane.exe" or (with_x64 and inner == "x64/Zeltrane.exe"):
+                if inner in images:
                     (layout / inner).parent.mkdir(parents=True, exist_ok=True)
                     (layout / inner).write_bytes(package.read(entry))
+        self.assertEqual(sorted(str(p.relative_to(layout)) for p in layout.rglob("*.exe")),
+                         sorted(images))
         return layout
 
     def run_as_on_64bit_windows(self, layout, inf_path, hardware_id):
@@ -418,8 +422,8 @@ def main():
             # Before the boot: a prefix booted while 32-bit programs cannot
             # start lacks the 32-bit half of the platform.
             try:
-                print(i386.enable(sandbox.state))
-            except i386.Unavailable as reason:
+                print(emulation.enable(sandbox.state))
+            except emulation.Unavailable as reason:
                 unavailable.write_text(str(reason))
                 print("SKIPPED: the 32-bit image cannot run here:", reason)
                 return SKIPPED
@@ -431,7 +435,7 @@ def main():
         print("sandbox ready at", sandbox.state)
         return 0
     if what == "stop":
-        left = sandbox.stop() + i386.restore(sandbox.state)
+        left = sandbox.stop() + emulation.restore(sandbox.state)
         print("left behind:", left) if left else print("Wine and Xvfb ended, prefix removed")
         return 1 if left else 0
     if unavailable.exists():
