@@ -403,6 +403,43 @@ class X86(Case):
         self.check_handover_install("Zeltrane réseau Ωmega 1.1", "Pilotes ñ", "zt-ñ handover.inf")
 
 
+class Arm64(Case):
+    """The native ARM64 build under ARM64 Wine, in an ARM64 platform root.
+    That Wine has no 32-bit side, and every start goes through QEMU here:
+    one case of each kind."""
+
+    def test_usage(self):
+        self.assertUsage(self.run_program())
+
+    def test_renamed_copy_still_names_zeltrane(self):
+        renamed = sandbox.state / "setup-helper.exe"
+        shutil.copyfile(sandbox.program, renamed)
+        self.assertUsage(self.run_program(program=renamed))
+
+    def test_install_takes_the_arm64_section(self):
+        # The package's ARM64 section: the device installed without a driver.
+        inf = self.package()
+        run = self.run_program('"%s"' % wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
+        self.assertInstallCalls(run, wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
+        self.assertEqual(run.exit_code, 0)
+        self.assertSilent(run)
+        [device] = sandbox.driver(wine.SAMPLE_HARDWARE_ID, "InfSection", "InfSectionExt",
+                                  "InfPath", "SampleDriverMark")
+        # The install section, and the decoration the platform chose for it.
+        self.assertEqual([device["driver.InfSection"], device["driver.InfSectionExt"]],
+                         ["SampleInstall", ".NTarm64"])
+        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+        self.assertEqual(sandbox.inf_store().get(device["driver.InfPath"]), inf.read_bytes(),
+                         "installed from this package, staged in the store")
+        self.assertFalse(sandbox.system_file("drivers", wine.SAMPLE_DRIVER).exists(),
+                         "no driver file: the ARM64 section copies none")
+        self.assertNotIn("service.state", sandbox.service(wine.SAMPLE_SERVICE),
+                         "no driver service")
+
+    def test_missing_inf(self):
+        self.check_missing_inf()
+
+
 SKIPPED = 77
 
 
@@ -446,6 +483,9 @@ def main():
         sandbox.program = pathlib.Path(x86[0]).resolve()
         sandbox.drivers["x86"] = sandbox.program.parent / "sample" / wine.SAMPLE_DRIVER
         release_zip = pathlib.Path(x86[2]).resolve()
+    if not sandbox.drivers["amd64"].exists():
+        # A build without a sample driver (ARM64): packages without drivers.
+        sandbox.drivers = {}
     result = unittest.main(module=__name__, argv=[sys.argv[0], what, "-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 
