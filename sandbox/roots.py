@@ -236,14 +236,16 @@ def emulated(name, root):
 def run_inside_namespace(name, command):
     """The body of `run`, in a mount namespace of its own."""
     root = root_of(name)
-    mount_for_run(root)
     try:
+        mount_for_run(root)
         with emulated(name, root):
-            return subprocess.run(command).returncode
+            try:
+                return subprocess.run(command).returncode
+            finally:
+                ended = end_processes(root)
+                if ended:
+                    print("roots: ended %d processes left in %s" % (ended, name), flush=True)
     finally:
-        ended = end_processes(root)
-        if ended:
-            print("roots: ended %d processes left in %s" % (ended, name), flush=True)
         for point in reversed(mounts_under(root)):
             subprocess.run(["umount", "--lazy", point])
 
