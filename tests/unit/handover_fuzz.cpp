@@ -17,11 +17,21 @@ namespace {
 
 constexpr size_t kCapacity = 32768;
 
-// Text as the platform gives it: NUL-terminated, so no NUL inside. Long
-// enough, now and then, to reach the platform's limits.
+// Text as the platform gives it: NUL-terminated, so no NUL inside. Short, or
+// within a few characters of the platform's limit, where the buffers end, or
+// anything up to beyond it. Once the input runs out, the rest is backslashes.
 std::wstring Text(FuzzedDataProvider& data) {
-    const size_t length = data.ConsumeBool() ? data.ConsumeIntegralInRange<size_t>(0, 64)
-                                             : data.ConsumeIntegralInRange<size_t>(0, 40000);
+    size_t length = 0;
+    switch (data.ConsumeIntegralInRange<int>(0, 2)) {
+        case 0:
+            length = data.ConsumeIntegralInRange<size_t>(0, 64);
+            break;
+        case 1:
+            length = data.ConsumeIntegralInRange<size_t>(kCapacity - 24, kCapacity + 24);
+            break;
+        default:
+            length = data.ConsumeIntegralInRange<size_t>(0, 40000);
+    }
     const wchar_t pattern[] = {L'\\', L'a', L' ', L'"', L':', L'é', L'Ω', L'.'};
     std::wstring text;
     text.reserve(length);
