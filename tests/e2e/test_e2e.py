@@ -4,8 +4,9 @@ usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE WOW6
                    RELEASE-ZIP]
   start  boots the sandbox shared by the groups (Xvfb, a prefix, a simulated
          adapter); stop ends it and fails if anything was left behind.
-  GROUP  runs one group of cases (Usage, Install, Failures, Text) against
-         BUILD_DIR/Zeltrane.exe.
+  GROUP  runs one group of cases against BUILD_DIR/Zeltrane.exe: Harness,
+         Usage, Install, Failures, Text for the x64 build; Arm64 for the
+         ARM64 build, which has no sample driver, under ARM64 Wine.
 With X86-IMAGE, the 32-bit image in a sandbox of its own, where start also
 makes 32-bit programs start (see sandbox/emulation.py) and stop undoes that; the
 group X86 holds its cases. There, start also puts WOW64-NEWDEV, a 32-bit
@@ -464,7 +465,8 @@ def main():
                 unavailable.write_text(str(reason))
                 print("SKIPPED: the 32-bit image cannot run here:", reason)
                 return SKIPPED
-        sandbox.start(boot_timeout=540 if x86 else 120)
+        # An emulated boot (32-bit programs, or ARM64 Wine through QEMU) is slow.
+        sandbox.start(boot_timeout=540)
         sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
         if x86:
             sandbox.add_device(wine.SAMPLE_OWN_DEVICE[0])
