@@ -112,6 +112,12 @@ def enable(state_dir, architecture="i386", loader=None):
         architecture, qemu, entry, ", binfmt_misc mounted" if added["mounted"] else "")
 
 
+def through_emulator(state_dir, architecture):
+    """Whether `enable` made the architecture's programs start through QEMU,
+    in state_dir."""
+    return _state(state_dir, architecture).exists()
+
+
 def restore(state_dir):
     """Removes what `enable` added in state_dir: the entries, then the mount;
     returns what is left of it."""

@@ -14,6 +14,10 @@
 //   service NAME VALUE...
 //       Prints the service's state and configuration, and the named values
 //       of its Parameters key.
+//   product NAME
+//       Prints what the platform records of an installed program NAME: its
+//       Windows Installer state, when NAME is a product code, and its entry
+//       among the installed programs as a 32-bit setup makes it.
 // Output is UTF-8 "key=value" lines, with \n, \t and \\ escaped in values.
 
 #include <windows.h>
@@ -21,7 +25,7 @@
 #include <setupapi.h>
 #include <devguid.h>
 // clang-format on
-
+#include <msi.h>
 #include <stdio.h>
 #include <wchar.h>
 
@@ -156,8 +160,9 @@ int Run(const wchar_t* commandLineFile, const wchar_t* outFile, const wchar_t* e
 
     int boxes = 0;
     HWND dismissed = nullptr;
-    // Generous: under user-mode emulation a 32-bit start takes about a minute.
-    const ULONGLONG deadline = GetTickCount64() + 240000;
+    // Generous: under user-mode emulation a 32-bit start takes a minute or
+    // two, and a setup starts two or three 32-bit programs in turn.
+    const ULONGLONG deadline = GetTickCount64() + 600000;
     while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
         if (GetTickCount64() > deadline) {
             TerminateProcess(process.hProcess, 1);
@@ -351,6 +356,33 @@ int Service(const wchar_t* name, int count, wchar_t** names) {
     return 0;
 }
 
+int Product(const wchar_t* name) {
+    if (name[0] == L'{') {
+        wchar_t state[16];
+        swprintf(state, 16, L"%d", static_cast<int>(MsiQueryProductStateW(name)));
+        Print(L"msi.state", state);
+    }
+    wchar_t path[512];
+    swprintf(path, 512, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%ls", name);
+    HKEY entry = static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    // A 32-bit setup's HKLM\Software is the 32-bit view on 64-bit Windows.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | KEY_WOW64_32KEY, &entry) !=
+        ERROR_SUCCESS) {
+        Print(L"uninstall", L"(none)");
+        return 0;
+    }
+    static const wchar_t* const kValues[] = {L"DisplayName", L"UninstallString"};
+    for (const wchar_t* value : kValues) {
+        wchar_t label[64];
+        swprintf(label, 64, L"uninstall.%ls", value);
+        wchar_t text[1024] = L"";
+        Print(label,
+              ReadValue(entry, value, text, sizeof text - sizeof(wchar_t)) ? text : L"(none)");
+    }
+    RegCloseKey(entry);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
@@ -358,7 +390,9 @@ int wmain(int argc, wchar_t* argv[]) {
     if (argc == 3 && wcscmp(argv[1], L"add-device") == 0) return AddDevice(argv[2]);
     if (argc >= 3 && wcscmp(argv[1], L"driver") == 0) return Driver(argv[2], argc - 3, argv + 3);
     if (argc >= 3 && wcscmp(argv[1], L"service") == 0) return Service(argv[2], argc - 3, argv + 3);
+    if (argc == 3 && wcscmp(argv[1], L"product") == 0) return Product(argv[2]);
     Print(L"error",
-          L"usage: run FILE OUT ERR | add-device ID | driver ID VALUE... | service NAME VALUE...");
+          L"usage: run FILE OUT ERR | add-device ID | driver ID VALUE... | service NAME VALUE... | "
+          L"product NAME");
     return 2;
 }

@@ -59,7 +59,9 @@ NATIVE = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
                         text=True).stdout.strip()
 
 # What a command inside a root keeps of the caller's environment.
-PASSED_ON = ("CI", "TERM")
+# ZELTRANE_EMULATED: the architectures that the run's programs start through
+# QEMU, by Debian's names; a stage that would outlast CI's time there can tell.
+PASSED_ON = ("CI", "TERM", "ZELTRANE_EMULATED")
 
 
 class Failed(Exception):
@@ -211,6 +213,7 @@ def emulated(name, root):
     state = folder(name) / "emulation"
     state.mkdir(parents=True, exist_ok=True)
     try:
+        through_qemu = []
         for architecture in ROOTS[name][1]:
             if architecture == NATIVE:
                 continue
@@ -220,6 +223,9 @@ def emulated(name, root):
             try:
                 print("roots:", emulation.enable(state, emulation.DEBIAN[architecture], command),
                       flush=True)
+                if emulation.through_emulator(state, emulation.DEBIAN[architecture]):
+                    through_qemu.append(architecture)
+                os.environ["ZELTRANE_EMULATED"] = " ".join(through_qemu)
             except emulation.Unavailable as reason:
                 if architecture == ROOTS[name][1][0]:
                     raise Failed("%s programs cannot start here: %s" % (architecture, reason))

@@ -284,6 +284,12 @@ class Sandbox:
         self.wine(["wineboot", "--init"], timeout=boot_timeout)
         subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=boot_timeout,
                        stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
+        # One session of the platform for the sandbox's life: a wineserver
+        # ends a few seconds after its last program, and the drivers it hosts
+        # with it; the next start would begin a new session that starts them
+        # again, in its own time, while a case reads their state.
+        subprocess.run([WINESERVER, "-p"], env=self.env(), timeout=30,
+                       stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
 
     def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None, overrides=""):
         """Runs a Windows program; returns its standard output as text. Its
@@ -328,13 +334,23 @@ class Sandbox:
                 devices[-1][key] = _unescape(value)
         return devices
 
-    def service(self, name, *values):
-        """The service's state, configuration and Parameters values: a dict."""
+    def _fields(self, *arguments):
+        """The helper's key=value lines for a command: a dict."""
         fields = {}
-        for line in self.wine([self.helper, "service", name, *values]).splitlines():
+        for line in self.wine([self.helper, *arguments]).splitlines():
             key, _, value = line.partition("=")
             fields[key] = _unescape(value)
         return fields
+
+    def service(self, name, *values):
+        """The service's state, configuration and Parameters values: a dict."""
+        return self._fields("service", name, *values)
+
+    def product(self, name):
+        """What the platform records of an installed program: its Windows
+        Installer state (msi.state) when name is a product code, and its
+        entry among the installed programs (uninstall.*): a dict."""
+        return self._fields("product", name)
 
     def add_wow64_stand_in(self, stand_in):
         """Puts the 32-bit newdev stand-in (build/windows-x86/wow64/newdev.dll)
@@ -345,6 +361,11 @@ class Sandbox:
     def system_file(self, *parts):
         """The host path of a file under C:\\windows\\system32."""
         return self.prefix.joinpath("drive_c", "windows", "system32", *parts)
+
+    def program_files(self, *parts):
+        """The host path of a folder under C:\\Program Files (x86), where
+        32-bit setups install."""
+        return self.prefix.joinpath("drive_c", "Program Files (x86)", *parts)
 
     def inf_store(self):
         """The INF files in the platform's INF store, by name."""
@@ -359,7 +380,7 @@ class Sandbox:
         report = self.wine(
             [self.helper, "run"] + [windows_path(files[k]) for k in ("cmd", "out", "err")],
             debug="trace+setupapi",
-            timeout=270,
+            timeout=630,
             cwd=cwd,
             stderr_name=files["trace"].name,
             overrides=overrides,

@@ -14,12 +14,17 @@ stand-in for newdev.dll, into the prefix's syswow64: a run with the override
 newdev=n,b sees the prefix as 64-bit Windows, which refuses device
 installation to 32-bit callers; the hand-over cases run the release layout
 unpacked from RELEASE-ZIP that way. Exit code 77: the 32-bit image cannot run
-here. --state: the sandbox's folder in BUILD_DIR (default e2e, or e2e-x86), so
-that runs on two platforms keep apart.
+here. The group Setups runs the setups of examples/setups there the same way,
+as built by `setups`, on the host: BUILD_DIR setups X86-IMAGE WOW64-NEWDEV
+RELEASE-ZIP builds them around RELEASE-ZIP into BUILD_DIR/e2e-setups. --state:
+the sandbox's folder in BUILD_DIR (default e2e, or e2e-x86), so that runs on
+two platforms keep apart.
 """
 
+import os
 import pathlib
 import shutil
+import subprocess
 import sys
 import unittest
 import zipfile
@@ -41,10 +46,17 @@ ERROR_FILE_NOT_FOUND = 2
 ERROR_EXPECTED_SECTION_NAME = 0xE0000000
 ERROR_BAD_ARGUMENTS = 160
 ERROR_IN_WOW64 = 0xE0000235
+# What NSIS setups of the template end with when Zeltrane.exe cannot start.
+SETUP_NOT_STARTED = 1603
+# What msiexec ends with when a custom action fails the installation: 1603
+# (ERROR_INSTALL_FAILURE) on Windows; each Wine generation's own here.
+MSI_FAILURE_EXIT_CODES = {8: 1627, 10: 1627}
+INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN = "5", "-1"
 
 sandbox = None
 pointer_digits = 16
 release_zip = None
+setups = None
 
 
 def null_pointer(digits=None):
@@ -404,6 +416,195 @@ class X86(Case):
         self.check_handover_install("Zeltrane réseau Ωmega 1.1", "Pilotes ñ", "zt-ñ handover.inf")
 
 
+def setup_identity(n):
+    """A device, driver service and driver file of the setups' own."""
+    return ("PCI\\VEN_7A5C&DEV_0C31&SUBSYS_%08X" % n, "ztsample%d" % n, "zt-sample%d.sys" % n)
+
+
+# The setups that `build_setups` makes from the templates: name: (identity of
+# the package, the INF name the setup is built with, product name). Each
+# setup that installs has a device of its own: only a driver that no other
+# case started shows that this setup started it. The failures share one
+# device, on which nothing may ever be installed.
+NOTHING_INSTALLED = setup_identity(5)
+SETUPS = {
+    "nsis": (setup_identity(2), "zt-sample.inf", "ZT setup NSIS"),
+    "msi": (setup_identity(3), "zt-sample.inf", "ZT setup MSI"),
+    "batch": (setup_identity(4), "zt-sample.inf", "ZT setup batch"),
+    "missing-inf": (NOTHING_INSTALLED, "missing.inf", "ZT setup missing INF"),
+    "not-an-inf": (NOTHING_INSTALLED, "notes.inf", "ZT setup not an INF"),
+    # Built around a release whose Zeltrane.exe is no program at all.
+    "no-program": (NOTHING_INSTALLED, "zt-sample.inf", "ZT setup no program"),
+}
+RELEASE_FILES = ["Zeltrane.exe", "x64/Zeltrane.exe", "arm64/Zeltrane.exe", "LICENSE"]
+
+
+def build_setups(build_dir, x86_driver, release):
+    """Builds every setup of SETUPS with scripts/setups into
+    build_dir/e2e-setups/NAME, each around a sample package of its identity."""
+    out = pathlib.Path(build_dir).resolve() / "e2e-setups"
+    shutil.rmtree(out, ignore_errors=True)
+    drivers = {"amd64": pathlib.Path(build_dir).resolve() / "sample" / wine.SAMPLE_DRIVER,
+               "x86": x86_driver}
+    broken = out / "no-program-release.zip"
+    out.mkdir(parents=True)
+    with zipfile.ZipFile(release) as good, zipfile.ZipFile(broken, "w") as bad:
+        for entry in good.namelist():
+            text = entry.endswith("/Zeltrane.exe") and entry.count("/") == 1
+            bad.writestr(entry, b"not a program\r\n" if text else good.read(entry))
+    for name, (identity, inf, product) in SETUPS.items():
+        package = wine.write_sample_package(out / "packages" / name / "zt-sample.inf", drivers,
+                                            "; setup %s\n" % name, identity).parent
+        if inf == "notes.inf":
+            (package / inf).write_bytes(b"\x00\x01 this is not a driver package\n")
+        subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups",
+                        broken if name == "no-program" else release, package, inf, identity[0],
+                        out / name, product], check=True)
+
+
+class Setups(Case):
+    """The templates of examples/setups as vendors ship them, built by the
+    project's script (build_setups), started as on 64-bit Windows: the
+    prefix refuses device installation to 32-bit programs, so each setup's
+    32-bit Zeltrane.exe hands over to x64\\Zeltrane.exe."""
+
+    def start(self, command_line):
+        return sandbox.run(command_line, overrides=wine.AS_64BIT_WINDOWS)
+
+    def run_nsis(self, name):
+        return self.start('"%s" /S' % wine.windows_path(setups / name / "driver-setup.exe"))
+
+    def run_msi(self, name, action="/i"):
+        msi = wine.windows_path(setups / name / "driver-setup.msi")
+        return self.start('msiexec %s "%s" /qn' % (action, msi))
+
+    def run_batch(self, name, *arguments):
+        """cmd /s /c: the line after /c, less its outer quotes, as it is."""
+        batch = wine.windows_path(setups / name / "batch" / "install-driver.cmd")
+        return self.start('cmd /s /c ""%s" %s"' % (batch, " ".join(arguments)))
+
+    def expected_files(self, name):
+        """The release layout and the package, as the setups lay them out."""
+        files = {}
+        with zipfile.ZipFile(release_zip) as package:
+            for entry in package.namelist():
+                if entry.split("/", 1)[1] in RELEASE_FILES:
+                    files[entry.split("/", 1)[1]] = package.read(entry)
+        folder = setups / "packages" / name
+        files.update({"driver/" + str(p.relative_to(folder)): p.read_bytes()
+                      for p in folder.rglob("*") if p.is_file()})
+        return files
+
+    def installed_files(self, name):
+        folder = sandbox.program_files(SETUPS[name][2])
+        return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*")
+                if p.is_file()}
+
+    def product_code(self, name):
+        return (setups / name / "driver-setup.msi.productcode").read_text().strip()
+
+    def assertSucceeded(self, run):
+        self.assertEqual(run.exit_code, 0)
+        self.assertSilent(run)
+
+    def assertStillRunning(self, identity):
+        self.assertEqual(sandbox.service(identity[1])["service.state"], "RUNNING")
+        self.assertTrue(sandbox.system_file("drivers", identity[2]).is_file())
+
+    def assertNothingInstalled(self, name):
+        """No files, no registration, no driver on the failures' device."""
+        self.assertFalse(sandbox.program_files(SETUPS[name][2]).exists(), "files rolled back")
+        self.assertEqual(sandbox.product(SETUPS[name][2]), {"uninstall": "(none)"})
+        hardware_id, service, driver = NOTHING_INSTALLED
+        [device] = sandbox.driver(hardware_id, "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], "(none)")
+        self.assertNotIn("service.state", sandbox.service(service))
+        self.assertFalse(sandbox.system_file("drivers", driver).exists())
+
+    def test_nsis(self):
+        identity = SETUPS["nsis"][0]
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_nsis("nsis"))
+        installed = self.installed_files("nsis")
+        self.assertIn("uninstall.exe", installed)
+        del installed["uninstall.exe"]
+        self.assertEqual(installed, self.expected_files("nsis"))
+        entry = sandbox.product(SETUPS["nsis"][2])
+        self.assertEqual(entry["uninstall.DisplayName"], SETUPS["nsis"][2])
+        self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+        with self.subTest("a second run on the same device"):
+            self.assertSucceeded(self.run_nsis("nsis"))
+            self.assertStillRunning(identity)
+
+    def test_nsis_failures(self):
+        # ExecWait sets the error flag when it cannot start the program, and
+        # its variable may then hold 0: "no-program" is that trap.
+        for name, exit_code in [("missing-inf", ERROR_FILE_NOT_FOUND),
+                                ("not-an-inf", ERROR_EXPECTED_SECTION_NAME),
+                                ("no-program", SETUP_NOT_STARTED)]:
+            with self.subTest(name):
+                run = self.run_nsis(name)
+                self.assertEqual(run.exit_code, exit_code, "the setup's exit code, whole")
+                self.assertSilent(run)
+                self.assertNothingInstalled(name)
+
+    def test_msi(self):
+        identity, _, product = SETUPS["msi"]
+        code = self.product_code("msi")
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_msi("msi"))
+        self.assertEqual(self.installed_files("msi"), self.expected_files("msi"))
+        self.assertEqual(sandbox.product(code)["msi.state"], INSTALLSTATE_DEFAULT)
+        self.assertEqual(sandbox.product(code)["uninstall.DisplayName"], product)
+        self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+        with self.subTest("a second run on the same device"):
+            self.assertSucceeded(self.run_msi("msi"))
+            self.assertStillRunning(identity)
+        with self.subTest("uninstall"):
+            self.assertSucceeded(self.run_msi("msi", "/x"))
+            self.assertFalse(sandbox.program_files(product).exists(), "files removed")
+            self.assertEqual(sandbox.product(code), {"msi.state": INSTALLSTATE_UNKNOWN,
+                                                     "uninstall": "(none)"})
+            self.assertStillRunning(identity)
+            [device] = sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+
+    def test_msi_failure(self):
+        run = self.run_msi("missing-inf")
+        generation = sandbox.wine_generation()
+        self.assertIn(generation, MSI_FAILURE_EXIT_CODES, "Wine %d is new here" % generation)
+        self.assertEqual(run.exit_code, MSI_FAILURE_EXIT_CODES[generation],
+                         "msiexec's code under Wine %d" % generation)
+        self.assertSilent(run)
+        self.assertEqual(sandbox.product(self.product_code("missing-inf"))["msi.state"],
+                         INSTALLSTATE_UNKNOWN, "not registered")
+        self.assertNothingInstalled("missing-inf")
+
+    def test_batch(self):
+        identity = SETUPS["batch"][0]
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_batch("batch", "driver", "zt-sample.inf",
+                                            '"%s"' % identity[0]))
+        self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+        with self.subTest("a second run on the same device"):
+            self.assertSucceeded(self.run_batch("batch", "driver", "zt-sample.inf",
+                                                '"%s"' % identity[0]))
+            self.assertStillRunning(identity)
+
+    def test_batch_failures(self):
+        hardware_id = '"%s"' % NOTHING_INSTALLED[0]
+        for name, arguments, exit_code in [
+            ("missing-inf", ["driver", "missing.inf", hardware_id], ERROR_FILE_NOT_FOUND),
+            ("not-an-inf", ["driver", "notes.inf", hardware_id], ERROR_EXPECTED_SECTION_NAME),
+            ("missing-inf", ["driver", "zt-sample.inf"], ERROR_BAD_ARGUMENTS),
+        ]:
+            with self.subTest(arguments=arguments):
+                run = self.run_batch(name, *arguments)
+                self.assertEqual(run.exit_code, exit_code, "the batch file's exit code, whole")
+                self.assertEqual(run.boxes, [])
+                self.assertNothingInstalled(name)
+
+
 class Arm64(Case):
     """The native ARM64 build under ARM64 Wine, in an ARM64 platform root.
     That Wine has no 32-bit side, and every start goes through QEMU here:
@@ -445,12 +646,16 @@ SKIPPED = 77
 
 
 def main():
-    global sandbox, pointer_digits, release_zip
+    global sandbox, pointer_digits, release_zip, setups
     arguments = sys.argv[1:]
     state = None
     if arguments[0] == "--state":
         state, arguments = arguments[1], arguments[2:]
     build_dir, what, x86 = arguments[0], arguments[1], arguments[2:]
+    if what == "setups":
+        build_setups(build_dir, pathlib.Path(x86[0]).parent / "sample" / wine.SAMPLE_DRIVER,
+                     pathlib.Path(x86[2]))
+        return 0
     state = state or ("e2e-x86" if x86 else "e2e")
     sandbox = wine.Sandbox(pathlib.Path(build_dir) / state, build_dir)
     unavailable = sandbox.state / "unavailable"
@@ -470,6 +675,8 @@ def main():
         sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
         if x86:
             sandbox.add_device(wine.SAMPLE_OWN_DEVICE[0])
+            for hardware_id in sorted({identity[0] for identity, _, _ in SETUPS.values()}):
+                sandbox.add_device(hardware_id)
             sandbox.add_wow64_stand_in(x86[1])
         print("sandbox ready at", sandbox.state)
         return 0
@@ -480,11 +687,20 @@ def main():
     if unavailable.exists():
         print("SKIPPED: the 32-bit image cannot run here:", unavailable.read_text())
         return SKIPPED
+    if what.startswith("Setups.") and sandbox.wine_generation() != 8 and (
+            "i386" in os.environ.get("ZELTRANE_EMULATED", "").split()):
+        # Each setup starts two or more 32-bit programs, a minute or two each
+        # through QEMU: CI's time holds the setups under one generation only.
+        reason = "32-bit programs run through QEMU here; the setups run under Wine 8 only"
+        (sandbox.state / "setups-skipped").write_text(reason)
+        print("SKIPPED:", reason)
+        return SKIPPED
     if x86:
         pointer_digits = 8
         sandbox.program = pathlib.Path(x86[0]).resolve()
         sandbox.drivers["x86"] = sandbox.program.parent / "sample" / wine.SAMPLE_DRIVER
         release_zip = pathlib.Path(x86[2]).resolve()
+        setups = pathlib.Path(build_dir).resolve() / "e2e-setups"
     if not sandbox.drivers["amd64"].exists():
         # A build without a sample driver (ARM64): packages without drivers.
         sandbox.drivers = {}
