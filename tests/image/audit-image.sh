@@ -118,6 +118,26 @@ check "FileVersion $version" test "$(value_of FileVersion)" = "$version"
 check "ProductVersion $version" test "$(value_of ProductVersion)" = "$version"
 check "FileDescription" test -n "$(value_of FileDescription)"
 
+# The oldest Windows: the version in the header, which the loader checks,
+# and which the README's table of images names for this image.
+version_of() { awk -v field="$1:" '$1 == field { print $2 }' <<<"$headers"; }
+subsystem=$(version_of MajorSubsystemVersion).$(version_of MinorSubsystemVersion)
+check "operating system version $(version_of MajorOperatingSystemVersion).$(version_of MinorOperatingSystemVersion) is the subsystem version $subsystem" \
+    test "$(version_of MajorOperatingSystemVersion).$(version_of MinorOperatingSystemVersion)" = "$subsystem"
+declare -A windows=([5.1]="Windows XP" [5.2]="Windows XP x64" [6.0]="Windows Vista"
+    [6.1]="Windows 7" [6.2]="Windows 8" [6.3]="Windows 8.1" [10.0]="Windows 10")
+oldest="${windows[$subsystem]:-Windows $subsystem} ($subsystem)"
+file='`Zeltrane.exe`'
+[ "$arch" = x64 ] && file='`x64\Zeltrane.exe`'
+if [ "$arch" = arm64 ]; then
+    file='`arm64\Zeltrane.exe`'
+    # No Windows for ARM64 predates Windows 10, whatever the header allows.
+    [ "${subsystem%%.*}" -lt 10 ] && oldest="Windows 10, the first for ARM64 (header: $subsystem)"
+fi
+readme=$(dirname "$0")/../../README.md
+check "the README names $oldest as the oldest Windows of $file" \
+    grep -qF "| $oldest |" <(grep -F "| $file |" "$readme")
+
 # Size.
 # Size as linked: a signature appended to the file (the certificate table) does not count.
 signature=$(sed -nE 's/^ *CertificateTableSize: (0x[0-9A-Fa-f]+)$/\1/p' <<<"$headers")
