@@ -3,8 +3,9 @@
 usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --arm64 IMAGE --out DIR
 
 DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
-(the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, README.md, LICENSE
-and CHANGELOG.md;
+(the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, README.md, LICENSE,
+CHANGELOG.md, the guide for setups (docs/setups.md) and the setup templates
+(setups/);
 DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
 same inputs give the same bytes: fixed order, times (SECONDS, the commit's
 time) and permissions.
@@ -28,7 +29,10 @@ import time
 import zipfile
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
-DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md"]
+DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/setups.md"]
+# The setup templates, beside the images that they ship: (name in the package, source).
+TEMPLATES = [("setups/" + name, "examples/setups/" + name)
+             for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd")]
 PUBLISHED_NAME = "Zeltrane driver installer"
 
 
@@ -119,6 +123,7 @@ def main():
         else:
             print("unsigned: ZELTRANE_SIGN_PKCS12 is not set, the images are not signed")
         files = staged + [(document, SOURCE / document) for document in DOCUMENTS]
+        files += [(name, SOURCE / source) for name, source in TEMPLATES]
         partial = staging / (name + ".zip")
         write_zip(partial, name, files, args.epoch)
         digest = hashlib.sha256(partial.read_bytes()).hexdigest()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the release package and its signing: two runs give the same bytes;
-# the ZIP holds exactly the three built images and the three documents; with a
+# the ZIP holds exactly the three built images, the four documents and the
+# three setup templates; with a
 # throwaway certificate (made here, nothing secret is kept) all three verify,
 # with a time stamp from an authority on loopback that this script starts and
 # stops; a changed byte breaks the signature; removing it gives the built image
@@ -37,18 +38,25 @@ check "says in one line that the images are unsigned" \
     test "$(grep -c '^unsigned: ' "$work/unsigned.log")" -eq 1
 check "a second run gives a byte-identical ZIP" cmp -s "$zip" "$work/again/$name.zip"
 check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum --quiet -c '$name.zip.sha256'"
-expected=$(printf '%s\n' Zeltrane.exe x64/Zeltrane.exe arm64/Zeltrane.exe README.md LICENSE CHANGELOG.md |
-    sed "s|^|$name/|")
-check "holds the three images and three documents, nothing else" test "$(unzip -Z1 "$zip")" = "$expected"
+templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd"
+# shellcheck disable=SC2086 # the names, one argument each
+expected=$(printf '%s\n' Zeltrane.exe x64/Zeltrane.exe arm64/Zeltrane.exe README.md LICENSE CHANGELOG.md \
+    docs/setups.md $templates | sed "s|^|$name/|")
+check "holds the three images, four documents and three templates, nothing else" \
+    test "$(unzip -Z1 "$zip")" = "$expected"
 check "Zeltrane.exe is the built x86 image" cmp -s "$x86" <(inner "$zip" Zeltrane.exe)
 check "x64/Zeltrane.exe is the built x64 image" cmp -s "$x64" <(inner "$zip" x64/Zeltrane.exe)
 check "arm64/Zeltrane.exe is the built ARM64 image" cmp -s "$arm64" <(inner "$zip" arm64/Zeltrane.exe)
-for document in README.md LICENSE CHANGELOG.md; do
+for document in README.md LICENSE CHANGELOG.md docs/setups.md; do
     check "$document is the project's" cmp -s "$source_dir/$document" <(inner "$zip" "$document")
+done
+for template in $templates; do
+    check "$template is the project's" \
+        cmp -s "$source_dir/examples/$template" <(inner "$zip" "$template")
 done
 stamp=$(TZ=UTC date -d "@$epoch" +%Y%m%d.%H%M%S)
 check "every entry: rw-r--r--, Unix, dated $stamp" \
-    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 6
+    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 10
 
 # A throwaway root, a code-signing certificate and a time-stamping certificate.
 cd "$work" || exit 1
