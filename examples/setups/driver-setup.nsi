@@ -49,12 +49,15 @@ Unicode true
 ; Installing a driver needs an administrator; the elevation prompt comes
 ; before anything is copied, not as a failure at the end.
 RequestExecutionLevel admin
+; The smallest setup: the images and the package compressed as one stream.
 SetCompressor /SOLID lzma
 Name "${PRODUCT_NAME}"
 OutFile "${OUTFILE}"
 ; A 32-bit setup: Program Files (x86) on 64-bit Windows. The 32-bit
 ; Zeltrane.exe hands the installation over to x64\ or arm64\ from there.
 InstallDir "$PROGRAMFILES\${PRODUCT_NAME}"
+; Run with its window: what was copied stays in view, and the folder can be
+; chosen; with /S neither page shows.
 ShowInstDetails show
 
 Page directory
