@@ -43,11 +43,19 @@ AS_64BIT_WINDOWS = "newdev=n,b"
 
 def write_sample_package(inf_path, drivers, note="", identity=SAMPLE):
     """Writes the sample package with its INF at inf_path, with a note added
-    to tell it from others in the INF store; drivers: {"amd64": build output,
-    "x86": build output}; identity: (hardware ID, service, driver file)."""
+    to tell it from others in the INF store; drivers: {architecture: build
+    output} ("x86", "amd64", "arm64"); identity: (hardware ID, service,
+    driver file)."""
     inf_path = pathlib.Path(inf_path)
     inf_path.parent.mkdir(parents=True, exist_ok=True)
     inf = SAMPLE_INF.read_bytes() + note.encode()
+    if "amd64" not in drivers and "arm64" in drivers:
+        # Wine 8 reads only the undecorated [SourceDisksFiles], whatever its
+        # architecture; under ARM64 Wine it must name the ARM64 driver.
+        wine_section = b"[SourceDisksFiles]\nzt-sample.sys = 1, "
+        if wine_section + b"amd64" not in inf:
+            raise RuntimeError("the sample INF's undecorated [SourceDisksFiles] has changed")
+        inf = inf.replace(wine_section + b"amd64", wine_section + b"arm64")
     # A service's display name is unique too.
     names = [(SAMPLE_DISPLAY_NAME, "%s (%s)" % (SAMPLE_DISPLAY_NAME, identity[1]))]
     for sample, own in list(zip(SAMPLE, identity)) + (names if identity != SAMPLE else []):

@@ -6,7 +6,7 @@ usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE WOW6
          adapter); stop ends it and fails if anything was left behind.
   GROUP  runs one group of cases against BUILD_DIR/Zeltrane.exe: Harness,
          Usage, Install, Failures, Text for the x64 build; Arm64 for the
-         ARM64 build, which has no sample driver, under ARM64 Wine.
+         ARM64 build under ARM64 Wine.
 With X86-IMAGE, the 32-bit image in a sandbox of its own, where start also
 makes 32-bit programs start (see sandbox/emulation.py) and stop undoes that; the
 group X86 holds its cases. There, start also puts WOW64-NEWDEV, a 32-bit
@@ -83,12 +83,14 @@ class Case(unittest.TestCase):
         return records
 
     def assertSampleDriverRuns(self, before, after, identity=wine.SAMPLE):
-        """The amd64 sample driver (the prefix is 64-bit, whichever image
-        installed it) was copied, registered as a kernel service that runs,
-        loaded again and started on the device since `before`."""
+        """The prefix's native sample driver (amd64, whichever image installed
+        it, or arm64 under ARM64 Wine) was copied, registered as a kernel
+        service that runs, loaded again and started on the device since
+        `before`."""
         installed = sandbox.system_file("drivers", identity[2])
         self.assertTrue(installed.is_file(), "driver file in system32\\drivers")
-        self.assertEqual(installed.read_bytes(), sandbox.drivers["amd64"].read_bytes())
+        native = sandbox.drivers["arm64" if "arm64" in sandbox.drivers else "amd64"]
+        self.assertEqual(installed.read_bytes(), native.read_bytes())
         self.assertEqual(after["service.state"], "RUNNING")
         self.assertEqual([after["service.type"], after["service.start"],
                           after["service.error_control"]], ["1", "3", "1"])
@@ -619,8 +621,9 @@ class Arm64(Case):
         self.assertUsage(self.run_program(program=renamed))
 
     def test_install_takes_the_arm64_section(self):
-        # The package's ARM64 section: the device installed without a driver.
+        # The package's ARM64 section: the ARM64 driver, running on the device.
         inf = self.package()
+        before = self.sample_driver_records()
         run = self.run_program('"%s"' % wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
         self.assertInstallCalls(run, wine.windows_path(inf), wine.SAMPLE_HARDWARE_ID)
         self.assertEqual(run.exit_code, 0)
@@ -633,10 +636,7 @@ class Arm64(Case):
         self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
         self.assertEqual(sandbox.inf_store().get(device["driver.InfPath"]), inf.read_bytes(),
                          "installed from this package, staged in the store")
-        self.assertFalse(sandbox.system_file("drivers", wine.SAMPLE_DRIVER).exists(),
-                         "no driver file: the ARM64 section copies none")
-        self.assertNotIn("service.state", sandbox.service(wine.SAMPLE_SERVICE),
-                         "no driver service")
+        self.assertSampleDriverRuns(before, self.sample_driver_records())
 
     def test_missing_inf(self):
         self.check_missing_inf()
@@ -701,9 +701,9 @@ def main():
         sandbox.drivers["x86"] = sandbox.program.parent / "sample" / wine.SAMPLE_DRIVER
         release_zip = pathlib.Path(x86[2]).resolve()
         setups = pathlib.Path(build_dir).resolve() / "e2e-setups"
-    if not sandbox.drivers["amd64"].exists():
-        # A build without a sample driver (ARM64): packages without drivers.
-        sandbox.drivers = {}
+    if what.startswith("Arm64"):
+        # The ARM64 build's driver, in the packages' arm64 folder.
+        sandbox.drivers = {"arm64": sandbox.build / "sample" / wine.SAMPLE_DRIVER}
     result = unittest.main(module=__name__, argv=[sys.argv[0], what, "-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 

@@ -2,7 +2,7 @@
 # Audits the sample driver as a file: a kernel-mode image for the build's
 # machine that imports only from the kernel, and that the platform can load at
 # any base (it holds relocations: Wine loads drivers away from their base).
-# usage: audit-driver.sh DRIVER x86|x64
+# usage: audit-driver.sh DRIVER x86|x64|arm64
 set -u
 driver=$1 arch=$2
 failures=0
@@ -14,6 +14,8 @@ has() { grep -qE -- "$1" <<<"$2"; }
 headers=$(llvm-readobj --file-headers "$driver") || { echo "FAIL cannot read $driver"; exit 1; }
 if [ "$arch" = x86 ]; then
     check "machine is i386" has 'Machine: IMAGE_FILE_MACHINE_I386 ' "$headers"
+elif [ "$arch" = arm64 ]; then
+    check "machine is ARM64" has 'Machine: IMAGE_FILE_MACHINE_ARM64 ' "$headers"
 else
     check "machine is x86-64" has 'Machine: IMAGE_FILE_MACHINE_AMD64 ' "$headers"
 fi

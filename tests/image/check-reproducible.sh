@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # Builds the preset again from scratch in another folder and compares the image
-# with the one built before: no timestamps, paths or dates may differ.
-# usage: check-reproducible.sh SOURCE-DIR PRESET IMAGE SCRATCH-DIR
+# and the sample driver with those built before: no timestamps, paths or dates
+# may differ.
+# usage: check-reproducible.sh SOURCE-DIR PRESET IMAGE SCRATCH-DIR DRIVER
 set -u
-source_dir=$1 preset=$2 image=$3 scratch=$4
+source_dir=$1 preset=$2 image=$3 scratch=$4 driver=$5
 rm -rf "$scratch"
 cmake -S "$source_dir" --preset "$preset" -B "$scratch" >"$scratch.log" 2>&1 &&
-    cmake --build "$scratch" --target Zeltrane >>"$scratch.log" 2>&1 ||
+    cmake --build "$scratch" --target Zeltrane zt_sample >>"$scratch.log" 2>&1 ||
     { echo "FAIL the second build failed: see $scratch.log"; exit 1; }
-if cmp "$image" "$scratch/Zeltrane.exe"; then
-    echo "ok   a second clean build in $scratch gives a byte-identical image"
-    rm -rf "$scratch" "$scratch.log"
-else
-    echo "FAIL the second clean build differs: $scratch/Zeltrane.exe"
-    exit 1
-fi
+failures=0
+for built in "$image:$scratch/Zeltrane.exe" "$driver:$scratch/sample/$(basename "$driver")"; do
+    if cmp "${built%%:*}" "${built#*:}"; then
+        echo "ok   a second clean build in $scratch gives a byte-identical $(basename "${built%%:*}")"
+    else
+        echo "FAIL the second clean build differs: ${built#*:}"
+        failures=$((failures + 1))
+    fi
+done
+[ "$failures" -eq 0 ] && rm -rf "$scratch" "$scratch.log"
+[ "$failures" -eq 0 ]

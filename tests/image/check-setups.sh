@@ -7,20 +7,21 @@
 # the release layout and the package as files; the NSIS setup is a 32-bit
 # Windows program. Then the same check must refuse an MSI whose action is
 # placed with Before or After, which wixl puts outside that span.
-# usage: check-setups.sh SOURCE-DIR WORK-DIR RELEASE-ZIP X86-DRIVER X64-DRIVER
+# usage: check-setups.sh SOURCE-DIR WORK-DIR RELEASE-ZIP X86-DRIVER X64-DRIVER ARM64-DRIVER
 set -u
 source_dir=$(realpath "$1") work=$(realpath -m "$2") release=$(realpath "$3")
-x86_driver=$(realpath "$4") x64_driver=$(realpath "$5")
+x86_driver=$(realpath "$4") x64_driver=$(realpath "$5") arm64_driver=$(realpath "$6")
 hardware_id='PCI\VEN_7A5C&DEV_0C31&SUBSYS_00000000'
 failures=0
 check() {
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
 }
 rm -rf "$work"
-mkdir -p "$work/package/x86" "$work/package/amd64"
+mkdir -p "$work/package/x86" "$work/package/amd64" "$work/package/arm64"
 cp "$source_dir/examples/zt-sample.inf" "$work/package/"
 cp "$x86_driver" "$work/package/x86/zt-sample.sys"
 cp "$x64_driver" "$work/package/amd64/zt-sample.sys"
+cp "$arm64_driver" "$work/package/arm64/zt-sample.sys"
 build() { # build OUT [TEMPLATES]: the sample package's setups into OUT
     ZELTRANE_SETUP_TEMPLATES=${2:-$source_dir/examples/setups} "$source_dir/scripts/setups" \
         "$release" "$work/package" zt-sample.inf "$hardware_id" "$1" >"$1.log" 2>&1
@@ -61,7 +62,7 @@ check_msi() {
         return 1
     fi
     files=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
-    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe zt-sample.inf zt-sample.sys zt-sample.sys " ] ||
+    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
         { echo "     files: $files"; return 1; }
 }
 
@@ -79,7 +80,7 @@ check "the NSIS setup is a 32-bit Windows program" \
     grep -qE 'Machine: IMAGE_FILE_MACHINE_I386 ' <<<"$headers"
 check "the batch folder holds the batch file, the release layout and the package" test \
     "$(cd "$work/sample/batch" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
-    "./LICENSE ./Zeltrane.exe ./arm64/Zeltrane.exe ./driver/amd64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./x64/Zeltrane.exe "
+    "./LICENSE ./Zeltrane.exe ./arm64/Zeltrane.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./x64/Zeltrane.exe "
 
 # The placements that put the action where Windows Installer does not run it
 # as meant: the check must see them.
