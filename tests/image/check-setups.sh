@@ -5,14 +5,17 @@
 # installed path and the hardware ID; deferred, not impersonated, its exit
 # code checked; sequenced after InstallFiles and before InstallFinalize), and
 # the release layout and the package as files; the NSIS setup is a 32-bit
-# Windows program. Then the same check must refuse an MSI whose action is
-# placed with Before or After, which wixl puts outside that span.
+# Windows program. Then the same check must refuse copies of that MSI with
+# one fault each, written into its tables with msibuild: the action where
+# wixl has placed Before="InstallFinalize" (1, ahead of InstallInitialize) and
+# After="InstallFiles" (6601, after InstallFinalize), immediate,
+# impersonated, or with its exit code ignored.
 # usage: check-setups.sh SOURCE-DIR WORK-DIR RELEASE-ZIP X86-DRIVER X64-DRIVER ARM64-DRIVER
 set -u
 source_dir=$(realpath "$1") work=$(realpath -m "$2") release=$(realpath "$3")
 x86_driver=$(realpath "$4") x64_driver=$(realpath "$5") arm64_driver=$(realpath "$6")
 hardware_id='PCI\VEN_7A5C&DEV_0C31&SUBSYS_00000000'
-failures=0
+failures=0 faults=0
 check() {
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
 }
@@ -22,9 +25,9 @@ cp "$source_dir/examples/zt-sample.inf" "$work/package/"
 cp "$x86_driver" "$work/package/x86/zt-sample.sys"
 cp "$x64_driver" "$work/package/amd64/zt-sample.sys"
 cp "$arm64_driver" "$work/package/arm64/zt-sample.sys"
-build() { # build OUT [TEMPLATES]: the sample package's setups into OUT
-    ZELTRANE_SETUP_TEMPLATES=${2:-$source_dir/examples/setups} "$source_dir/scripts/setups" \
-        "$release" "$work/package" zt-sample.inf "$hardware_id" "$1" >"$1.log" 2>&1
+build() { # build OUT: the sample package's setups into OUT
+    "$source_dir/scripts/setups" "$release" "$work/package" zt-sample.inf "$hardware_id" "$1" \
+        >"$1.log" 2>&1
 }
 # row MSI TABLE KEY: the table's row of that key, tab-separated (msiinfo
 # writes CR LF line ends).
@@ -82,14 +85,17 @@ check "the batch folder holds the batch file, the release layout and the package
     "$(cd "$work/sample/batch" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
     "./LICENSE ./Zeltrane.exe ./arm64/Zeltrane.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./x64/Zeltrane.exe "
 
-# The placements that put the action where Windows Installer does not run it
-# as meant: the check must see them.
-for placement in 'Before="InstallFinalize"' 'After="InstallFiles"'; do
-    templates=$work/templates-${placement%%=*}
-    cp -R "$source_dir/examples/setups" "$templates"
-    sed -i "s/Sequence=\"[0-9]*\"/$placement/" "$templates/driver-setup.wxs"
-    build "$work/trap-${placement%%=*}" "$templates" || { cat "$work/trap-${placement%%=*}.log"; exit 1; }
-    check "an MSI with $placement is refused" refused "$work/trap-${placement%%=*}/driver-setup.msi"
+# One fault each, in a copy of the MSI: the check must see it.
+for fault in "InstallExecuteSequence SET Sequence = 1:placed before InstallInitialize" \
+    "InstallExecuteSequence SET Sequence = 6601:placed after InstallFinalize" \
+    "CustomAction SET Type = 2066:run at once, not deferred" \
+    "CustomAction SET Type = 1042:impersonated" \
+    "CustomAction SET Type = 3154:ignoring its exit code"; do
+    copy=$work/fault-$((++faults)).msi
+    cp "$work/sample/driver-setup.msi" "$copy"
+    msibuild "$copy" -q "UPDATE ${fault%%:*} WHERE Action = 'InstallDriver'" ||
+        { echo "FAIL cannot write the fault: ${fault%%:*}"; exit 1; }
+    check "an MSI with its action ${fault#*:} is refused" refused "$copy"
 done
 
 echo "$failures failed"
