@@ -7,6 +7,8 @@
  * status codes (kept out of winnt.h by WIN32_NO_STATUS), the base types,
  * winternl.h, and winioctl.h for FILE_DEVICE_UNKNOWN.
  */
+/* In this order, which the headers need. */
+/* clang-format off */
 #include <ntstatus.h>
 #define WIN32_NO_STATUS
 #include <windef.h>
@@ -14,6 +16,7 @@
 #include <winternl.h>
 #include <winioctl.h>
 #include <ddk/wdm.h>
+/* clang-format on */
 
 /* Wine 8's wdm.h lacks this documented constant of IoOpenDeviceRegistryKey:
  * the device's hardware key. */
