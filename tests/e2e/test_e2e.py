@@ -59,6 +59,14 @@ release_zip = None
 setups = None
 
 
+def release_files(names):
+    """The named files of the release package, by their path inside its top
+    folder: {path: bytes}."""
+    with zipfile.ZipFile(release_zip) as package:
+        return {entry.split("/", 1)[1]: package.read(entry) for entry in package.namelist()
+                if entry.split("/", 1)[1] in names}
+
+
 def null_pointer(digits=None):
     return "0" * (digits or pointer_digits)
 
@@ -336,12 +344,9 @@ class X86(Case):
         layout = sandbox.state / folder
         shutil.rmtree(layout, ignore_errors=True)
         images = ["Zeltrane.exe", "arm64/Zeltrane.exe"] + (["x64/Zeltrane.exe"] if with_x64 else [])
-        with zipfile.ZipFile(release_zip) as package:
-            for entry in package.namelist():
-                inner = entry.split("/", 1)[1]
-                if inner in images:
-                    (layout / inner).parent.mkdir(parents=True, exist_ok=True)
-                    (layout / inner).write_bytes(package.read(entry))
+        for inner, image in release_files(images).items():
+            (layout / inner).parent.mkdir(parents=True, exist_ok=True)
+            (layout / inner).write_bytes(image)
         self.assertEqual(sorted(str(p.relative_to(layout)) for p in layout.rglob("*.exe")),
                          sorted(images))
         return layout
@@ -487,11 +492,7 @@ class Setups(Case):
 
     def expected_files(self, name):
         """The release layout and the package, as the setups lay them out."""
-        files = {}
-        with zipfile.ZipFile(release_zip) as package:
-            for entry in package.namelist():
-                if entry.split("/", 1)[1] in RELEASE_FILES:
-                    files[entry.split("/", 1)[1]] = package.read(entry)
+        files = release_files(RELEASE_FILES)
         folder = setups / "packages" / name
         files.update({"driver/" + str(p.relative_to(folder)): p.read_bytes()
                       for p in folder.rglob("*") if p.is_file()})
@@ -556,8 +557,9 @@ class Setups(Case):
         before = self.sample_driver_records(identity)
         self.assertSucceeded(self.run_msi("msi"))
         self.assertEqual(self.installed_files("msi"), self.expected_files("msi"))
-        self.assertEqual(sandbox.product(code)["msi.state"], INSTALLSTATE_DEFAULT)
-        self.assertEqual(sandbox.product(code)["uninstall.DisplayName"], product)
+        registered = sandbox.product(code)
+        self.assertEqual([registered["msi.state"], registered["uninstall.DisplayName"]],
+                         [INSTALLSTATE_DEFAULT, product])
         self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
         with self.subTest("a second run on the same device"):
             self.assertSucceeded(self.run_msi("msi"))
@@ -584,13 +586,12 @@ class Setups(Case):
 
     def test_batch(self):
         identity = SETUPS["batch"][0]
+        arguments = ["driver", "zt-sample.inf", '"%s"' % identity[0]]
         before = self.sample_driver_records(identity)
-        self.assertSucceeded(self.run_batch("batch", "driver", "zt-sample.inf",
-                                            '"%s"' % identity[0]))
+        self.assertSucceeded(self.run_batch("batch", *arguments))
         self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
         with self.subTest("a second run on the same device"):
-            self.assertSucceeded(self.run_batch("batch", "driver", "zt-sample.inf",
-                                                '"%s"' % identity[0]))
+            self.assertSucceeded(self.run_batch("batch", *arguments))
             self.assertStillRunning(identity)
 
     def test_batch_failures(self):
