@@ -4,16 +4,14 @@ usage: demo.py X64-BUILD X86-BUILD [INF HARDWARE-ID]
 Without INF, installs the sample package: examples/zt-sample.inf with the
 sample driver of each build, and shows that the driver runs on the device.
 Runs the product, the 32-bit Zeltrane.exe in the release layout (with
-x64\\Zeltrane.exe beside it), under Wine where this machine starts 32-bit
-programs, and the x64 build otherwise; says which image ran, and shows the
-device's driver and the INF store before and after. The prefix is 64-bit
-Windows, so it refuses device installation to the 32-bit image, as Windows
-does, and the product hands the installation over to its x64 build.
-ZELTRANE_X86_EMULATION=qemu runs the 32-bit image through QEMU's emulator
-where the kernel cannot (slow: minutes).
+x64\\Zeltrane.exe beside it), under Wine, where the kernel refuses 32-bit
+programs through QEMU (see emulation.py), and the x64 build where neither can
+start it; says which image ran, and shows the device's driver and the INF
+store before and after. The prefix is 64-bit Windows, so it refuses device
+installation to the 32-bit image, as Windows does, and the product hands the
+installation over to its x64 build.
 """
 
-import os
 import pathlib
 import shutil
 import sys
@@ -88,17 +86,11 @@ def choose_image(x64_build, x86_build, state):
     """The image to run, a line that says which it is and why, and whether
     it is the 32-bit product."""
     x86 = x86_build / "Zeltrane.exe"
-    if emulation.starts("i386"):
-        why = "this machine starts 32-bit programs"
-    elif os.environ.get("ZELTRANE_X86_EMULATION") == "qemu":
-        try:
-            why = emulation.enable(state)
-        except emulation.Unavailable as reason:
-            return x64_build / "Zeltrane.exe", "the x64 build of Zeltrane.exe: %s" % reason, False
-    else:
+    try:
+        why = emulation.enable(state)
+    except emulation.Unavailable as reason:
         return x64_build / "Zeltrane.exe", (
-            "the x64 build of Zeltrane.exe: this machine does not start 32-bit programs, so the "
-            "32-bit product cannot run here (ZELTRANE_X86_EMULATION=qemu runs it, slowly)"), False
+            "the x64 build of Zeltrane.exe: the 32-bit product cannot run here: %s" % reason), False
     layout = state / "Zeltrane"
     (layout / "x64").mkdir(parents=True)
     shutil.copyfile(x86, layout / "Zeltrane.exe")

@@ -7,7 +7,13 @@ an emulator, nothing is changed. Otherwise binfmt_misc is mounted if it is not,
 and an entry of the project's hands the architecture's ELF programs to QEMU.
 That is machine-wide kernel state: `restore` removes the entry, and unmounts
 binfmt_misc, only where `enable` added them. ZELTRANE_X86_EMULATION=qemu adds
-the i386 entry even where the kernel could run the programs itself.
+the i386 entry even where the kernel could run the programs itself: an entry
+is consulted before the kernel's own loader, so every 32-bit program then
+starts as on a machine whose kernel refuses them.
+
+The emulators are Debian 13's (QEMU 10.0), which scripts/qemu-user fetches
+into build/qemu-user/bin: Debian 12's QEMU 7.2 takes about fifty seconds for
+each start of a 32-bit Wine process (see that script).
 """
 
 import json
@@ -17,15 +23,16 @@ import subprocess
 
 BINFMT = pathlib.Path("/proc/sys/fs/binfmt_misc")
 WINE32 = "/usr/lib/wine/wine"
+EMULATORS = pathlib.Path(__file__).resolve().parent.parent / "build" / "qemu-user"
 
 # name: (entry, emulator, magic, mask, the architecture's dynamic loader).
 # The magic and mask are those of the architecture's ELF executables, as
 # qemu-user-static registers them (/usr/lib/binfmt.d/).
 ARCHITECTURES = {
-    "i386": ("zeltrane-qemu-i386", "/usr/bin/qemu-i386-static",
+    "i386": ("zeltrane-qemu-i386", str(EMULATORS / "bin" / "qemu-i386"),
              "7f454c4601010100000000000000000002000300",
              "fffffffffffefe00fffffffffffffffffeffffff", "/lib/ld-linux.so.2"),
-    "aarch64": ("zeltrane-qemu-aarch64", "/usr/bin/qemu-aarch64-static",
+    "aarch64": ("zeltrane-qemu-aarch64", str(EMULATORS / "bin" / "qemu-aarch64"),
                 "7f454c460201010000000000000000000200b700",
                 "ffffffffffffff00fffffffffffffffffeffffff", "/lib/ld-linux-aarch64.so.1"),
 }
@@ -60,8 +67,11 @@ def starts(architecture, loader=None):
             return subprocess.run(loader, capture_output=True, timeout=300).returncode == 0
         except (OSError, subprocess.TimeoutExpired):
             return False
-    if os.uname().machine == architecture:
-        return True
+    return os.uname().machine == architecture or _entry_takes(architecture)
+
+
+def _entry_takes(architecture):
+    """Whether an enabled binfmt_misc entry takes the architecture's programs."""
     magic = ARCHITECTURES[architecture][2]
     for entry in BINFMT.glob("*") if (BINFMT / "register").exists() else []:
         try:
@@ -86,7 +96,7 @@ def enable(state_dir, architecture="i386", loader=None):
     if not forced and starts(architecture, loader):
         return "%s programs start on this machine as it is: nothing registered" % architecture
     if not pathlib.Path(qemu).exists():
-        raise Unavailable("%s is not installed" % qemu)
+        raise Unavailable("%s is not there: scripts/qemu-user fetches it" % qemu)
     if architecture == "i386" and loader is None and not pathlib.Path(WINE32).exists():
         raise Unavailable("%s is not installed" % WINE32)
     if not (BINFMT / "register").exists():
@@ -116,6 +126,26 @@ def through_emulator(state_dir, architecture):
     """Whether `enable` made the architecture's programs start through QEMU,
     in state_dir."""
     return _state(state_dir, architecture).exists()
+
+
+def through_qemu(architecture):
+    """Whether the architecture's programs start through an emulator here: an
+    enabled binfmt_misc entry takes them (before the kernel's own loader
+    could), or, inside a platform root, whose /proc has no binfmt_misc, the
+    root's run says so (ZELTRANE_EMULATED, by Debian's names)."""
+    debian = [d for d, a in DEBIAN.items() if a == architecture]
+    if set(debian) & set(os.environ.get("ZELTRANE_EMULATED", "").split()):
+        return True
+    return _entry_takes(architecture)
+
+
+def route(architecture):
+    """How the architecture's programs start here, in words."""
+    if not through_qemu(architecture):
+        return "%s programs natively" % architecture
+    version = EMULATORS / "version"
+    return "%s programs through QEMU %s" % (
+        architecture, version.read_text().strip() if version.exists() else "")
 
 
 def restore(state_dir):
