@@ -224,6 +224,24 @@ class Run:
         return calls
 
 
+class Overrun(Exception):
+    """A start, or a case, ran past its limit; the message says which."""
+
+
+def _label(args):
+    """What a start runs, for the account: the program's name, or the
+    helper's verb."""
+    name = pathlib.PureWindowsPath(str(args[0])).name
+    return "helper " + args[1] if name == "sandbox_helper.exe" else name
+
+
+def _command_label(command_line):
+    """The name of the program that a command line starts."""
+    if command_line.startswith('"'):
+        return pathlib.PureWindowsPath(command_line[1:].split('"', 1)[0]).name
+    return pathlib.PureWindowsPath(command_line.split(" ", 1)[0]).name
+
+
 class Sandbox:
     def __init__(self, state_dir, build_dir):
         self.state = pathlib.Path(state_dir).resolve()
@@ -234,6 +252,10 @@ class Sandbox:
         # The sample drivers for packages; the 64-bit prefix loads the amd64 one.
         self.drivers = {"amd64": self.build / "sample" / SAMPLE_DRIVER}
         self._runs = 0
+        # Where the time goes: (what ran, seconds) of each start of the case
+        # under way, and when the case must end (time.monotonic()), if it must.
+        self.starts = []
+        self.deadline = None
 
     def env(self, debug="-all", overrides=""):
         env = dict(os.environ)
@@ -289,9 +311,16 @@ class Sandbox:
             raise RuntimeError("Xvfb did not start: see %s" % (self.state / "xvfb.log"))
         (self.state / "xvfb.pid").write_text(str(xvfb.pid))
         (self.state / "display").write_text(":" + number)
+        # The boot ends when the programs it started have ended too.
+        began = time.monotonic()
         self.wine(["wineboot", "--init"], timeout=boot_timeout)
-        subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=boot_timeout,
-                       stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
+        try:
+            subprocess.run([WINESERVER, "-w"], env=self.env(),
+                           timeout=max(boot_timeout - (time.monotonic() - began), 1),
+                           stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
+        except subprocess.TimeoutExpired:
+            raise Overrun("the boot's programs had not ended at its limit of %d s" % boot_timeout)
+        self.starts[-1] = ("boot", time.monotonic() - began)
         # One session of the platform for the sandbox's life: a wineserver
         # ends a few seconds after its last program, and the drivers it hosts
         # with it; the next start would begin a new session that starts them
@@ -299,18 +328,32 @@ class Sandbox:
         subprocess.run([WINESERVER, "-p"], env=self.env(), timeout=30,
                        stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
 
-    def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None, overrides=""):
+    def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None, overrides="",
+             label=None):
         """Runs a Windows program; returns its standard output as text. Its
         standard error goes to the named file, or is added to wine.log.
-        overrides: DLL overrides for it and the programs it starts."""
+        overrides: DLL overrides for it and the programs it starts. The start
+        is noted in `starts` under label (by default, what it runs); it may
+        take timeout seconds, and no longer than the case's deadline."""
         out = self.state / ("out-%s.txt" % self._next())
         errors = self.state / (stderr_name or "wine.log")
+        label = label or _label(args)
+        began = time.monotonic()
         for _ in range(3):
             start = errors.stat().st_size if stderr_name is None and errors.exists() else 0
+            limit = timeout
+            if self.deadline is not None:
+                limit = min(limit, max(self.deadline - time.monotonic(), 1))
             with open(out, "wb") as stdout, open(errors, "wb" if stderr_name else "ab") as stderr:
-                subprocess.run([WINE64] + [str(a) for a in args], env=self.env(debug, overrides),
-                               cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
-                               timeout=timeout)
+                try:
+                    subprocess.run([WINE64] + [str(a) for a in args],
+                                   env=self.env(debug, overrides), cwd=cwd,
+                                   stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                   timeout=limit)
+                except subprocess.TimeoutExpired:
+                    whose = "its own" if limit == timeout else "the case's"
+                    raise Overrun("the start of %s was stopped at %s limit, after %.0f s" % (
+                        label, whose, time.monotonic() - began))
             with open(errors, "rb") as stderr:
                 stderr.seek(start)
                 # Now and then the address of the shared user data is taken
@@ -318,6 +361,7 @@ class Sandbox:
                 # again.
                 if FAILED_START not in stderr.read():
                     break
+        self.starts.append((label, time.monotonic() - began))
         return out.read_text(encoding="utf-8", errors="replace")
 
     def _next(self):
@@ -392,6 +436,7 @@ class Sandbox:
             cwd=cwd,
             stderr_name=files["trace"].name,
             overrides=overrides,
+            label=_command_label(command_line),
         )
         return Run(report, files["trace"].read_text(encoding="utf-8", errors="replace"),
                    files["out"].read_bytes(), files["err"].read_bytes())
