@@ -118,8 +118,10 @@ def main():
         print("Image: %s" % which)
         print("Booting a throwaway Windows (a Wine prefix) ...")
         sandbox.start(boot_timeout=540)
+        stand_ins = {"system32": x64_build / "stand-in" / "newdev.dll"}
         if product:
-            sandbox.add_wow64_stand_in(x86_build / "wow64" / "newdev.dll")
+            stand_ins["syswow64"] = x86_build / "stand-in" / "newdev.dll"
+        sandbox.add_stand_ins(stand_ins)
         sandbox.add_device(hardware_id)
         print("Simulated device with hardware ID %s" % hardware_id)
         print("Driver package: %s\n" % inf)
@@ -129,7 +131,7 @@ def main():
         command = sandbox.program_command('"%s"' % wine.windows_path(inf), '"%s"' % hardware_id)
         shown = command.replace('"%s"' % wine.windows_path(sandbox.program), "Zeltrane.exe", 1)
         print("\nRunning: %s" % shown)
-        run = sandbox.run(command, overrides=wine.AS_64BIT_WINDOWS if product else "")
+        run = sandbox.run(command, as_64bit_windows=product)
         code = run.exit_code
         if code is None:
             print("  it did not finish: %s" % run.fields)

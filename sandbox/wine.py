@@ -33,12 +33,16 @@ SAMPLE = (SAMPLE_HARDWARE_ID, SAMPLE_SERVICE, SAMPLE_DRIVER)
 # the platform does not restart a driver that another case already started.
 SAMPLE_OWN_DEVICE = ("PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000001", "ztsample1", "zt-sample1.sys")
 
-# Wine never refuses device installation to 32-bit programs, as 64-bit
-# Windows does. With the 32-bit newdev stand-in in syswow64 (see
-# add_wow64_stand_in), a run with this DLL override refuses them with
-# ERROR_IN_WOW64: 32-bit programs load the stand-in, 64-bit ones keep Wine's
-# own newdev from system32.
-AS_64BIT_WINDOWS = "newdev=n,b"
+# Every program loads the sandbox's newdev stand-in (sandbox/newdev.cpp; see
+# add_stand_ins), which gives the platform's documented answers where Wine
+# gives others. Wine never refuses device installation to 32-bit programs,
+# as 64-bit Windows does: in a run that plays 64-bit Windows, with this in
+# its environment, the 32-bit stand-in refuses them with ERROR_IN_WOW64.
+STAND_IN = "newdev=n,b"
+AS_64BIT_WINDOWS = ("ZELTRANE_SANDBOX_WINDOWS", "64")
+# The calls that the stand-in answers itself, which Wine does not trace: it
+# records each in C:\windows\temp, one line of its arguments.
+STAND_IN_RECORDS = {"refused": "wow64-newdev.txt", "no_device": "newdev-no-device.txt"}
 
 
 def write_sample_package(inf_path, drivers, note="", identity=SAMPLE):
@@ -195,7 +199,12 @@ def install_calls(trace):
 class Run:
     """What one start of a program showed and did."""
 
-    def __init__(self, report, trace, stdout, stderr):
+    def __init__(self, report, trace, stdout, stderr, answered=None):
+        """answered: the calls that the newdev stand-in answered itself, by
+        STAND_IN_RECORDS' names: lines of their arguments."""
+        answered = answered or {}
+        self.refused = answered.get("refused", [])
+        self.no_device = answered.get("no_device", [])
         self.boxes = []
         self.fields = {}
         for line in report.splitlines():
@@ -257,12 +266,15 @@ class Sandbox:
         self.starts = []
         self.deadline = None
 
-    def env(self, debug="-all", overrides=""):
+    def env(self, debug="-all", as_64bit_windows=False):
         env = dict(os.environ)
+        env.pop(AS_64BIT_WINDOWS[0], None)
+        if as_64bit_windows:
+            env[AS_64BIT_WINDOWS[0]] = AS_64BIT_WINDOWS[1]
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEARCH="win64",
-            WINEDLLOVERRIDES=";".join(["mscoree,mshtml="] + ([overrides] if overrides else [])),
+            WINEDLLOVERRIDES="mscoree,mshtml=;" + STAND_IN,
             WINEDEBUG=debug,
             DISPLAY=(self.state / "display").read_text().strip(),
         )
@@ -328,11 +340,12 @@ class Sandbox:
         subprocess.run([WINESERVER, "-p"], env=self.env(), timeout=30,
                        stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
 
-    def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None, overrides="",
-             label=None):
+    def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None,
+             as_64bit_windows=False, label=None):
         """Runs a Windows program; returns its standard output as text. Its
         standard error goes to the named file, or is added to wine.log.
-        overrides: DLL overrides for it and the programs it starts. The start
+        as_64bit_windows: it and the programs it starts see the prefix as
+        64-bit Windows, which refuses device installation to 32-bit ones. The start
         is noted in `starts` under label (by default, what it runs); it may
         take timeout seconds, and no longer than the case's deadline."""
         out = self.state / ("out-%s.txt" % self._next())
@@ -347,7 +360,7 @@ class Sandbox:
             with open(out, "wb") as stdout, open(errors, "wb" if stderr_name else "ab") as stderr:
                 try:
                     subprocess.run([WINE64] + [str(a) for a in args],
-                                   env=self.env(debug, overrides), cwd=cwd,
+                                   env=self.env(debug, as_64bit_windows), cwd=cwd,
                                    stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                    timeout=limit)
                 except subprocess.TimeoutExpired:
@@ -404,11 +417,16 @@ class Sandbox:
         entry among the installed programs (uninstall.*): a dict."""
         return self._fields("product", name)
 
-    def add_wow64_stand_in(self, stand_in):
-        """Puts the 32-bit newdev stand-in (build/windows-x86/wow64/newdev.dll)
-        in place of Wine's placeholder, which runs without the override stay
-        with."""
-        shutil.copyfile(stand_in, self.prefix / "drive_c" / "windows" / "syswow64" / "newdev.dll")
+    def add_stand_ins(self, stand_ins):
+        """Puts the newdev stand-ins in place of Wine's newdev.dll, keeping
+        Wine's own beside each as wine-newdev.dll, for the stand-in to call;
+        stand_ins: {system folder ("system32", "syswow64"): the stand-in of
+        that folder's architecture (build/<preset>/stand-in/newdev.dll)}."""
+        for folder, stand_in in stand_ins.items():
+            system = self.prefix / "drive_c" / "windows" / folder
+            if not (system / "wine-newdev.dll").exists():
+                shutil.copyfile(system / "newdev.dll", system / "wine-newdev.dll")
+            shutil.copyfile(stand_in, system / "newdev.dll")
 
     def system_file(self, *parts):
         """The host path of a file under C:\\windows\\system32."""
@@ -423,23 +441,29 @@ class Sandbox:
         """The INF files in the platform's INF store, by name."""
         return {p.name: p.read_bytes() for p in (self.prefix / "drive_c/windows/inf").glob("*.inf")}
 
-    def run(self, command_line, cwd=None, overrides=""):
+    def run(self, command_line, cwd=None, as_64bit_windows=False):
         """Starts a program with this exact command line, traced."""
         n = self._next()
         files = {name: self.state / ("run-%s.%s" % (n, name))
                  for name in ("cmd", "out", "err", "trace")}
         files["cmd"].write_text(command_line, encoding="utf-8")
+        records = {name: self.prefix / "drive_c" / "windows" / "temp" / record
+                   for name, record in STAND_IN_RECORDS.items()}
+        for record in records.values():
+            record.unlink(missing_ok=True)
         report = self.wine(
             [self.helper, "run"] + [windows_path(files[k]) for k in ("cmd", "out", "err")],
             debug="trace+setupapi",
             timeout=630,
             cwd=cwd,
             stderr_name=files["trace"].name,
-            overrides=overrides,
+            as_64bit_windows=as_64bit_windows,
             label=_command_label(command_line),
         )
+        answered = {name: record.read_text(encoding="utf-8").splitlines()
+                    for name, record in records.items() if record.exists()}
         return Run(report, files["trace"].read_text(encoding="utf-8", errors="replace"),
-                   files["out"].read_bytes(), files["err"].read_bytes())
+                   files["out"].read_bytes(), files["err"].read_bytes(), answered)
 
     def program_command(self, *arguments, program=None):
         """A command line that starts the program (quoted) with raw arguments."""

@@ -49,6 +49,7 @@ ERROR_FILE_NOT_FOUND = 2
 ERROR_EXPECTED_SECTION_NAME = 0xE0000000
 ERROR_BAD_ARGUMENTS = 160
 ERROR_IN_WOW64 = 0xE0000235
+ERROR_NO_SUCH_DEVINST = 0xE000020B
 # What NSIS setups of the template end with when Zeltrane.exe cannot start.
 SETUP_NOT_STARTED = 1603
 # What msiexec ends with when a custom action fails the installation: 1603
@@ -77,6 +78,18 @@ def release_files(names):
     with zipfile.ZipFile(release_zip) as package:
         return {entry.split("/", 1)[1]: package.read(entry) for entry in package.namelist()
                 if entry.split("/", 1)[1] in names}
+
+
+# A hardware ID that no device of any sandbox has, with a driver service and
+# file of its own, so that anything installed for it would show.
+NO_DEVICE = ("PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000009", "ztsample9", "zt-sample9.sys")
+
+
+def update_line(run, inf_path, hardware_id):
+    """A call to the update, as the newdev stand-in records the calls that
+    it answers itself (Run.refused, Run.no_device)."""
+    return ("parent=0x%X hardware_id=%s inf_path=%s flags=0x1 reboot=0x0"
+            % (run.desktop, hardware_id, inf_path))
 
 
 def null_pointer(digits=None):
@@ -157,12 +170,18 @@ class Case(unittest.TestCase):
         self.assertEqual(after["hw.StartDeviceStatus"], "0", "START_DEVICE succeeded")
 
     def assertInstallCalls(self, run, inf_path, hardware_id):
-        """One copy, then one forced update, with exactly the fixed arguments."""
+        """One copy, then one forced update, with exactly the fixed arguments:
+        Wine's update traces it, but where no present device has the ID the
+        newdev stand-in answers for it and records it."""
         calls = run.program_calls()
-        self.assertEqual([f for f, _ in calls],
-                         ["SetupCopyOEMInfW", "UpdateDriverForPlugAndPlayDevicesW"])
+        if run.no_device:
+            self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW"])
+            self.assertEqual(run.no_device, [update_line(run, inf_path, hardware_id)])
+        else:
+            self.assertEqual([f for f, _ in calls],
+                             ["SetupCopyOEMInfW", "UpdateDriverForPlugAndPlayDevicesW"])
+            self.assertUpdateCall(calls[1], run, inf_path, hardware_id)
         self.assertCopyCall(calls[0], inf_path)
-        self.assertUpdateCall(calls[1], run, inf_path, hardware_id)
 
     def assertCopyCall(self, call, inf_path, digits=None):
         """SPOST_PATH, no style flag, no place for the copy's name."""
@@ -216,6 +235,26 @@ class Case(unittest.TestCase):
         self.assertIn(inf.read_bytes(), sandbox.inf_store().values(), "INF staged in the store")
         if driver_runs:
             self.assertSampleDriverRuns(before, self.sample_driver_records())
+
+    def assertStagedNotInstalled(self, run, inf, identity=NO_DEVICE):
+        """Where no present device has the ID, as Windows answers: the
+        program's exit code is ERROR_NO_SUCH_DEVINST, the package is staged
+        in the store, and nothing is installed: no device, no driver service,
+        no driver file."""
+        self.assertEqual(run.exit_code, ERROR_NO_SUCH_DEVINST)
+        self.assertSilent(run)
+        self.assertIn(inf.read_bytes(), sandbox.inf_store().values(), "staged in the store")
+        self.assertEqual(sandbox.driver(identity[0]), [], "no device has the ID")
+        self.assertNotIn("service.state", sandbox.service(identity[1]), "no driver service")
+        self.assertFalse(sandbox.system_file("drivers", identity[2]).exists(), "no driver file")
+
+    def check_no_device(self, folder, name):
+        """A package for a hardware ID that no present device has."""
+        inf = self.package(folder, name, "; no device has the ID of %s\n" % name, NO_DEVICE)
+        run = self.run_program('"%s"' % wine.windows_path(inf), '"%s"' % NO_DEVICE[0])
+        self.assertInstallCalls(run, wine.windows_path(inf), NO_DEVICE[0])
+        self.assertTrue(run.no_device, "the stand-in answered for want of a device")
+        self.assertStagedNotInstalled(run, inf)
 
     def check_missing_inf(self):
         """Both calls made with a missing INF; the copy's error is the exit code."""
@@ -348,6 +387,9 @@ class Failures(Case):
         self.assertFailsWith(run, wine.windows_path(notes), wine.SAMPLE_HARDWARE_ID,
                              ERROR_EXPECTED_SECTION_NAME)
 
+    def test_no_present_device_has_the_id(self):
+        self.check_no_device("pkg-no-device", "zt-no-device.inf")
+
     def test_two_empty_arguments(self):
         self.assertFailsWith(self.run_program('""', '""'), "", "", ERROR_FILE_NOT_FOUND)
 
@@ -423,19 +465,15 @@ class X86(Case):
     def run_as_on_64bit_windows(self, layout, inf_path, hardware_id):
         """Starts the layout's 32-bit image; returns the run and what the
         stand-in recorded of the update calls it refused."""
-        record = sandbox.prefix / "drive_c" / "windows" / "temp" / "wow64-newdev.txt"
-        record.unlink(missing_ok=True)
         command = sandbox.program_command('"%s"' % inf_path, '"%s"' % hardware_id,
                                           program=layout / "Zeltrane.exe")
-        run = sandbox.run(command, overrides=wine.AS_64BIT_WINDOWS)
-        refused = record.read_text(encoding="utf-8").splitlines() if record.exists() else []
-        return run, refused
+        run = sandbox.run(command, as_64bit_windows=True)
+        return run, run.refused
 
     def assertHandedOver(self, run, refused, inf_path, hardware_id):
         """The 32-bit image's copy and its update, refused; then the x64
         build's copy and update, with the very same arguments."""
-        self.assertEqual(refused, ["parent=0x%X hardware_id=%s inf_path=%s flags=0x1 reboot=0x0"
-                                   % (run.desktop, hardware_id, inf_path)])
+        self.assertEqual(refused, [update_line(run, inf_path, hardware_id)])
         calls = run.program_calls()
         self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW", "SetupCopyOEMInfW",
                                                  "UpdateDriverForPlugAndPlayDevicesW"])
@@ -487,6 +525,26 @@ class X86(Case):
         self.assertSilent(run)
         self.assertEqual(sandbox.driver(wine.SAMPLE_HARDWARE_ID, "InfPath"), before,
                          "the device's driver is unchanged")
+
+    def test_no_device(self):
+        # As 32-bit Windows: the 32-bit stand-in answers for want of a device.
+        self.check_no_device("pkg-no-device-x86", "zt-no-device-x86.inf")
+
+    def test_handover_no_device(self):
+        # The x64 build's answer, handed on whole.
+        layout = self.release_layout("release")
+        inf = self.package("pkg-no-device-handover", "zt-no-device-handover.inf",
+                           "; no device, hand-over\n", NO_DEVICE)
+        inf_path = wine.windows_path(inf)
+        run, refused = self.run_as_on_64bit_windows(layout, inf_path, NO_DEVICE[0])
+        self.assertEqual(refused, [update_line(run, inf_path, NO_DEVICE[0])])
+        calls = run.program_calls()
+        self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW", "SetupCopyOEMInfW"])
+        self.assertCopyCall(calls[0], inf_path, digits=8)
+        self.assertCopyCall(calls[1], inf_path, digits=16)
+        self.assertEqual(run.no_device, [update_line(run, inf_path, NO_DEVICE[0])],
+                         "the x64 build's update, answered for want of a device")
+        self.assertStagedNotInstalled(run, inf)
 
     def test_handover_folder_beyond_ascii(self):
         self.check_handover_install("Zeltrane réseau Ωmega 1.1", "Pilotes ñ", "zt-ñ handover.inf")
@@ -545,7 +603,7 @@ class Setups(Case):
     32-bit Zeltrane.exe hands over to x64\\Zeltrane.exe."""
 
     def start(self, command_line):
-        return sandbox.run(command_line, overrides=wine.AS_64BIT_WINDOWS)
+        return sandbox.run(command_line, as_64bit_windows=True)
 
     def run_nsis(self, name):
         return self.start('"%s" /S' % wine.windows_path(setups / name / "driver-setup.exe"))
@@ -680,7 +738,9 @@ class Setups(Case):
 class Arm64(Case):
     """The native ARM64 build under ARM64 Wine, in an ARM64 platform root.
     That Wine has no 32-bit side, and every start goes through QEMU here:
-    one case of each kind."""
+    one case of each kind. The newdev stand-in cannot call that Wine's own
+    update, so a package for a device that is not there is not a case here:
+    this Wine answers it with TRUE."""
 
     def test_usage(self):
         self.assertUsage(self.run_program())
@@ -757,12 +817,19 @@ def main():
         began = time.monotonic()
         try:
             sandbox.start(boot_timeout=limit)
+            # Not under ARM64 Wine: Debian 12's builds its DLLs as ELF libraries
+            # and leaves placeholders in the prefix, so a copy of its newdev.dll
+            # under another name, which the stand-in would call, cannot load.
+            if os.uname().machine == "x86_64":
+                stand_ins = {"system32": sandbox.build / "stand-in" / "newdev.dll"}
+                if x86:
+                    stand_ins["syswow64"] = pathlib.Path(x86[1])
+                sandbox.add_stand_ins(stand_ins)
             sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
             if x86:
                 sandbox.add_device(wine.SAMPLE_OWN_DEVICE[0])
                 for hardware_id in sorted({identity[0] for identity, _, _ in SETUPS.values()}):
                     sandbox.add_device(hardware_id)
-                sandbox.add_wow64_stand_in(x86[1])
         finally:
             account("start", time.monotonic() - began, sandbox.starts, limit)
         print("sandbox ready at", sandbox.state)
