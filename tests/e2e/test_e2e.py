@@ -60,7 +60,7 @@ INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN = "5", "-1"
 # How long a suite's boot and each case may take, by how this machine starts
 # the programs that are not its own (32-bit x86 ones beside x86-64 Wine; all
 # of them under ARM64 Wine). Measured: a boot takes about 20 s natively and
-# 25 s through Debian 13's QEMU (ARM64 Wine's too), a case at most 8 s;
+# 25 s through Debian 13's QEMU (ARM64 Wine's too), a case at most 10 s;
 # Debian 12's QEMU took some 50 s for each 32-bit start. The limits leave
 # room for a machine several times slower, and stop an emulator gone slow.
 LIMITS = {"native": {"boot": 120, "case": 60}, "qemu": {"boot": 240, "case": 120}}
