@@ -1,24 +1,28 @@
 """End-to-end behaviour of Zeltrane.exe under Wine.
 
-usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE WOW64-NEWDEV
+usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE X86-NEWDEV
                    RELEASE-ZIP]
   start  boots the sandbox shared by the groups (Xvfb, a prefix, a simulated
-         adapter); stop ends it and fails if anything was left behind.
+         adapter); stop ends it and fails if anything was left behind. On
+         x86-64, start makes 32-bit programs start where they can (see
+         sandbox/emulation.py), so that the prefix has its 32-bit side, and
+         puts BUILD_DIR/stand-in/newdev.dll, the newdev stand-in, into its
+         system32 (see sandbox/newdev.cpp); stop undoes the first.
   GROUP  runs one group of cases against BUILD_DIR/Zeltrane.exe: Harness,
          Usage, Install, Failures, Text for the x64 build; Arm64 for the
          ARM64 build under ARM64 Wine.
-With X86-IMAGE, the 32-bit image in a sandbox of its own, where start also
-makes 32-bit programs start (see sandbox/emulation.py) and stop undoes that; the
-group X86 holds its cases. There, start also puts WOW64-NEWDEV, a 32-bit
-stand-in for newdev.dll, into the prefix's syswow64: a run with the override
-newdev=n,b sees the prefix as 64-bit Windows, which refuses device
-installation to 32-bit callers; the hand-over cases run the release layout
-unpacked from RELEASE-ZIP that way. Exit code 77: the 32-bit image cannot run
-here. The group Setups runs the setups of examples/setups there the same way,
-as built by `setups`, on the host: BUILD_DIR setups X86-IMAGE WOW64-NEWDEV
-RELEASE-ZIP builds them around RELEASE-ZIP into BUILD_DIR/e2e-setups. --state:
-the sandbox's folder in BUILD_DIR (default e2e, or e2e-x86), so that runs on
-two platforms keep apart.
+With X86-IMAGE, the 32-bit image in a sandbox of its own; the group X86 holds
+its cases. There, start also puts X86-NEWDEV, the 32-bit build of the
+stand-in, into the prefix's syswow64: a run that plays 64-bit Windows sees
+device installation refused to 32-bit callers; the hand-over cases run the
+release layout unpacked from RELEASE-ZIP that way. Exit code 77: the 32-bit
+image cannot run here. The group Setups runs the setups of examples/setups
+there the same way, as built by `setups`, on the host: BUILD_DIR setups
+X86-IMAGE X86-NEWDEV RELEASE-ZIP builds them around RELEASE-ZIP into
+BUILD_DIR/e2e-setups. --state: the sandbox's folder in BUILD_DIR (default
+e2e, or e2e-x86), so that runs on two platforms keep apart. Each boot and
+case is held to a limit that follows from how this machine starts 32-bit
+programs (LIMITS), and its time is written to the sandbox's account.txt.
 """
 
 import os
