@@ -27,7 +27,7 @@ EMULATORS = pathlib.Path(__file__).resolve().parent.parent / "build" / "qemu-use
 
 # name: (entry, emulator, magic, mask, the architecture's dynamic loader).
 # The magic and mask are those of the architecture's ELF executables, as
-# qemu-user-static registers them (/usr/lib/binfmt.d/).
+# Debian's QEMU packages register them (/usr/lib/binfmt.d/).
 ARCHITECTURES = {
     "i386": ("zeltrane-qemu-i386", str(EMULATORS / "bin" / "qemu-i386"),
              "7f454c4601010100000000000000000002000300",
