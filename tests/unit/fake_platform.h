@@ -3,6 +3,7 @@
 // Recording fakes for the platform functions the installer calls. Each test
 // resets `fake`, may tell a call to fail, runs the code and reads the record.
 
+#include <msiquery.h>
 #include <newdev.h>
 #include <setupapi.h>
 #include <windows.h>
@@ -74,6 +75,8 @@ struct FakePlatform {
     Outcome wait{false, 0};
     Outcome exitCode{false, 0};
     DWORD childExitCode = 0;
+    // Where not empty: each start's exit code in turn, in place of childExitCode.
+    std::vector<DWORD> childExitCodes;
     std::vector<StartCall> starts;
     std::vector<DWORD> moduleBufferSizes;
     std::vector<DWORD> waitTimeouts;
@@ -87,6 +90,15 @@ struct FakePlatform {
     Outcome machine{false, 0};
     std::vector<std::wstring> modulesLookedUp;
     std::vector<std::string> functionsLookedUp;
+
+    // The installation session a custom action is given: its CustomActionData
+    // (MsiGetPropertyW answers `propertyError` where it is not 0), whether
+    // MsiCreateRecord fails, and each message logged, as MSI formats it.
+    std::wstring customActionData;
+    UINT propertyError = 0;
+    bool recordFails = false;
+    std::vector<std::wstring> logged;
+    int openRecords = 0;
 };
 
 extern FakePlatform fake;
@@ -97,6 +109,9 @@ HWND FakeDesktopWindow();
 // The handles of a process the fake CreateProcessW starts.
 HANDLE FakeChildProcess();
 HANDLE FakeChildThread();
+
+// The installation session's handle, as the fakes of msi.dll know it.
+constexpr MSIHANDLE kFakeInstall = 0x4E;
 
 // The handle the fake GetModuleHandleW returns for kernel32.dll.
 HMODULE FakeKernel32();
