@@ -2,23 +2,35 @@
 ; line, and build it for your package with makensis 3:
 ;
 ;   makensis -DRELEASE_DIR=<release folder> -DPACKAGE_DIR=<driver package folder>
-;            -DINF_NAME=<INF file in it> -DHARDWARE_ID=<device hardware ID>
-;            [-DPRODUCT_NAME=<name>] [-DOUTFILE=<setup.exe>] driver-setup.nsi
+;            -DINF_NAME=<INF file in it> -DHARDWARE_ID=<hardware ID>[;<hardware ID>...]
+;            [-DZELTRANE_NO_DEVICE=succeed|fail] [-DPRODUCT_NAME=<name>]
+;            [-DOUTFILE=<setup.exe>] driver-setup.nsi
 ;
 ; (On Windows, /D works as well as -D.) RELEASE_DIR is the unpacked Zeltrane
 ; release (Zeltrane.exe, x64\, arm64\, LICENSE); PACKAGE_DIR the driver
-; package, copied whole with its subfolders.
+; package, copied whole with its subfolders. HARDWARE_ID is the device's
+; hardware ID, or the IDs of a product line separated by ";".
 ;
 ; The setup copies both into $PROGRAMFILES\<PRODUCT_NAME>, the package into its
 ; "driver" subfolder, then runs the 32-bit Zeltrane.exe with the INF's full
-; path and the hardware ID, and waits for it. Zeltrane's exit code becomes
-; the setup's own: 0 only when the driver was installed. Run with /S it shows
-; nothing; a script reads the code (start /wait, or a deployment tool).
-;   0     the driver was installed; the uninstaller is registered.
-;   any   Zeltrane's code (see its README): the driver was not installed, and
-;         the setup removed the files it had copied.
+; path once for each hardware ID, in the given order, and waits for each run.
+; Run with /S it shows nothing; a script reads the exit code (start /wait, or
+; a deployment tool):
+;   0     the driver was installed for at least one ID, and no present device
+;         has the others (Zeltrane's 0xE000020B); or, with
+;         ZELTRANE_NO_DEVICE=succeed (the default), no present device has any
+;         of them: the package is staged in the platform's driver store, which
+;         installs it when such a device appears. The uninstaller is
+;         registered, and its entry's InstalledHardwareIds names the IDs
+;         installed for, separated by ";" (empty: installed on no device).
+;   0xE000020B  no present device has any of the IDs, with
+;         ZELTRANE_NO_DEVICE=fail; the setup removed its files.
+;   any   the first other code of Zeltrane (see its README): the driver was
+;         not installed for that ID, the setup stopped there and removed the
+;         files it had copied.
 ;   1603  Zeltrane.exe could not be started at all.
 ;   1, 2  NSIS's own: cancelled by the user, or a file could not be copied.
+; The details window lists each ID with Zeltrane's exit code.
 ;
 ; Uninstall removes the files and the uninstaller's registration. It leaves
 ; the driver installed and its package in the platform's driver store, as
@@ -35,6 +47,20 @@
 !ifndef OUTFILE
 !define OUTFILE "driver-setup.exe"
 !endif
+!ifndef ZELTRANE_NO_DEVICE
+!define ZELTRANE_NO_DEVICE succeed
+!endif
+!if "${ZELTRANE_NO_DEVICE}" != "succeed"
+!if "${ZELTRANE_NO_DEVICE}" != "fail"
+!error "ZELTRANE_NO_DEVICE must be succeed or fail."
+!endif
+!endif
+!if "${HARDWARE_ID}" == ""
+!error "HARDWARE_ID names no hardware ID."
+!endif
+; What Zeltrane ends with where no present device has the ID: the
+; platform's ERROR_NO_SUCH_DEVINST, the package staged in its store.
+!define NO_SUCH_DEVICE 0xE000020B
 ; What the setup ends with when it cannot start Zeltrane.exe: Windows
 ; Installer's "fatal error during installation", a code that Zeltrane itself
 ; never returns and that deployment tools already take as a failure.
@@ -79,6 +105,43 @@ UninstPage instfiles
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 !macroend
 
+; The hardware IDs not yet run, the one taken off them, and those that
+; Zeltrane installed for.
+Var Ids
+Var Id
+Var Installed
+
+; Takes the next ID off $Ids into $Id, empty when none is left. An empty piece
+; (";;", a trailing ";") names no ID.
+Function NextHardwareId
+    StrCpy $Id ""
+    ${Do}
+        StrCpy $0 $Ids 1
+        StrCpy $Ids $Ids "" 1
+        ${If} $0 == ""
+            ${Break}
+        ${ElseIf} $0 == ";"
+            ${IfThen} $Id != "" ${|} ${Break} ${|}
+        ${Else}
+            StrCpy $Id "$Id$0"
+        ${EndIf}
+    ${Loop}
+FunctionEnd
+
+; The driver was not installed: the setup removes what it copied and ends
+; with the code in $0, whole: for a script or a deployment tool it is the
+; whole report.
+Function Fail
+    !insertmacro RemoveFiles
+    RMDir "$INSTDIR"
+    ${IfNot} ${Silent}
+        IntFmt $1 "0x%08X" $0
+        MessageBox MB_OK|MB_ICONSTOP "The driver was not installed (code $1).$\r$\n$\r$\nThe platform's log, $WINDIR\INF\setupapi.dev.log, says why."
+    ${EndIf}
+    SetErrorLevel $0
+    Quit
+FunctionEnd
+
 Section "Driver"
     SetOutPath "$INSTDIR"
     File "${RELEASE_DIR}\Zeltrane.exe"
@@ -96,25 +159,43 @@ Section "Driver"
     ; current folder cannot be removed.
     SetOutPath "$TEMP"
 
-    ; ExecWait sets the error flag when it cannot start the program, and
-    ; then leaves $0 undefined: it may well hold 0. The flag is the only
-    ; sign, so it is cleared before and read first.
-    ClearErrors
-    ExecWait '"$INSTDIR\Zeltrane.exe" "$INSTDIR\driver\${INF_NAME}" "${HARDWARE_ID}"' $0
-    ${If} ${Errors}
-        StrCpy $0 ${NOT_STARTED}
-    ${EndIf}
-    ${If} $0 <> 0
-        !insertmacro RemoveFiles
-        RMDir "$INSTDIR"
-        ${IfNot} ${Silent}
-            IntFmt $1 "0x%08X" $0
-            MessageBox MB_OK|MB_ICONSTOP "The driver was not installed (code $1).$\r$\n$\r$\nThe platform's log, $WINDIR\INF\setupapi.dev.log, says why."
+    StrCpy $Ids "${HARDWARE_ID}"
+    StrCpy $Installed ""
+    ${Do}
+        Call NextHardwareId
+        ${If} $Id == ""
+            ${Break}
         ${EndIf}
-        ; Zeltrane's code, whole, as the setup's exit code: for a script or
-        ; a deployment tool it is the whole report.
-        SetErrorLevel $0
-        Quit
+        ; ExecWait sets the error flag when it cannot start the program, and
+        ; then leaves $0 undefined: it may well hold 0. The flag is the only
+        ; sign, so it is cleared before and read first.
+        ClearErrors
+        ExecWait '"$INSTDIR\Zeltrane.exe" "$INSTDIR\driver\${INF_NAME}" "$Id"' $0
+        ${If} ${Errors}
+            DetailPrint "$Id: Zeltrane.exe could not be started"
+            StrCpy $0 ${NOT_STARTED}
+            Call Fail
+        ${EndIf}
+        IntFmt $1 "0x%08X" $0
+        DetailPrint "$Id: Zeltrane.exe ended with $1"
+        ${If} $0 = 0
+            ${If} $Installed == ""
+                StrCpy $Installed $Id
+            ${Else}
+                StrCpy $Installed "$Installed;$Id"
+            ${EndIf}
+        ${ElseIf} $0 <> ${NO_SUCH_DEVICE}
+            Call Fail
+        ${EndIf}
+    ${Loop}
+    ${If} $Installed == ""
+!if "${ZELTRANE_NO_DEVICE}" == "fail"
+        DetailPrint "No present device has any of the hardware IDs (ZELTRANE_NO_DEVICE=fail)."
+        IntOp $0 0 + ${NO_SUCH_DEVICE}
+        Call Fail
+!else
+        DetailPrint "No present device has any of the hardware IDs: installed on no device. The package is staged, and the platform installs it when such a device appears."
+!endif
     ${EndIf}
 
     WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -123,6 +204,8 @@ Section "Driver"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ; What the setup installed for: a fleet's inventory reads it.
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstalledHardwareIds" $Installed
 SectionEnd
 
 Section "Uninstall"

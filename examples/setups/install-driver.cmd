@@ -3,39 +3,75 @@ rem Installs a driver package with Zeltrane, from the folder this file is in:
 rem copy it beside the Zeltrane release (Zeltrane.exe, x64\, arm64\) and the
 rem driver package, change no line, and run it as an administrator:
 rem
-rem   install-driver.cmd PACKAGE-FOLDER INF-NAME "HARDWARE-ID"
+rem   install-driver.cmd PACKAGE-FOLDER INF-NAME "HARDWARE-ID" ["HARDWARE-ID"...]
 rem   install-driver.cmd driver zt-sample.inf "PCI\VEN_7A5C&DEV_0C31&SUBSYS_00000000"
 rem
 rem PACKAGE-FOLDER is the driver package's folder, relative to this file's
-rem folder or absolute; INF-NAME its INF file. Quote the hardware ID: cmd
+rem folder or absolute; INF-NAME its INF file; then the device's hardware ID,
+rem or the IDs of a product line, one argument each. Quote each ID: cmd
 rem reads an unquoted & as the start of another command.
 rem
-rem Ends with Zeltrane's exit code, whole: 0 only when the driver was
-rem installed (see Zeltrane's README for the others), 160 when the arguments
-rem are not three. It copies nothing and installs no uninstaller; the driver
-rem package stays in the platform's driver store, which "pnputil
-rem /delete-driver oemNN.inf /uninstall" empties (pnputil /enum-drivers names
-rem the oemNN.inf).
+rem It runs Zeltrane once for each ID, in the given order, writes each ID and
+rem Zeltrane's exit code to its output, and ends with a code, whole:
+rem   0     the driver was installed for at least one ID, and no present
+rem         device has the others (Zeltrane's 0xE000020B); or no present
+rem         device has any of them and ZELTRANE_NO_DEVICE is succeed (the
+rem         default): the package is staged in the platform's driver store,
+rem         which installs it when such a device appears.
+rem   0xE000020B (-536870389 as ERRORLEVEL)  no present device has any of the
+rem         IDs, and ZELTRANE_NO_DEVICE is fail.
+rem   any   the first other code of Zeltrane (see its README): the driver was
+rem         not installed for that ID, and the IDs after it were not run.
+rem   160   the arguments are fewer than three, or ZELTRANE_NO_DEVICE is
+rem         neither succeed nor fail.
+rem ZELTRANE_NO_DEVICE is read from the environment this file runs in:
+rem   set ZELTRANE_NO_DEVICE=fail
+rem It copies nothing and installs no uninstaller; the driver package stays
+rem in the platform's driver store, which "pnputil /delete-driver oemNN.inf
+rem /uninstall" empties (pnputil /enum-drivers names the oemNN.inf).
 
 rem No delayed expansion: a ! in a folder's name stays a !.
 setlocal EnableExtensions DisableDelayedExpansion
 if "%~3"=="" goto usage
-if not "%~4"=="" goto usage
+set "no_device=%ZELTRANE_NO_DEVICE%"
+if not defined no_device set "no_device=succeed"
+if not "%no_device%"=="succeed" if not "%no_device%"=="fail" goto usage
 
 rem The INF's full path: Zeltrane wants it, and a relative path would be
 rem taken from whatever the current folder is.
 pushd "%~dp0"
 for %%F in ("%~1\%~2") do set "inf=%%~fF"
 popd
-set "hardware_id=%~3"
+set "installed="
 
+:next
 rem start /wait: a windowed program is waited for, and its exit code
-rem becomes ERRORLEVEL, whoever runs this file.
-start "" /wait "%~dp0Zeltrane.exe" "%inf%" "%hardware_id%"
-rem exit /b hands the code on to whoever started the batch file: a script
-rem (ERRORLEVEL), a deployment tool or a setup (the process's exit code).
-exit /b %ERRORLEVEL%
+rem becomes ERRORLEVEL, whoever runs this file. The ID stays quoted, so that
+rem its & is text.
+start "" /wait "%~dp0Zeltrane.exe" "%inf%" "%~3"
+set "code=%ERRORLEVEL%"
+echo "%~3": Zeltrane.exe ended with %code%
+rem Any code but 0 and 0xE000020B (as ERRORLEVEL shows it: no present device
+rem has the ID) ends the file at once. exit /b hands the code on to whoever
+rem started the batch file: a script (ERRORLEVEL), a deployment tool or a
+rem setup (the process's exit code).
+if "%code%"=="0" (
+    set "installed=yes"
+) else if not "%code%"=="-536870389" (
+    exit /b %code%
+)
+shift /3
+if not "%~3"=="" goto next
+
+if defined installed exit /b 0
+if "%no_device%"=="fail" (
+    echo No present device has any of the hardware IDs ^(ZELTRANE_NO_DEVICE=fail^).
+    exit /b -536870389
+)
+echo No present device has any of the hardware IDs: installed on no device. The package is staged, and the platform installs it when such a device appears.
+exit /b 0
 
 :usage
-echo usage: %~nx0 PACKAGE-FOLDER INF-NAME "HARDWARE-ID" 1>&2
+echo usage: %~nx0 PACKAGE-FOLDER INF-NAME "HARDWARE-ID" ["HARDWARE-ID"...] 1>&2
+echo ZELTRANE_NO_DEVICE: succeed ^(the default^) or fail 1>&2
 exit /b 160

@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Checks the sample driver package's setups, built by scripts/setups around a
-# release package: the MSI's tables hold the action that installs the driver
-# as the template means it (the installed 32-bit Zeltrane.exe with the INF's
-# installed path and the hardware ID; deferred, not impersonated, its exit
-# code checked; sequenced after InstallFiles and before InstallFinalize), and
-# the release layout and the package as files; the NSIS setup is a 32-bit
-# Windows program. Then the same check must refuse copies of that MSI with
-# one fault each, written into its tables with msibuild: the action where
-# wixl has placed Before="InstallFinalize" (1, ahead of InstallInitialize) and
+# release package for a product line of two hardware IDs: the MSI's tables
+# hold the actions that install the driver as the template means it (the
+# release's custom action DLL, stored in the MSI, deferred, not
+# impersonated, its result checked, sequenced after InstallFiles and before
+# InstallFinalize; its data, set just before it, naming the installed 32-bit
+# Zeltrane.exe, the INF's installed path, the setting and the IDs as given),
+# the setting's default as a property, and the release layout and the package
+# as files; the NSIS setup is a 32-bit Windows program; scripts/setups takes
+# ZELTRANE_NO_DEVICE=fail and refuses another value or no ID. Then the same
+# check must refuse copies of that MSI with one fault each, written into its
+# tables with msibuild: the action where wixl has placed
+# Before="InstallFinalize" (1, ahead of InstallInitialize) and
 # After="InstallFiles" (6601, after InstallFinalize), immediate,
-# impersonated, or with its exit code ignored.
+# impersonated, with its result ignored, or running Zeltrane.exe itself as
+# 1.3.0's did; its data set after it or before the installed paths are known.
 # usage: check-setups.sh SOURCE-DIR WORK-DIR RELEASE-ZIP X86-DRIVER X64-DRIVER ARM64-DRIVER
 set -u
 source_dir=$(realpath "$1") work=$(realpath -m "$2") release=$(realpath "$3")
 x86_driver=$(realpath "$4") x64_driver=$(realpath "$5") arm64_driver=$(realpath "$6")
-hardware_id='PCI\VEN_7A5C&DEV_0C31&SUBSYS_00000000'
+hardware_id='PCI\VEN_7A5C&DEV_0C31&SUBSYS_00000000;PCI\VEN_7A5C&DEV_0C31&SUBSYS_0000000A'
 failures=0 faults=0
 check() {
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
@@ -25,8 +30,8 @@ cp "$source_dir/examples/zt-sample.inf" "$work/package/"
 cp "$x86_driver" "$work/package/x86/zt-sample.sys"
 cp "$x64_driver" "$work/package/amd64/zt-sample.sys"
 cp "$arm64_driver" "$work/package/arm64/zt-sample.sys"
-build() { # build OUT: the sample package's setups into OUT
-    "$source_dir/scripts/setups" "$release" "$work/package" zt-sample.inf "$hardware_id" "$1" \
+build() { # build OUT [HARDWARE-ID]: the sample package's setups into OUT
+    "$source_dir/scripts/setups" "$release" "$work/package" zt-sample.inf "${2-$hardware_id}" "$1" \
         >"$1.log" 2>&1
 }
 # row MSI TABLE KEY: the table's row of that key, tab-separated (msiinfo
@@ -34,40 +39,63 @@ build() { # build OUT: the sample package's setups into OUT
 row() { msiinfo export "$1" "$2" | tr -d '\r' | awk -F'\t' -v key="$3" 'NR > 3 && $1 == key'; }
 field() { cut -f"$1" <<<"$2"; }
 
-# check_msi MSI: the driver's action, as the template means it.
+# check_msi MSI: the driver's actions, as the template means them.
 check_msi() {
-    local msi=$1 action type file component sequence files
+    local msi=$1 action data type file component sequence files
     action=$(row "$msi" CustomAction InstallDriver)
+    data=$(row "$msi" CustomAction InstallDriver.Data)
     type=$(field 2 "$action")
-    [ -n "$type" ] || { echo "     no InstallDriver action"; return 1; }
-    echo "     InstallDriver: type $type, $(field 3-4 "$action")"
-    # 18: an executable from an installed file; 0x400: deferred (in the
-    # script); 0x800: not impersonated; 0x40 (continue: the exit code
-    # ignored), 0x100 and 0x200 (rollback, commit only) unset.
-    if [ $((type & 0x3F)) -ne 18 ] || [ $((type & 0x400)) -eq 0 ] || [ $((type & 0x800)) -eq 0 ] ||
-        [ $((type & 0x340)) -ne 0 ]; then
-        echo "     not a deferred, checked, not impersonated run of a file"
+    if [ -z "$type" ] || [ -z "$data" ]; then
+        echo "     no InstallDriver action or no data for it"
         return 1
     fi
-    file=$(row "$msi" File "$(field 3 "$action")")
+    echo "     InstallDriver: type $type, $(field 3-4 "$action"); its data: type $(field 2 "$data")"
+    # 1: a DLL stored in the Binary table; 0x400: deferred (in the script);
+    # 0x800: not impersonated; 0x40 (continue: the result ignored), 0x100 and
+    # 0x200 (rollback, commit only) unset.
+    if [ $((type & 0x3F)) -ne 1 ] || [ $((type & 0x400)) -eq 0 ] || [ $((type & 0x800)) -eq 0 ] ||
+        [ $((type & 0x340)) -ne 0 ]; then
+        echo "     not a deferred, checked, not impersonated call of a stored DLL"
+        return 1
+    fi
+    if [ "$(field 3-4 "$action")" != "ZeltraneMsiAction	InstallDriver" ] ||
+        ! cmp -s <(unzip -p "$release" '*/setups/ZeltraneMsiAction.dll') \
+            <(msiinfo extract "$msi" Binary.ZeltraneMsiAction); then
+        echo "     does not call InstallDriver of the release's ZeltraneMsiAction.dll"
+        return 1
+    fi
+    # 51: sets a property, here the deferred action's CustomActionData.
+    if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != InstallDriver ] ||
+        [ "$(field 4 "$data")" != "[#Zeltrane.exe]|[DriverDir]zt-sample.inf|[ZELTRANE_NO_DEVICE]|$hardware_id" ]; then
+        echo "     its data is not Zeltrane.exe, the INF's installed path, the setting and the IDs"
+        return 1
+    fi
+    file=$(row "$msi" File Zeltrane.exe)
     component=$(row "$msi" Component "$(field 2 "$file")")
     if [ "$(field 3 "$file")" != Zeltrane.exe ] || [ "$(field 3 "$component")" != INSTALLDIR ]; then
-        echo "     does not run the installed 32-bit Zeltrane.exe"
+        echo "     does not name the installed 32-bit Zeltrane.exe"
         return 1
     fi
-    [ "$(field 4 "$action")" = "\"[DriverDir]zt-sample.inf\" \"$hardware_id\"" ] ||
-        { echo "     not the INF's installed path and the hardware ID"; return 1; }
     sequence() { field 3 "$(row "$msi" InstallExecuteSequence "$1")"; }
     sequence=$(sequence InstallDriver)
-    echo "     sequence: InstallFiles $(sequence InstallFiles), InstallDriver $sequence, InstallFinalize $(sequence InstallFinalize)"
+    echo "     sequence: CostFinalize $(sequence CostFinalize), InstallFiles $(sequence InstallFiles)," \
+        "InstallDriver.Data $(sequence InstallDriver.Data), InstallDriver $sequence," \
+        "InstallFinalize $(sequence InstallFinalize)"
     if [ "$sequence" -le "$(sequence InstallFiles)" ] || [ "$sequence" -ge "$(sequence InstallFinalize)" ]; then
         echo "     not between InstallFiles and InstallFinalize"
+        return 1
+    fi
+    # The installed paths are known from CostFinalize on.
+    if [ "$(sequence InstallDriver.Data)" -ge "$sequence" ] ||
+        [ "$(sequence InstallDriver.Data)" -le "$(sequence CostFinalize)" ]; then
+        echo "     its data not set between CostFinalize and the action"
         return 1
     fi
     files=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
     [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
         { echo "     files: $files"; return 1; }
 }
+setting() { field 2 "$(row "$1" Property ZELTRANE_NO_DEVICE)"; }
 
 refused() { ! check_msi "$1"; }
 
@@ -76,6 +104,7 @@ if ! build "$work/sample"; then
     exit 1
 fi
 check "the MSI installs the driver as the template means it" check_msi "$work/sample/driver-setup.msi"
+check "the MSI's setting defaults to succeed" test "$(setting "$work/sample/driver-setup.msi")" = succeed
 check "the MSI's product code is noted beside it" \
     grep -qxE '\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}' "$work/sample/driver-setup.msi.productcode"
 headers=$(llvm-readobj --file-headers "$work/sample/driver-setup.exe" 2>/dev/null)
@@ -85,15 +114,28 @@ check "the batch folder holds the batch file, the release layout and the package
     "$(cd "$work/sample/batch" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
     "./LICENSE ./Zeltrane.exe ./arm64/Zeltrane.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./x64/Zeltrane.exe "
 
+if ZELTRANE_NO_DEVICE=fail build "$work/fail"; then
+    check "ZELTRANE_NO_DEVICE=fail reaches the MSI's setting" test "$(setting "$work/fail/driver-setup.msi")" = fail
+else
+    check "ZELTRANE_NO_DEVICE=fail builds" false
+fi
+ZELTRANE_NO_DEVICE=never build "$work/never"
+check "scripts/setups refuses a setting but succeed and fail" test $? -eq 2
+build "$work/no-id" ";"
+check "scripts/setups refuses a list that names no hardware ID" test $? -eq 2
+
 # One fault each, in a copy of the MSI: the check must see it.
-for fault in "InstallExecuteSequence SET Sequence = 1:placed before InstallInitialize" \
-    "InstallExecuteSequence SET Sequence = 6601:placed after InstallFinalize" \
-    "CustomAction SET Type = 2066:run at once, not deferred" \
-    "CustomAction SET Type = 1042:impersonated" \
-    "CustomAction SET Type = 3154:ignoring its exit code"; do
+for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver':placed before InstallInitialize" \
+    "InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'InstallDriver':placed after InstallFinalize" \
+    "CustomAction SET Type = 2049 WHERE Action = 'InstallDriver':run at once, not deferred" \
+    "CustomAction SET Type = 1025 WHERE Action = 'InstallDriver':impersonated" \
+    "CustomAction SET Type = 3137 WHERE Action = 'InstallDriver':ignoring its result" \
+    "CustomAction SET Type = 3090, Source = 'Zeltrane.exe' WHERE Action = 'InstallDriver':running Zeltrane.exe itself" \
+    "InstallExecuteSequence SET Sequence = 6591 WHERE Action = 'InstallDriver.Data':data set after it" \
+    "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver.Data':data set before CostFinalize"; do
     copy=$work/fault-$((++faults)).msi
     cp "$work/sample/driver-setup.msi" "$copy"
-    msibuild "$copy" -q "UPDATE ${fault%%:*} WHERE Action = 'InstallDriver'" ||
+    msibuild "$copy" -q "UPDATE ${fault%%:*}" ||
         { echo "FAIL cannot write the fault: ${fault%%:*}"; exit 1; }
     check "an MSI with its action ${fault#*:} is refused" refused "$copy"
 done

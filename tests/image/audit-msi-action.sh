@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Audits the linked custom action of the MSI template, ZeltraneMsiAction.dll,
+# as a file: a 32-bit x86 DLL (the MSI is a 32-bit package), hardened as the
+# images are, exporting its one entry by name, importing only what every
+# Windows has.
+# usage: audit-msi-action.sh DLL
+set -u
+dll=$1
+failures=0
+check() { # check DESCRIPTION COMMAND...: prints ok or FAIL
+    if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+has() { grep -qE -- "$1" <<<"$2"; }
+
+headers=$(llvm-readobj --file-headers "$dll") || { echo "FAIL cannot read $dll"; exit 1; }
+check "machine is i386" has 'Machine: IMAGE_FILE_MACHINE_I386 ' "$headers"
+check "format is PE32" has 'Magic: 0x10B' "$headers"
+check "is a DLL" has 'IMAGE_FILE_DLL ' "$headers"
+check "address space layout randomisation" has 'IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE ' "$headers"
+check "no-execute data" has 'IMAGE_DLL_CHARACTERISTICS_NX_COMPAT ' "$headers"
+check "no symbol table" has 'SymbolCount: 0$' "$headers"
+check "no link time in the header" has 'TimeDateStamp: 1970-01-01 00:00:00 \(0x0\)' "$headers"
+
+exports=$(llvm-readobj --coff-exports "$dll" | sed -n 's/^ *Name: //p' | grep -v '^$')
+check "exports InstallDriver by that name and nothing else" test "$exports" = InstallDriver
+
+table=$(llvm-readobj --coff-imports "$dll" | awk '/^Import \{/ { kind = "static" }
+    /^DelayImport \{/ { kind = "delay" } /Name: / { dll = tolower($2) }
+    /Symbol: / { print kind "|" dll "|" ($2 ~ /^\(/ ? "" : $2) }')
+dlls=$(cut -d'|' -f2 <<<"$table" | sort -u)
+echo "     imported DLLs: $(tr '\n' ' ' <<<"$dlls")"
+check "imports only kernel32, msvcrt and msi" \
+    test -z "$(grep -vxE 'kernel32\.dll|msvcrt\.dll|msi\.dll' <<<"$dlls")"
+for wanted in msi.dll'|'MsiGetPropertyW msi.dll'|'MsiProcessMessage kernel32.dll'|'CreateProcessW \
+    kernel32.dll'|'GetExitCodeProcess; do
+    check "imports ${wanted/|/!} by name at load time" grep -qxF "static|$wanted" <<<"$table"
+done
+check "no delay-load imports" test -z "$(grep '^delay|' <<<"$table")"
+check "no import by ordinal only" test -z "$(grep '|$' <<<"$table")"
+check "no ANSI variants" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '[a-z0-9]A(Ex)?$')"
+check "loads no DLL at run time" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^LoadLibrary')"
+
+[ "$failures" -eq 0 ]
