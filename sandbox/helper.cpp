@@ -5,8 +5,8 @@
 //       its standard output and error going to the two files; reads, checks
 //       and dismisses every message box the child shows; prints what it saw
 //       and the child's full 32-bit exit code.
-//   add-device HARDWARE-ID
-//       Creates a root-enumerated device of class Net with that hardware ID.
+//   add-device HARDWARE-ID...
+//       Creates a root-enumerated device of class Net with each hardware ID.
 //   driver HARDWARE-ID VALUE...
 //       Prints the named values of the driver key of every device with that
 //       hardware ID; a name written hw:NAME is read from the device's
@@ -17,7 +17,8 @@
 //   product NAME
 //       Prints what the platform records of an installed program NAME: its
 //       Windows Installer state, when NAME is a product code, and its entry
-//       among the installed programs as a 32-bit setup makes it.
+//       among the installed programs as a 32-bit setup makes it, with the
+//       IDs the NSIS setup records it installed for.
 // Output is UTF-8 "key=value" lines, with \n, \t and \\ escaped in values.
 
 #include <windows.h>
@@ -371,7 +372,8 @@ int Product(const wchar_t* name) {
         Print(L"uninstall", L"(none)");
         return 0;
     }
-    static const wchar_t* const kValues[] = {L"DisplayName", L"UninstallString"};
+    static const wchar_t* const kValues[] = {L"DisplayName", L"UninstallString",
+                                             L"InstalledHardwareIds"};
     for (const wchar_t* value : kValues) {
         wchar_t label[64];
         swprintf(label, 64, L"uninstall.%ls", value);
@@ -387,12 +389,17 @@ int Product(const wchar_t* name) {
 
 int wmain(int argc, wchar_t* argv[]) {
     if (argc == 5 && wcscmp(argv[1], L"run") == 0) return Run(argv[2], argv[3], argv[4]);
-    if (argc == 3 && wcscmp(argv[1], L"add-device") == 0) return AddDevice(argv[2]);
+    if (argc >= 3 && wcscmp(argv[1], L"add-device") == 0) {
+        for (int i = 2; i < argc; ++i) {
+            if (AddDevice(argv[i]) != 0) return 1;
+        }
+        return 0;
+    }
     if (argc >= 3 && wcscmp(argv[1], L"driver") == 0) return Driver(argv[2], argc - 3, argv + 3);
     if (argc >= 3 && wcscmp(argv[1], L"service") == 0) return Service(argv[2], argc - 3, argv + 3);
     if (argc == 3 && wcscmp(argv[1], L"product") == 0) return Product(argv[2]);
     Print(L"error",
-          L"usage: run FILE OUT ERR | add-device ID | driver ID VALUE... | service NAME VALUE... | "
+          L"usage: run FILE OUT ERR | add-device ID... | driver ID VALUE... | service NAME VALUE... | "
           L"product NAME");
     return 2;
 }

@@ -45,11 +45,12 @@ AS_64BIT_WINDOWS = ("ZELTRANE_SANDBOX_WINDOWS", "64")
 STAND_IN_RECORDS = {"refused": "wow64-newdev.txt", "no_device": "newdev-no-device.txt"}
 
 
-def write_sample_package(inf_path, drivers, note="", identity=SAMPLE):
+def write_sample_package(inf_path, drivers, note="", identity=SAMPLE, line=()):
     """Writes the sample package with its INF at inf_path, with a note added
     to tell it from others in the INF store; drivers: {architecture: build
     output} ("x86", "amd64", "arm64"); identity: (hardware ID, service,
-    driver file)."""
+    driver file); line: further hardware IDs that the INF's models install
+    the same way, as a product line's package does."""
     inf_path = pathlib.Path(inf_path)
     inf_path.parent.mkdir(parents=True, exist_ok=True)
     inf = SAMPLE_INF.read_bytes() + note.encode()
@@ -64,6 +65,11 @@ def write_sample_package(inf_path, drivers, note="", identity=SAMPLE):
     names = [(SAMPLE_DISPLAY_NAME, "%s (%s)" % (SAMPLE_DISPLAY_NAME, identity[1]))]
     for sample, own in list(zip(SAMPLE, identity)) + (names if identity != SAMPLE else []):
         inf = inf.replace(sample.encode(), own.encode())
+    model = b"%DeviceDesc% = SampleInstall, " + identity[0].encode() + b"\n"
+    if line and model not in inf:
+        raise RuntimeError("the sample INF's model lines have changed")
+    inf = inf.replace(model, model + b"".join(b"%DeviceDesc% = SampleInstall, " + other.encode()
+                                              + b"\n" for other in line))
     inf_path.write_bytes(inf)
     for architecture, driver in drivers.items():
         (inf_path.parent / architecture).mkdir(exist_ok=True)
@@ -383,10 +389,11 @@ class Sandbox:
         self._runs += 1
         return "%d-%d" % (os.getpid(), self._runs)
 
-    def add_device(self, hardware_id):
-        report = self.wine([self.helper, "add-device", hardware_id])
-        if "device=" not in report:
-            raise RuntimeError("cannot create a device: " + report)
+    def add_device(self, *hardware_ids):
+        """A simulated device for each hardware ID, in one start."""
+        report = self.wine([self.helper, "add-device", *hardware_ids])
+        if report.count("device=") != len(hardware_ids):
+            raise RuntimeError("cannot create the devices: " + report)
 
     def driver(self, hardware_id, *values):
         """The driver of each device with the hardware ID: a list of dicts."""

@@ -27,6 +27,7 @@ programs (LIMITS), and its time is written to the sandbox's account.txt.
 
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -56,9 +57,10 @@ ERROR_IN_WOW64 = 0xE0000235
 ERROR_NO_SUCH_DEVINST = 0xE000020B
 # What NSIS setups of the template end with when Zeltrane.exe cannot start.
 SETUP_NOT_STARTED = 1603
-# What msiexec ends with when a custom action fails the installation: 1603
-# (ERROR_INSTALL_FAILURE) on Windows; each Wine generation's own here.
-MSI_FAILURE_EXIT_CODES = {8: 1627, 10: 1627}
+# What msiexec ends with when the custom action fails the installation:
+# ERROR_INSTALL_FAILURE, which the custom action DLL returns, as on Windows.
+# (1.3.0's action, which ran Zeltrane.exe itself, got 1627 from Wine 8 and 10.)
+MSI_FAILURE = 1603
 INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN = "5", "-1"
 
 # How long a suite's boot and each case may take, by how this machine starts
@@ -576,6 +578,50 @@ SETUPS = {
 }
 RELEASE_FILES = ["Zeltrane.exe", "x64/Zeltrane.exe", "arm64/Zeltrane.exe", "LICENSE"]
 
+# A product line's package: three hardware IDs of the sample driver in one
+# INF, all installed by its one service. Each situation of each kind of
+# setup has a line of its own, so that only this setup's run can have
+# installed on its devices; the situation says which of its three IDs have a
+# present device.
+LINE_SITUATIONS = {"second": (1,), "two": (0, 2), "none": (), "missing-inf": (0, 1)}
+LINE_KINDS = ("nsis", "msi", "batch")
+NO_DEVICE_SETTINGS = ("succeed", "fail")
+
+
+def line_identities(kind, situation):
+    """The line's three (hardware ID, service, driver file): one service and
+    driver file, three IDs."""
+    base = 0x100 * (1 + LINE_KINDS.index(kind)) + 0x10 * (1 + list(LINE_SITUATIONS).index(
+        situation))
+    first = setup_identity(base + 1)
+    return [(setup_identity(base + n)[0],) + first[1:] for n in (1, 2, 3)]
+
+
+def line_setups():
+    """The product-line setups that `build_setups` makes with scripts/setups,
+    NSIS and MSI alike: name: (kind, situation, setting). The batch file
+    takes the IDs and its setting when it runs."""
+    setups = {}
+    for kind in ("nsis", "msi"):
+        for situation in LINE_SITUATIONS:
+            settings = NO_DEVICE_SETTINGS if situation in ("none", "missing-inf") else ("succeed",)
+            for setting in settings:
+                setups["line-%s-%s-%s" % (kind, situation, setting)] = (kind, situation, setting)
+    return setups
+
+
+def line_product(name):
+    return "ZT " + name
+
+
+def setting_environment(setting):
+    """scripts/setups' environment: ZELTRANE_NO_DEVICE as given, or unset
+    (None), so that the templates' default is what a setup gets."""
+    environment = {k: v for k, v in os.environ.items() if k != "ZELTRANE_NO_DEVICE"}
+    if setting:
+        environment["ZELTRANE_NO_DEVICE"] = setting
+    return environment
+
 
 def build_setups(build_dir, x86_driver, release):
     """Builds every setup of SETUPS with scripts/setups into
@@ -597,7 +643,23 @@ def build_setups(build_dir, x86_driver, release):
             (package / inf).write_bytes(b"\x00\x01 this is not a driver package\n")
         subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups",
                         broken if name == "no-program" else release, package, inf, identity[0],
-                        out / name, product], check=True)
+                        out / name, product],
+                       env=setting_environment(None), check=True)
+    for kind in LINE_KINDS:
+        for situation in LINE_SITUATIONS:
+            identities = line_identities(kind, situation)
+            wine.write_sample_package(
+                out / "packages" / ("line-%s-%s" % (kind, situation)) / "zt-sample.inf", drivers,
+                "; line %s %s\n" % (kind, situation), identities[0],
+                [identity[0] for identity in identities[1:]])
+    for name, (kind, situation, setting) in line_setups().items():
+        inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
+        ids = ";".join(identity[0] for identity in line_identities(kind, situation))
+        subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups",
+                        release, out / "packages" / ("line-%s-%s" % (kind, situation)), inf, ids,
+                        out / name, line_product(name)],
+                       env=setting_environment(None if setting == "succeed" else setting),
+                       check=True)
 
 
 class Setups(Case):
@@ -706,10 +768,7 @@ class Setups(Case):
 
     def test_msi_failure(self):
         run = self.run_msi("missing-inf")
-        generation = sandbox.wine_generation()
-        self.assertIn(generation, MSI_FAILURE_EXIT_CODES, "Wine %d is new here" % generation)
-        self.assertEqual(run.exit_code, MSI_FAILURE_EXIT_CODES[generation],
-                         "msiexec's code under Wine %d" % generation)
+        self.assertEqual(run.exit_code, MSI_FAILURE, "msiexec's code")
         self.assertSilent(run)
         self.assertEqual(sandbox.product(self.product_code("missing-inf"))["msi.state"],
                          INSTALLSTATE_UNKNOWN, "not registered")
@@ -719,10 +778,14 @@ class Setups(Case):
         identity = SETUPS["batch"][0]
         arguments = ["driver", "zt-sample.inf", '"%s"' % identity[0]]
         before = self.sample_driver_records(identity)
-        self.assertSucceeded(self.run_batch("batch", *arguments))
+        # The batch file says what each run of Zeltrane ended with; nothing else.
+        said = ('"%s": Zeltrane.exe ended with 0\r\n' % identity[0]).encode()
+        run = self.run_batch("batch", *arguments)
+        self.assertEqual([run.exit_code, run.boxes, run.stdout, run.stderr], [0, [], said, b""])
         self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
         with self.subTest("a second run on the same device"):
-            self.assertSucceeded(self.run_batch("batch", *arguments))
+            run = self.run_batch("batch", *arguments)
+            self.assertEqual([run.exit_code, run.stdout], [0, said])
             self.assertStillRunning(identity)
 
     def test_batch_failures(self):
@@ -737,6 +800,118 @@ class Setups(Case):
                 self.assertEqual(run.exit_code, exit_code, "the batch file's exit code, whole")
                 self.assertEqual(run.boxes, [])
                 self.assertNothingInstalled(name)
+
+    def run_line(self, kind, situation, setting):
+        """The kind's setup for the situation's line, with the setting (None:
+        the setup's default): the run and the lines of its record, each
+        (hardware ID, exit code) of a run of Zeltrane, for the MSI from its
+        log and for the batch file from its output; the NSIS setup records
+        only what it installed for."""
+        if kind == "batch":
+            package = setups / "packages" / ("line-batch-%s" % situation)
+            inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
+            ids = " ".join('"%s"' % identity[0] for identity in line_identities(kind, situation))
+            batch = wine.windows_path(setups / "batch" / "batch" / "install-driver.cmd")
+            line = '"%s" "%s" %s %s' % (batch, wine.windows_path(package), inf, ids)
+            if setting:
+                line = 'set "ZELTRANE_NO_DEVICE=%s" & %s' % (setting, line)
+            run = self.start('cmd /s /c "%s"' % line)
+            text = run.stdout.decode("utf-8", "replace")
+            return run, [(hardware_id, int(code) & 0xFFFFFFFF) for hardware_id, code in
+                         re.findall(r'^"(.*)": Zeltrane\.exe ended with (-?\d+)\r?$', text, re.M)]
+        name = "line-%s-%s-%s" % (kind, situation, setting or "succeed")
+        if kind == "nsis":
+            return self.run_nsis(name), None
+        log = sandbox.state / ("%s.log" % name)
+        log.unlink(missing_ok=True)
+        msi = wine.windows_path(setups / name / "driver-setup.msi")
+        run = self.start('msiexec /i "%s" /qn /l*v "%s"' % (msi, wine.windows_path(log)))
+        raw = log.read_bytes() if log.exists() else b""
+        text = raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
+        return run, [(hardware_id, int(code, 16)) for hardware_id, code in re.findall(
+            r'Zeltrane: hardware ID "(.*?)": Zeltrane\.exe ended with (0x[0-9A-F]{8})', text)]
+
+    def assertLineFailed(self, kind, run, exit_code):
+        """The setup's failure: its code, whole (msiexec's own for the MSI)."""
+        self.assertEqual(run.exit_code, MSI_FAILURE if kind == "msi" else exit_code,
+                         "the setup's exit code, whole")
+
+    def assertLineRegistered(self, kind, name, installed):
+        """The setup's files and registration are there, or (installed None)
+        are not: rolled back."""
+        if kind == "batch":
+            return
+        product = line_product(name)
+        code = (setups / name / "driver-setup.msi.productcode").read_text().strip()
+        entry = sandbox.product(code if kind == "msi" else product)
+        self.assertEqual(sandbox.program_files(product).exists(), installed is not None)
+        if installed is None:
+            self.assertEqual(entry.get("uninstall"), "(none)", "not registered")
+            self.assertEqual(entry.get("msi.state", INSTALLSTATE_UNKNOWN), INSTALLSTATE_UNKNOWN)
+        elif kind == "msi":
+            self.assertEqual(entry["msi.state"], INSTALLSTATE_DEFAULT)
+        else:
+            self.assertEqual([entry["uninstall.DisplayName"],
+                              entry["uninstall.InstalledHardwareIds"]],
+                             [product, ";".join(installed)], "what it installed for")
+
+    def check_line(self, kind, situation, setting):
+        """One situation of the product line under one setting."""
+        identities = line_identities(kind, situation)
+        present = [identities[i] for i in LINE_SITUATIONS[situation]]
+        before = {identity[0]: self.sample_driver_records(identity) for identity in present}
+        run, records = self.run_line(kind, situation, setting)
+        name = "line-%s-%s-%s" % (kind, situation, setting or "succeed")
+        inf = setups / "packages" / ("line-%s-%s" % (kind, situation)) / "zt-sample.inf"
+        self.assertEqual(run.boxes, [])
+        codes = [(identity[0], 0 if identity in present else ERROR_NO_SUCH_DEVINST)
+                 for identity in identities]
+        if situation == "missing-inf":
+            # Whatever the setting: the first ID's failure ends the setup.
+            self.assertLineFailed(kind, run, ERROR_FILE_NOT_FOUND)
+            codes = [(identities[0][0], ERROR_FILE_NOT_FOUND)]
+            self.assertLineRegistered(kind, name, None)
+            for identity in present:
+                [device] = sandbox.driver(identity[0], "SampleDriverMark")
+                self.assertEqual(device["driver.SampleDriverMark"], "(none)")
+            self.assertNotIn("service.state", sandbox.service(identities[0][1]))
+        elif not present and setting == "fail":
+            self.assertLineFailed(kind, run, ERROR_NO_SUCH_DEVINST)
+            self.assertLineRegistered(kind, name, None)
+        else:
+            self.assertEqual(run.exit_code, 0)
+            self.assertLineRegistered(kind, name, [identity[0] for identity in present])
+            for identity in present:
+                self.assertSampleDriverRuns(before[identity[0]],
+                                            self.sample_driver_records(identity), identity)
+        if situation != "missing-inf":
+            self.assertIn(inf.read_bytes(), sandbox.inf_store().values(), "staged in the store")
+        for identity in identities:
+            if identity not in present:
+                self.assertEqual(sandbox.driver(identity[0]), [], "no device has it")
+        if not present:
+            self.assertNotIn("service.state", sandbox.service(identities[0][1]), "no service")
+            self.assertFalse(sandbox.system_file("drivers", identities[0][2]).exists())
+        if records is not None:
+            self.assertEqual(records, codes, "each ID's run, in order, with its exit code")
+
+    def check_product_line(self, kind):
+        for situation in LINE_SITUATIONS:
+            settings = [None]
+            if situation in ("none", "missing-inf"):
+                settings.append("fail")
+            for setting in settings:
+                with self.subTest(situation=situation, setting=setting or "default"):
+                    self.check_line(kind, situation, setting)
+
+    def test_nsis_product_line(self):
+        self.check_product_line("nsis")
+
+    def test_msi_product_line(self):
+        self.check_product_line("msi")
+
+    def test_batch_product_line(self):
+        self.check_product_line("batch")
 
 
 class Arm64(Case):
@@ -832,8 +1007,12 @@ def main():
             sandbox.add_device(wine.SAMPLE_HARDWARE_ID)
             if x86:
                 sandbox.add_device(wine.SAMPLE_OWN_DEVICE[0])
-                for hardware_id in sorted({identity[0] for identity, _, _ in SETUPS.values()}):
-                    sandbox.add_device(hardware_id)
+                present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
+                for kind in LINE_KINDS:
+                    for situation, indices in LINE_SITUATIONS.items():
+                        identities = line_identities(kind, situation)
+                        present += [identities[i][0] for i in indices]
+                sandbox.add_device(*present)
         finally:
             account("start", time.monotonic() - began, sandbox.starts, limit)
         print("sandbox ready at", sandbox.state)
