@@ -614,6 +614,18 @@ def line_product(name):
     return "ZT " + name
 
 
+# The MSI built with the default, run with ZELTRANE_NO_DEVICE=fail on
+# msiexec's command line.
+COMMAND_LINE_FAIL = "fail on msiexec's command line"
+
+
+def line_setup_name(kind, situation, setting):
+    """The name of the setup that line_setups builds for a run with the
+    setting (None: the default)."""
+    built = "fail" if setting == "fail" else "succeed"
+    return "line-%s-%s-%s" % (kind, situation, built)
+
+
 def setting_environment(setting):
     """scripts/setups' environment: ZELTRANE_NO_DEVICE as given, or unset
     (None), so that the templates' default is what a setup gets."""
@@ -819,13 +831,15 @@ class Setups(Case):
             text = run.stdout.decode("utf-8", "replace")
             return run, [(hardware_id, int(code) & 0xFFFFFFFF) for hardware_id, code in
                          re.findall(r'^"(.*)": Zeltrane\.exe ended with (-?\d+)\r?$', text, re.M)]
-        name = "line-%s-%s-%s" % (kind, situation, setting or "succeed")
+        name = line_setup_name(kind, situation, setting)
         if kind == "nsis":
             return self.run_nsis(name), None
         log = sandbox.state / ("%s.log" % name)
         log.unlink(missing_ok=True)
         msi = wine.windows_path(setups / name / "driver-setup.msi")
-        run = self.start('msiexec /i "%s" /qn /l*v "%s"' % (msi, wine.windows_path(log)))
+        # The MSI's property, set by the deployment's command line.
+        extra = " ZELTRANE_NO_DEVICE=fail" if setting == COMMAND_LINE_FAIL else ""
+        run = self.start('msiexec /i "%s" /qn /l*v "%s"%s' % (msi, wine.windows_path(log), extra))
         raw = log.read_bytes() if log.exists() else b""
         text = raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
         return run, [(hardware_id, int(code, 16)) for hardware_id, code in re.findall(
@@ -861,7 +875,7 @@ class Setups(Case):
         present = [identities[i] for i in LINE_SITUATIONS[situation]]
         before = {identity[0]: self.sample_driver_records(identity) for identity in present}
         run, records = self.run_line(kind, situation, setting)
-        name = "line-%s-%s-%s" % (kind, situation, setting or "succeed")
+        name = line_setup_name(kind, situation, setting)
         inf = setups / "packages" / ("line-%s-%s" % (kind, situation)) / "zt-sample.inf"
         self.assertEqual(run.boxes, [])
         codes = [(identity[0], 0 if identity in present else ERROR_NO_SUCH_DEVINST)
@@ -875,7 +889,7 @@ class Setups(Case):
                 [device] = sandbox.driver(identity[0], "SampleDriverMark")
                 self.assertEqual(device["driver.SampleDriverMark"], "(none)")
             self.assertNotIn("service.state", sandbox.service(identities[0][1]))
-        elif not present and setting == "fail":
+        elif not present and setting in ("fail", COMMAND_LINE_FAIL):
             self.assertLineFailed(kind, run, ERROR_NO_SUCH_DEVINST)
             self.assertLineRegistered(kind, name, None)
         else:
@@ -900,6 +914,9 @@ class Setups(Case):
             settings = [None]
             if situation in ("none", "missing-inf"):
                 settings.append("fail")
+            if situation == "none" and kind == "msi":
+                # Before the default's run, which installs the product.
+                settings.insert(0, COMMAND_LINE_FAIL)
             for setting in settings:
                 with self.subTest(situation=situation, setting=setting or "default"):
                     self.check_line(kind, situation, setting)
