@@ -399,7 +399,7 @@ int wmain(int argc, wchar_t* argv[]) {
     if (argc >= 3 && wcscmp(argv[1], L"service") == 0) return Service(argv[2], argc - 3, argv + 3);
     if (argc == 3 && wcscmp(argv[1], L"product") == 0) return Product(argv[2]);
     Print(L"error",
-          L"usage: run FILE OUT ERR | add-device ID... | driver ID VALUE... | service NAME VALUE... | "
-          L"product NAME");
+          L"usage: run FILE OUT ERR | add-device ID... | driver ID VALUE... | "
+          L"service NAME VALUE... | product NAME");
     return 2;
 }

@@ -129,7 +129,8 @@ mkdir -p download && cp "$signed" "$signed.sha256" download/ && cp root.pem down
         unzip Zeltrane-"$version"-windows.zip &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/Zeltrane.exe" &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/x64/Zeltrane.exe" &&
-        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/arm64/Zeltrane.exe"
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/arm64/Zeltrane.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/setups/ZeltraneMsiAction.dll"
 ) >download.log 2>&1
 check "a download verifies with the README's commands" test $? -eq 0
 
