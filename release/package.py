@@ -22,57 +22,20 @@ that URL. A failed signing writes no package.
 
 import argparse
 import hashlib
-import os
 import pathlib
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
 import zipfile
+
+from sign import Failure, sign, signing_settings
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
 DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/setups.md"]
 # The setup templates, beside the images that they ship: (name in the package, source).
 TEMPLATES = [("setups/" + name, "examples/setups/" + name)
              for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd")]
-PUBLISHED_NAME = "Zeltrane driver installer"
-
-
-class Failure(Exception):
-    pass
-
-
-def signing_settings():
-    """The signing variables, checked; None when the images stay unsigned."""
-    pkcs12 = os.environ.get("ZELTRANE_SIGN_PKCS12", "")
-    password = os.environ.get("ZELTRANE_SIGN_PASSWORD_FILE", "")
-    timestamp = os.environ.get("ZELTRANE_SIGN_TIMESTAMP", "")
-    if not pkcs12:
-        if password or timestamp:
-            raise Failure("ZELTRANE_SIGN_PASSWORD_FILE or ZELTRANE_SIGN_TIMESTAMP is set, "
-                          "but ZELTRANE_SIGN_PKCS12 is not: nothing to sign with")
-        return None
-    if not pathlib.Path(pkcs12).is_file():
-        raise Failure("ZELTRANE_SIGN_PKCS12: no such file: %s" % pkcs12)
-    if not password or not pathlib.Path(password).is_file():
-        raise Failure("ZELTRANE_SIGN_PASSWORD_FILE must name the file that holds the "
-                      "PKCS#12 password")
-    return {"pkcs12": pkcs12, "password": password, "timestamp": timestamp}
-
-
-def sign(image, settings):
-    """Signs the image in place."""
-    signed = image.with_name(image.name + ".signed")
-    command = ["osslsigncode", "sign", "-pkcs12", settings["pkcs12"],
-               "-readpass", settings["password"], "-h", "sha256", "-n", PUBLISHED_NAME]
-    if settings["timestamp"]:
-        command += ["-ts", settings["timestamp"]]
-    command += ["-in", str(image), "-out", str(signed)]
-    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True)
-    if result.returncode != 0 or not signed.is_file():
-        raise Failure("signing %s failed:\n%s%s" % (image.name, result.stdout, result.stderr))
-    signed.replace(image)
 
 
 def write_zip(path, top, files, epoch):

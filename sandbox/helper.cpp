@@ -18,7 +18,8 @@
 //       Prints what the platform records of an installed program NAME: its
 //       Windows Installer state, when NAME is a product code, and its entry
 //       among the installed programs as a 32-bit setup makes it, with the
-//       IDs the NSIS setup records it installed for.
+//       IDs the NSIS setup records it installed for, its version,
+//       publisher, folder and size.
 // Output is UTF-8 "key=value" lines, with \n, \t and \\ escaped in values.
 
 #include <windows.h>
@@ -372,8 +373,9 @@ int Product(const wchar_t* name) {
         Print(L"uninstall", L"(none)");
         return 0;
     }
-    static const wchar_t* const kValues[] = {L"DisplayName", L"UninstallString",
-                                             L"InstalledHardwareIds"};
+    static const wchar_t* const kValues[] = {
+        L"DisplayName", L"UninstallString", L"InstalledHardwareIds", L"DisplayVersion",
+        L"Publisher",   L"InstallLocation", L"EstimatedSize"};
     for (const wchar_t* value : kValues) {
         wchar_t label[64];
         swprintf(label, 64, L"uninstall.%ls", value);

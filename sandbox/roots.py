@@ -38,9 +38,10 @@ CACHE = TREE / "build" / "roots"
 # name: (Debian release, architectures, packages). Recommends stay out.
 ROOTS = {
     # The platform's next generation: Wine 10, with its 32-bit side, on a
-    # private X display; Python runs the end-to-end suites.
+    # private X display; Python runs the end-to-end suites, and osslsigncode
+    # verifies the signature of what a setup installs.
     "debian13-amd64": ("trixie", ["amd64", "i386"],
-                       ["wine", "wine64", "wine32:i386", "xvfb", "python3"]),
+                       ["wine", "wine64", "wine32:i386", "xvfb", "python3", "osslsigncode"]),
     # The next toolchain generation for the Windows presets: clang and LLD 19,
     # mingw-w64 12 (headers, CRT; GCC only for its libgcc), and what the
     # image tests read images with.

@@ -4,7 +4,8 @@
 ;   makensis -DRELEASE_DIR=<release folder> -DPACKAGE_DIR=<driver package folder>
 ;            -DINF_NAME=<INF file in it> -DHARDWARE_ID=<hardware ID>[;<hardware ID>...]
 ;            [-DZELTRANE_NO_DEVICE=succeed|fail] [-DPRODUCT_NAME=<name>]
-;            [-DOUTFILE=<setup.exe>] driver-setup.nsi
+;            [-DPRODUCT_VERSION=<version>] [-DPUBLISHER=<name>]
+;            [-DOUTFILE=<setup.exe>] [-DSIGN_COMMAND=<command>] driver-setup.nsi
 ;
 ; (On Windows, /D works as well as -D.) RELEASE_DIR is the unpacked Zeltrane
 ; release (Zeltrane.exe, x64\, arm64\, LICENSE); PACKAGE_DIR the driver
@@ -32,6 +33,16 @@
 ;   1, 2  NSIS's own: cancelled by the user, or a file could not be copied.
 ; The details window lists each ID with Zeltrane's exit code.
 ;
+; Upgrades: a setup of the same PRODUCT_NAME installs into the folder that
+; the installed one registered, replaces its files (the driver package's
+; folder whole) and its one registration, with DisplayVersion, Publisher,
+; InstallLocation and EstimatedSize.
+;
+; Signing: with SIGN_COMMAND, makensis runs that command with the file's
+; path as its last argument on the uninstaller before it is stored in the
+; setup, and on the setup when it is written; a command that fails stops
+; the build.
+;
 ; Uninstall removes the files and the uninstaller's registration. It leaves
 ; the driver installed and its package in the platform's driver store, as
 ; the platform keeps any installed driver; to remove the package as well, find
@@ -47,8 +58,19 @@
 !ifndef OUTFILE
 !define OUTFILE "driver-setup.exe"
 !endif
+!ifndef PRODUCT_VERSION
+!define PRODUCT_VERSION "1.0.0"
+!endif
+!ifndef PUBLISHER
+!define PUBLISHER "Zeltrane Sample"
+!endif
 !ifndef ZELTRANE_NO_DEVICE
 !define ZELTRANE_NO_DEVICE succeed
+!endif
+!ifdef SIGN_COMMAND
+; "= 0": the command's exit code must be 0, or makensis fails.
+!uninstfinalize '${SIGN_COMMAND} "%1"' = 0
+!finalize '${SIGN_COMMAND} "%1"' = 0
 !endif
 !if "${ZELTRANE_NO_DEVICE}" != "succeed"
 !if "${ZELTRANE_NO_DEVICE}" != "fail"
@@ -68,6 +90,7 @@
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 
 !include LogicLib.nsh
+!include FileFunc.nsh
 
 ; Wide text throughout: a folder or package named beyond ASCII reaches
 ; Zeltrane as it is.
@@ -82,6 +105,8 @@ OutFile "${OUTFILE}"
 ; A 32-bit setup: Program Files (x86) on 64-bit Windows. The 32-bit
 ; Zeltrane.exe hands the installation over to x64\ or arm64\ from there.
 InstallDir "$PROGRAMFILES\${PRODUCT_NAME}"
+; Where an installed version registered its folder, the newer one goes there.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ; Run with its window: what was copied stays in view, and the folder can be
 ; chosen; with /S neither page shows.
 ShowInstDetails show
@@ -153,6 +178,8 @@ Section "Driver"
     File "${RELEASE_DIR}\x64\Zeltrane.exe"
     SetOutPath "$INSTDIR\arm64"
     File "${RELEASE_DIR}\arm64\Zeltrane.exe"
+    ; The package whole, in place of an installed version's.
+    RMDir /r "$INSTDIR\driver"
     SetOutPath "$INSTDIR\driver"
     File /r "${PACKAGE_DIR}\*.*"
     ; Out of the installation folder, which a failure removes: a process's
@@ -204,6 +231,13 @@ Section "Driver"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${PRODUCT_VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    ; In KiB, as the installed programs list reads it: the folder as it now
+    ; is, the uninstaller included.
+    ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $1
     ; What the setup installed for: a fleet's inventory reads it.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstalledHardwareIds" $Installed
 SectionEnd

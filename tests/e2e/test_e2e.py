@@ -610,6 +610,38 @@ def line_setups():
     return setups
 
 
+# Two versions of one product, for each of the NSIS setup and the MSI:
+# kind: (identity, product name); the builds upgrade-KIND-v1 (1.0.0, the
+# sample package) and upgrade-KIND-v2 (2.0.0, the package with a higher
+# DriverVer and a mark of its own), signed with the release check's
+# throwaway certificate.
+UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI"),
+            "nsis": (setup_identity(7), "ZT upgrade NSIS")}
+UPGRADE_VERSIONS = {1: ("1.0.0", "1.1.0.0", "installed from zt-sample.inf"),
+                    2: ("2.0.0", "2.0.0.0", "installed from zt-sample.inf, version 2")}
+
+
+def upgrade_package(path, drivers, kind, version):
+    """The upgrade's package of that version: its INF's DriverVer and mark."""
+    _, driver_version, mark = UPGRADE_VERSIONS[version]
+    inf = wine.write_sample_package(path, drivers, "; upgrade %s %d\n" % (kind, version),
+                                    UPGRADES[kind][0])
+    text = inf.read_bytes()
+    for sample, own in [(b",1.1.0.0", b"," + driver_version.encode()),
+                        (b'"installed from zt-sample.inf"', b'"%s"' % mark.encode())]:
+        if sample not in text:
+            raise RuntimeError("the sample INF's DriverVer or mark has changed")
+        text = text.replace(sample, own)
+    inf.write_bytes(text)
+    return inf.parent
+
+
+def windows_folder(path):
+    """A prefix folder as a program there names it: C:\\..."""
+    drive_c = sandbox.prefix / "drive_c"
+    return "C:\\" + str(path.relative_to(drive_c)).replace("/", "\\")
+
+
 def line_product(name):
     return "ZT " + name
 
@@ -664,6 +696,18 @@ def build_setups(build_dir, x86_driver, release):
                 out / "packages" / ("line-%s-%s" % (kind, situation)) / "zt-sample.inf", drivers,
                 "; line %s %s\n" % (kind, situation), identities[0],
                 [identity[0] for identity in identities[1:]])
+    # The release check's certificate, which signed the release.
+    signing = release.parent.parent
+    signed = dict(setting_environment(None), ZELTRANE_SIGN_PKCS12=str(signing / "signer.p12"),
+                  ZELTRANE_SIGN_PASSWORD_FILE=str(signing / "password"))
+    for kind, (_, product) in UPGRADES.items():
+        for version, (product_version, _, _) in UPGRADE_VERSIONS.items():
+            name = "upgrade-%s-v%d" % (kind, version)
+            package = upgrade_package(out / "packages" / name / "zt-sample.inf", drivers, kind,
+                                      version)
+            subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups",
+                            release, package, "zt-sample.inf", UPGRADES[kind][0][0], out / name,
+                            product, product_version], env=signed, check=True)
     for name, (kind, situation, setting) in line_setups().items():
         inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
         ids = ";".join(identity[0] for identity in line_identities(kind, situation))
@@ -930,6 +974,96 @@ class Setups(Case):
     def test_batch_product_line(self):
         self.check_product_line("batch")
 
+    def assertUpgradeInstalled(self, kind, version, before=None):
+        """The version's files and driver: its package on the device, the
+        driver started since `before` (None: running)."""
+        identity, product = UPGRADES[kind]
+        name = "upgrade-%s-v%d" % (kind, version)
+        folder = sandbox.program_files(product)
+        installed = {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*")
+                     if p.is_file()}
+        installed.pop("uninstall.exe", None)
+        expected = release_files(RELEASE_FILES)
+        package = setups / "packages" / name
+        expected.update({"driver/" + str(p.relative_to(package)): p.read_bytes()
+                         for p in package.rglob("*") if p.is_file()})
+        self.assertEqual(installed, expected, "version %d's files" % version)
+        [device] = sandbox.driver(identity[0], "SampleDriverMark")
+        _, driver_version, mark = UPGRADE_VERSIONS[version]
+        self.assertEqual([device["driver.SampleDriverMark"], device["driver.version"]],
+                         [mark, "12/07/2026," + driver_version], "version %d's driver" % version)
+        if before is None:
+            # Wine 8 and 10 leave the running driver loaded when a newer
+            # package is installed on its device (Windows restarts the
+            # device, or asks for a restart): it must still run.
+            self.assertStillRunning(identity)
+        else:
+            self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+
+    def test_msi_upgrade(self):
+        identity, product = UPGRADES["msi"]
+        first, second = (self.product_code("upgrade-msi-v%d" % v) for v in (1, 2))
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_msi("upgrade-msi-v1"))
+        self.assertEqual(sandbox.product(first)["msi.state"], INSTALLSTATE_DEFAULT)
+        self.assertUpgradeInstalled("msi", 1, before)
+        with self.subTest("version 2 replaces version 1"):
+            self.assertSucceeded(self.run_msi("upgrade-msi-v2"))
+            self.assertEqual(sandbox.product(first), {"msi.state": INSTALLSTATE_UNKNOWN,
+                                                      "uninstall": "(none)"}, "version 1 gone")
+            registered = sandbox.product(second)
+            self.assertEqual([registered["msi.state"], registered["uninstall.DisplayName"]],
+                             [INSTALLSTATE_DEFAULT, product])
+            self.assertUpgradeInstalled("msi", 2)
+        with self.subTest("version 1 over version 2: refused"):
+            run = self.run_msi("upgrade-msi-v1")
+            self.assertEqual(run.exit_code, MSI_FAILURE, "the launch condition's failure")
+            self.assertSilent(run)
+            self.assertEqual(sandbox.product(first)["msi.state"], INSTALLSTATE_UNKNOWN)
+            self.assertEqual(sandbox.product(second)["msi.state"], INSTALLSTATE_DEFAULT)
+            [device] = sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[2][2])
+            self.assertStillRunning(identity)
+
+    def test_nsis_upgrade(self):
+        identity, product = UPGRADES["nsis"]
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_nsis("upgrade-nsis-v1"))
+        self.assertEqual(sandbox.product(product)["uninstall.DisplayVersion"], "1.0.0")
+        self.assertUpgradeInstalled("nsis", 1, before)
+        folder = sandbox.program_files(product)
+        with self.subTest("version 2 replaces version 1"):
+            self.assertSucceeded(self.run_nsis("upgrade-nsis-v2"))
+            entry = sandbox.product(product)
+            size = int(entry.pop("uninstall.EstimatedSize"))
+            self.assertEqual(entry, {
+                "uninstall.DisplayName": product,
+                "uninstall.UninstallString": '"%s\\uninstall.exe"' % windows_folder(folder),
+                "uninstall.InstalledHardwareIds": identity[0],
+                "uninstall.DisplayVersion": "2.0.0", "uninstall.Publisher": "Zeltrane Sample",
+                "uninstall.InstallLocation": windows_folder(folder)})
+            # In KiB: the folder, the uninstaller included.
+            total = sum(p.stat().st_size for p in folder.rglob("*") if p.is_file())
+            self.assertLessEqual(abs(size - total / 1024), 1, (size, total))
+            self.assertUpgradeInstalled("nsis", 2)
+        with self.subTest("the uninstaller is signed"):
+            verified = subprocess.run(
+                ["osslsigncode", "verify", "-CAfile", str(release_zip.parent.parent / "root.pem"),
+                 "-in", str(folder / "uninstall.exe")], capture_output=True, text=True)
+            self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+        with self.subTest("the uninstaller removes the files and the registration"):
+            # It copies itself away and starts the copy, which does the work.
+            self.assertEqual(self.start('"%s\\uninstall.exe" /S' % windows_folder(folder))
+                             .exit_code, 0)
+            deadline = time.monotonic() + 30
+            while folder.exists() and time.monotonic() < deadline:
+                time.sleep(0.5)
+            self.assertFalse(folder.exists(), "files removed")
+            self.assertEqual(sandbox.product(product), {"uninstall": "(none)"})
+            self.assertStillRunning(identity)
+            [device] = sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[2][2])
+
 
 class Arm64(Case):
     """The native ARM64 build under ARM64 Wine, in an ARM64 platform root.
@@ -1025,6 +1159,7 @@ def main():
             if x86:
                 sandbox.add_device(wine.SAMPLE_OWN_DEVICE[0])
                 present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
+                present += [identity[0] for identity, _ in UPGRADES.values()]
                 for kind in LINE_KINDS:
                     for situation, indices in LINE_SITUATIONS.items():
                         identities = line_identities(kind, situation)

@@ -15,10 +15,25 @@
 # After="InstallFiles" (6601, after InstallFinalize), immediate,
 # impersonated, with its result ignored, or running Zeltrane.exe itself as
 # 1.3.0's did; its data set after it or before the installed paths are known.
-# usage: check-setups.sh SOURCE-DIR WORK-DIR RELEASE-ZIP X86-DRIVER X64-DRIVER ARM64-DRIVER
+# The upgrade: the Upgrade table finds older versions of the product's
+# upgrade code to remove and newer ones only to detect, a launch condition
+# refuses a newer one, FindRelatedProducts runs before LaunchConditions in
+# both sequences and RemoveExistingProducts between InstallValidate and
+# InstallInitialize, the driver's actions never run while this product is
+# removed by an upgrade; the same product name gives the same upgrade code;
+# and the faults: RemoveExistingProducts after InstallFinalize (where wixl's
+# own numbering may put it), FindRelatedProducts after LaunchConditions, the
+# older versions only detected, the newer removed, no launch condition.
+# Signed with the release's throwaway certificate (SIGNING-DIR, left by
+# check-release.sh), the NSIS setup, the MSI and the custom action in it
+# verify against its root; a changed byte of the setup or a changed value in
+# the MSI breaks the signature.
+# usage: check-setups.sh SOURCE-DIR WORK-DIR RELEASE-ZIP X86-DRIVER X64-DRIVER ARM64-DRIVER SIGNING-DIR
 set -u
 source_dir=$(realpath "$1") work=$(realpath -m "$2") release=$(realpath "$3")
 x86_driver=$(realpath "$4") x64_driver=$(realpath "$5") arm64_driver=$(realpath "$6")
+signing=$(realpath "$7")
+version=2.3.4
 hardware_id='PCI\VEN_7A5C&DEV_0C31&SUBSYS_00000000;PCI\VEN_7A5C&DEV_0C31&SUBSYS_0000000A'
 failures=0 faults=0
 check() {
@@ -30,9 +45,9 @@ cp "$source_dir/examples/zt-sample.inf" "$work/package/"
 cp "$x86_driver" "$work/package/x86/zt-sample.sys"
 cp "$x64_driver" "$work/package/amd64/zt-sample.sys"
 cp "$arm64_driver" "$work/package/arm64/zt-sample.sys"
-build() { # build OUT [HARDWARE-ID]: the sample package's setups into OUT
+build() { # build OUT [HARDWARE-ID [VERSION [UPGRADE-CODE]]]: the sample package's setups into OUT
     "$source_dir/scripts/setups" "$release" "$work/package" zt-sample.inf "${2-$hardware_id}" "$1" \
-        >"$1.log" 2>&1
+        "ZT setups check" "${3-$version}" ${4:+"$4"} >"$1.log" 2>&1
 }
 # row MSI TABLE KEY: the table's row of that key, tab-separated (msiinfo
 # writes CR LF line ends).
@@ -76,6 +91,11 @@ check_msi() {
         echo "     does not name the installed 32-bit Zeltrane.exe"
         return 1
     fi
+    if [ "$(field 2 "$(row "$msi" InstallExecuteSequence InstallDriver)")" != \
+        "(NOT Installed OR REINSTALL) AND NOT UPGRADINGPRODUCTCODE" ]; then
+        echo "     may run on a removal, or while an upgrade removes this product"
+        return 1
+    fi
     sequence() { field 3 "$(row "$msi" InstallExecuteSequence "$1")"; }
     sequence=$(sequence InstallDriver)
     echo "     sequence: CostFinalize $(sequence CostFinalize), InstallFiles $(sequence InstallFiles)," \
@@ -96,14 +116,55 @@ check_msi() {
         { echo "     files: $files"; return 1; }
 }
 setting() { field 2 "$(row "$1" Property ZELTRANE_NO_DEVICE)"; }
+property() { field 2 "$(row "$1" Property "$2")"; }
+
+# check_upgrade MSI: the major upgrade, as the template means it.
+check_upgrade() {
+    local msi=$1 code rows table property
+    code=$(property "$msi" UpgradeCode)
+    # UpgradeCode VersionMin VersionMax Language Attributes Remove ActionProperty;
+    # 0x100: VersionMin inclusive; 0x2: only detect.
+    rows=$(msiinfo export "$msi" Upgrade | tr -d '\r' | awk 'NR > 3' | LC_ALL=C sort)
+    echo "     Upgrade: $(tr '\t\n' ' ;' <<<"$rows")"
+    if [ "$rows" != "$(printf '%s\t0.0.0\t%s\t\t256\t\tZELTRANE_OLDER_FOUND\n%s\t%s\t\t\t2\t\tZELTRANE_NEWER_FOUND' \
+        "$code" "$version" "$code" "$version")" ]; then
+        echo "     not: older versions of the upgrade code removed, newer ones only detected"
+        return 1
+    fi
+    for property in ZELTRANE_OLDER_FOUND ZELTRANE_NEWER_FOUND; do
+        [[ ";$(property "$msi" SecureCustomProperties);" == *";$property;"* ]] ||
+            { echo "     $property is not secure"; return 1; }
+    done
+    [ "$(field 1 "$(row "$msi" LaunchCondition 'NOT ZELTRANE_NEWER_FOUND')")" = "NOT ZELTRANE_NEWER_FOUND" ] ||
+        { echo "     no launch condition refuses a newer version"; return 1; }
+    in_sequence() { field 3 "$(row "$msi" "$1" "$2")"; }
+    for table in InstallExecuteSequence InstallUISequence; do
+        echo "     $table: FindRelatedProducts $(in_sequence "$table" FindRelatedProducts), LaunchConditions $(in_sequence "$table" LaunchConditions)"
+        if [ -z "$(in_sequence "$table" FindRelatedProducts)" ] ||
+            [ "$(in_sequence "$table" FindRelatedProducts)" -ge "$(in_sequence "$table" LaunchConditions)" ]; then
+            echo "     $table: FindRelatedProducts not before LaunchConditions"
+            return 1
+        fi
+    done
+    local remove
+    remove=$(in_sequence InstallExecuteSequence RemoveExistingProducts)
+    echo "     RemoveExistingProducts $remove, between InstallValidate $(in_sequence InstallExecuteSequence InstallValidate) and InstallInitialize $(in_sequence InstallExecuteSequence InstallInitialize)"
+    if [ -z "$remove" ] || [ "$remove" -le "$(in_sequence InstallExecuteSequence InstallValidate)" ] ||
+        [ "$remove" -ge "$(in_sequence InstallExecuteSequence InstallInitialize)" ]; then
+        echo "     RemoveExistingProducts not between InstallValidate and InstallInitialize"
+        return 1
+    fi
+}
 
 refused() { ! check_msi "$1"; }
+upgrade_refused() { ! check_upgrade "$1"; }
 
 if ! build "$work/sample"; then
     cat "$work/sample.log"
     exit 1
 fi
 check "the MSI installs the driver as the template means it" check_msi "$work/sample/driver-setup.msi"
+check "the MSI replaces older versions and refuses newer ones" check_upgrade "$work/sample/driver-setup.msi"
 check "the MSI's setting defaults to succeed" test "$(setting "$work/sample/driver-setup.msi")" = succeed
 check "the MSI's product code is noted beside it" \
     grep -qxE '\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}' "$work/sample/driver-setup.msi.productcode"
@@ -124,6 +185,24 @@ check "scripts/setups refuses a setting but succeed and fail" test $? -eq 2
 build "$work/no-id" ";"
 check "scripts/setups refuses a list that names no hardware ID" test $? -eq 2
 
+if build "$work/again"; then
+    check "the same product name gives the same upgrade code, and another product code" test \
+        "$(property "$work/again/driver-setup.msi" UpgradeCode)" = "$(property "$work/sample/driver-setup.msi" UpgradeCode)" -a \
+        "$(property "$work/again/driver-setup.msi" ProductCode)" != "$(property "$work/sample/driver-setup.msi" ProductCode)"
+else
+    check "a second build of the same product" false
+fi
+build "$work/given" "$hardware_id" 1.0.0 '{0d1e2f30-4152-6374-8596-a7b8c9daebfc}'
+check "a given version and upgrade code reach the MSI" test \
+    "$(property "$work/given/driver-setup.msi" ProductVersion) $(property "$work/given/driver-setup.msi" UpgradeCode)" = \
+    "1.0.0 {0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}"
+for bad in 1.0 1.0.0.0 256.0.0 1.0.65536 v1.0.0; do
+    build "$work/bad-version" "$hardware_id" "$bad"
+    check "scripts/setups refuses the version $bad" test $? -eq 2
+done
+build "$work/bad-code" "$hardware_id" 1.0.0 not-a-guid
+check "scripts/setups refuses an upgrade code that is not a GUID" test $? -eq 2
+
 # One fault each, in a copy of the MSI: the check must see it.
 for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver':placed before InstallInitialize" \
     "InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'InstallDriver':placed after InstallFinalize" \
@@ -139,6 +218,47 @@ for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDri
         { echo "FAIL cannot write the fault: ${fault%%:*}"; exit 1; }
     check "an MSI with its action ${fault#*:} is refused" refused "$copy"
 done
+for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'RemoveExistingProducts':RemoveExistingProducts after InstallFinalize" \
+    "UPDATE InstallExecuteSequence SET Sequence = 101 WHERE Action = 'FindRelatedProducts':FindRelatedProducts after LaunchConditions" \
+    "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_OLDER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('CODE', '0.0.0', '$version', 258, 'ZELTRANE_OLDER_FOUND'):older versions only detected, not removed" \
+    "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_NEWER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('CODE', '$version', 0, 'ZELTRANE_NEWER_FOUND'):newer versions removed" \
+    "DELETE FROM LaunchCondition:no launch condition"; do
+    copy=$work/fault-$((++faults)).msi
+    cp "$work/sample/driver-setup.msi" "$copy"
+    # Queries separated by |, the upgrade code for CODE: a key column changes
+    # only by a row deleted and written again.
+    queries=${fault%%:*}
+    IFS='|' read -r -a queries <<<"${queries//CODE/$(property "$copy" UpgradeCode)}"
+    for query in "${queries[@]}"; do
+        msibuild "$copy" -q "$query" || { echo "FAIL cannot write the fault: $query"; exit 1; }
+    done
+    check "an MSI with ${fault#*:} is refused" upgrade_refused "$copy"
+done
+
+# Signed with the throwaway certificate of the release check.
+verify() { osslsigncode verify -CAfile "$signing/root.pem" -in "$1" >"$1.verify" 2>&1; }
+if ZELTRANE_SIGN_PKCS12=$signing/signer.p12 ZELTRANE_SIGN_PASSWORD_FILE=$signing/password \
+    build "$work/signed"; then
+    check "says that the setups are signed" grep -q '; signed$' "$work/signed.log"
+    check "the NSIS setup verifies against the test root" verify "$work/signed/driver-setup.exe"
+    check "the MSI verifies against the test root" verify "$work/signed/driver-setup.msi"
+    msiinfo extract "$work/signed/driver-setup.msi" Binary.ZeltraneMsiAction >"$work/signed/action.dll"
+    check "the custom action in the MSI verifies against the test root" verify "$work/signed/action.dll"
+    check "the signed MSI still installs the driver as the template means it" check_msi "$work/signed/driver-setup.msi"
+    text=$(llvm-readobj --sections "$work/signed/driver-setup.exe" | awk '/Name: .text/ { found = 1 }
+        found && /PointerToRawData/ { print $2; exit }')
+    cp "$work/signed/driver-setup.exe" "$work/tampered.exe"
+    python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1)[0]
+f.seek(int(sys.argv[2])); f.write(bytes([b ^ 0xFF]))' "$work/tampered.exe" $((text + 64))
+    check "a changed byte of the NSIS setup breaks its signature" bash -c "! osslsigncode verify -CAfile '$signing/root.pem' -in '$work/tampered.exe' >/dev/null 2>&1"
+    cp "$work/signed/driver-setup.msi" "$work/tampered.msi"
+    msibuild "$work/tampered.msi" -q "UPDATE Property SET Value = 'fail' WHERE Property = 'ZELTRANE_NO_DEVICE'"
+    check "a changed value in the MSI breaks its signature" bash -c "! osslsigncode verify -CAfile '$signing/root.pem' -in '$work/tampered.msi' >/dev/null 2>&1"
+else
+    cat "$work/signed.log"
+    check "the setups build signed" false
+fi
+check "unsigned without the settings, and says so" grep -q '; unsigned: ZELTRANE_SIGN_PKCS12 is not set$' "$work/sample.log"
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
