@@ -204,6 +204,18 @@ build "$work/bad-code" "$hardware_id" 1.0.0 not-a-guid
 check "scripts/setups refuses an upgrade code that is not a GUID" test $? -eq 2
 
 # One fault each, in a copy of the MSI: the check must see it.
+# fault_copy QUERIES: a copy of the sample MSI, its path in $copy, with the
+# queries written into it: separated by |, CODE standing for its upgrade code
+# (a key column changes only by a row deleted and written again).
+fault_copy() {
+    local query queries
+    copy=$work/fault-$((++faults)).msi
+    cp "$work/sample/driver-setup.msi" "$copy"
+    IFS='|' read -r -a queries <<<"${1//CODE/$(property "$copy" UpgradeCode)}"
+    for query in "${queries[@]}"; do
+        msibuild "$copy" -q "$query" || { echo "FAIL cannot write the fault: $query"; exit 1; }
+    done
+}
 for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver':placed before InstallInitialize" \
     "InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'InstallDriver':placed after InstallFinalize" \
     "CustomAction SET Type = 2049 WHERE Action = 'InstallDriver':run at once, not deferred" \
@@ -212,10 +224,7 @@ for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDri
     "CustomAction SET Type = 3090, Source = 'Zeltrane.exe' WHERE Action = 'InstallDriver':running Zeltrane.exe itself" \
     "InstallExecuteSequence SET Sequence = 6591 WHERE Action = 'InstallDriver.Data':data set after it" \
     "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver.Data':data set before CostFinalize"; do
-    copy=$work/fault-$((++faults)).msi
-    cp "$work/sample/driver-setup.msi" "$copy"
-    msibuild "$copy" -q "UPDATE ${fault%%:*}" ||
-        { echo "FAIL cannot write the fault: ${fault%%:*}"; exit 1; }
+    fault_copy "UPDATE ${fault%%:*}"
     check "an MSI with its action ${fault#*:} is refused" refused "$copy"
 done
 for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'RemoveExistingProducts':RemoveExistingProducts after InstallFinalize" \
@@ -223,15 +232,7 @@ for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = '
     "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_OLDER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('CODE', '0.0.0', '$version', 258, 'ZELTRANE_OLDER_FOUND'):older versions only detected, not removed" \
     "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_NEWER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('CODE', '$version', 0, 'ZELTRANE_NEWER_FOUND'):newer versions removed" \
     "DELETE FROM LaunchCondition:no launch condition"; do
-    copy=$work/fault-$((++faults)).msi
-    cp "$work/sample/driver-setup.msi" "$copy"
-    # Queries separated by |, the upgrade code for CODE: a key column changes
-    # only by a row deleted and written again.
-    queries=${fault%%:*}
-    IFS='|' read -r -a queries <<<"${queries//CODE/$(property "$copy" UpgradeCode)}"
-    for query in "${queries[@]}"; do
-        msibuild "$copy" -q "$query" || { echo "FAIL cannot write the fault: $query"; exit 1; }
-    done
+    fault_copy "${fault%%:*}"
     check "an MSI with ${fault#*:} is refused" upgrade_refused "$copy"
 done
 
