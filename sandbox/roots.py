@@ -4,14 +4,16 @@ already uses on this machine.
 
 usage: roots.py make NAME
            makes the root once; later calls find it made (build/roots/NAME).
-       roots.py run NAME [--inside] -- COMMAND...
+       roots.py run NAME [--inside] [--throwaway] -- COMMAND...
            runs COMMAND on this machine with the root's mounts in place: /proc,
            /dev, a fresh /tmp and the project tree at its own path. The mounts
            live in a mount namespace of this run only, so they are never seen
            elsewhere and end with the run, however it ends; processes left in
            the root are ended first. --inside: COMMAND runs inside the root,
-           in the project tree.
-       roots.py enter NAME [-C DIR] -- COMMAND...
+           in the project tree. --throwaway: in a copy of the root made for
+           this run and deleted after it, so that nothing the run installs
+           stays for the next.
+       roots.py enter NAME [-C DIR] [--root PATH] -- COMMAND...
            runs COMMAND inside the root, from a command that `run` started.
        roots.py size NAME
 A root holds only what its stages need: ROOTS below. It is remade when its
@@ -53,7 +55,14 @@ ROOTS = {
     # Windows on ARM: Debian 12's Wine 8 for ARM64 (it has no 32-bit side),
     # every program of it run through QEMU here.
     "debian12-arm64": ("bookworm", ["arm64"], ["wine", "wine64", "xvfb", "python3"]),
+    # A machine that has never seen the project: Debian 12's minimal base and
+    # git, with this machine's Debian sources and apt settings, so that it
+    # reaches the archive as this machine does (scripts/fresh-machine).
+    "debian12-fresh": ("bookworm", ["amd64"], ["git"]),
 }
+# The roots that take this machine's own Debian sources (the release, its
+# updates and its security suite) and apt settings, not the release alone.
+LIKE_THIS_MACHINE = {"debian12-fresh"}
 
 # This machine's own architecture, as Debian names it.
 NATIVE = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
@@ -91,10 +100,30 @@ def archive():
     raise Failed("apt has no archive for %s here" % release)
 
 
+def sources(suite):
+    """The lines of apt's sources for the suite and its updates and security
+    suites, as apt uses them on this machine."""
+    targets = subprocess.run(
+        ["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE) $(COMPONENT)"],
+        capture_output=True, text=True, check=True).stdout.split("\n")
+    found = {}
+    for line in sorted(set(targets)):
+        uri, release, component = (line.split() + ["", "", ""])[:3]
+        if release == suite or release.startswith(suite + "-"):
+            found.setdefault((uri, release), []).append(component)
+    if (archive(), suite) not in found:
+        raise Failed("apt has no archive for %s here" % suite)
+    return ["deb %s %s %s" % (uri, release, " ".join(components))
+            for (uri, release), components in sorted(found.items())]
+
+
 def recipe(name):
     suite, architectures, packages = ROOTS[name]
-    return {"suite": suite, "architectures": architectures, "packages": packages,
-            "archive": archive()}
+    wanted = {"suite": suite, "architectures": architectures, "packages": packages,
+              "archive": archive()}
+    if name in LIKE_THIS_MACHINE:
+        wanted["sources"] = sources(suite)
+    return wanted
 
 
 def mounts_under(path):
@@ -144,13 +173,15 @@ def make(name):
     # makes sure they do, which is why mmdebstrap's own check is skipped. That
     # check wants an entry named qemu-ARCH, or else /usr/bin/qemu-ARCH-static
     # to copy into the root, which no package that install-deps brings has.
+    settings = (["--setup-hook=copy-in /etc/apt/apt.conf.d /etc/apt"]
+                if name in LIKE_THIS_MACHINE else [])
     with emulated(name, None):
         result = subprocess.run(
             ["mmdebstrap", "--variant=minbase", "--mode=root", "--quiet", "--skip=check/qemu",
-             "--aptopt=APT::Install-Recommends \"false\"",
+             "--aptopt=APT::Install-Recommends \"false\"", *settings,
              "--architectures=" + ",".join(wanted["architectures"]),
              "--include=" + ",".join(wanted["packages"]),
-             wanted["suite"], str(partial), wanted["archive"]],
+             wanted["suite"], str(partial), *wanted.get("sources", [wanted["archive"]])],
             stdin=subprocess.DEVNULL)
     if result.returncode != 0:
         remove(partial)
@@ -243,9 +274,8 @@ def emulated(name, root):
             print("roots: could not undo:", ", ".join(left), flush=True)
 
 
-def run_inside_namespace(name, command):
+def run_inside_namespace(name, root, command):
     """The body of `run`, in a mount namespace of its own."""
-    root = root_of(name)
     try:
         mount_for_run(root)
         with emulated(name, root):
@@ -260,20 +290,27 @@ def run_inside_namespace(name, command):
             subprocess.run(["umount", "--lazy", point])
 
 
-def run(name, inside, command):
-    make(name)
+def run(name, inside, throwaway, command):
+    root = make(name)
     if os.geteuid() != 0:
         raise Failed("a run in a root takes root (chroot and mounts)")
+    if throwaway:
+        root = folder(name) / "throwaway"
+        remove(root)
+        subprocess.run(["cp", "-a", "--reflink=auto", str(root_of(name)), str(root)], check=True)
     if inside:
-        command = [sys.executable, __file__, "enter", name, "--", *command]
-    return subprocess.run(
-        ["unshare", "--mount", "--propagation", "private", "--",
-         sys.executable, __file__, "_namespace", name, "--", *command]
-    ).returncode
+        command = [sys.executable, __file__, "enter", name, "--root", str(root), "--", *command]
+    try:
+        return subprocess.run(
+            ["unshare", "--mount", "--propagation", "private", "--",
+             sys.executable, __file__, "_namespace", name, "--root", str(root), "--", *command]
+        ).returncode
+    finally:
+        if throwaway:
+            remove(root)
 
 
-def enter(name, directory, command):
-    root = root_of(name)
+def enter(name, root, directory, command):
     if not (root / "proc" / "self").exists():
         raise Failed("%s is not mounted: start this from `roots.py run %s`" % (name, name))
     environment = ["PATH=/usr/sbin:/usr/bin:/sbin:/bin", "HOME=/root", "LANG=C.UTF-8"]
@@ -290,6 +327,11 @@ def split(arguments):
     return arguments[:at], arguments[at + 1:]
 
 
+def value(options, option):
+    """The value that follows an option, or None."""
+    return options[options.index(option) + 1] if option in options[:-1] else None
+
+
 def main(arguments):
     verb, name, rest = arguments[0], arguments[1], arguments[2:]
     if verb == "make":
@@ -299,12 +341,13 @@ def main(arguments):
         print(size(name))
         return 0
     options, command = split(rest)
+    root = pathlib.Path(value(options, "--root") or root_of(name))
     if verb == "run":
-        return run(name, "--inside" in options, command)
+        return run(name, "--inside" in options, "--throwaway" in options, command)
     if verb == "_namespace":
-        return run_inside_namespace(name, command)
+        return run_inside_namespace(name, root, command)
     if verb == "enter":
-        return enter(name, options[1] if options[:1] == ["-C"] else None, command)
+        return enter(name, root, value(options, "-C"), command)
     raise Failed("no verb %s" % verb)
 
 
