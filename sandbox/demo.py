@@ -17,6 +17,9 @@ import shutil
 import sys
 
 import emulation
+import prefix
+import sample
+import stand_ins
 import wine
 
 MEANINGS = {
@@ -61,15 +64,15 @@ def show_state(sandbox, hardware_id, inf, sample):
 
 def show_sample_driver(sandbox, device):
     """The sample driver's file, its service, and what the driver recorded."""
-    installed = sandbox.system_file("drivers", wine.SAMPLE_DRIVER)
+    installed = sandbox.system_file("drivers", sample.SAMPLE_DRIVER)
     print("    file:        %s" % ("C:\\windows\\system32\\drivers\\%s, %d bytes" % (
-        wine.SAMPLE_DRIVER, installed.stat().st_size) if installed.is_file() else "none"))
-    service = sandbox.service(wine.SAMPLE_SERVICE, "DriverEntry")
+        sample.SAMPLE_DRIVER, installed.stat().st_size) if installed.is_file() else "none"))
+    service = sandbox.service(sample.SAMPLE_SERVICE, "DriverEntry")
     if "service.state" not in service:
-        print("    service:     %s: none" % wine.SAMPLE_SERVICE)
+        print("    service:     %s: none" % sample.SAMPLE_SERVICE)
     else:
         print("    service:     %s, kernel driver (type %s), %s" % (
-            wine.SAMPLE_SERVICE, service["service.type"], service["service.state"]))
+            sample.SAMPLE_SERVICE, service["service.type"], service["service.state"]))
     records = [service["parameters.DriverEntry"], device["hw.AddDevice"],
                device["hw.StartDevice"], device["hw.StartDeviceStatus"]]
     if records == ["(none)"] * 4:
@@ -104,13 +107,13 @@ def choose_image(x64_build, x86_build, state):
 def main():
     x64_build, x86_build = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
     sample = len(sys.argv) <= 3
-    hardware_id = sys.argv[4] if len(sys.argv) > 4 else wine.SAMPLE_HARDWARE_ID
+    hardware_id = sys.argv[4] if len(sys.argv) > 4 else sample.SAMPLE_HARDWARE_ID
     sandbox = wine.Sandbox(x64_build / "demo", x64_build)
     sandbox.clear()
     if sample:
         drivers = {"amd64": sandbox.drivers["amd64"],
-                   "x86": x86_build / "sample" / wine.SAMPLE_DRIVER}
-        inf = wine.write_sample_package(sandbox.state / "zt-sample" / "zt-sample.inf", drivers)
+                   "x86": x86_build / "sample" / sample.SAMPLE_DRIVER}
+        inf = sample.write_sample_package(sandbox.state / "zt-sample" / "zt-sample.inf", drivers)
     else:
         inf = pathlib.Path(sys.argv[3]).resolve()
     try:
@@ -118,18 +121,18 @@ def main():
         print("Image: %s" % which)
         print("Booting a throwaway Windows (a Wine prefix) ...")
         sandbox.start(boot_timeout=540)
-        stand_ins = {"system32": x64_build / "stand-in" / "newdev.dll"}
+        dlls = {"system32": x64_build / "stand-in" / "newdev.dll"}
         if product:
-            stand_ins["syswow64"] = x86_build / "stand-in" / "newdev.dll"
-        sandbox.add_stand_ins(stand_ins)
+            dlls["syswow64"] = x86_build / "stand-in" / "newdev.dll"
+        stand_ins.install(sandbox.prefix, dlls)
         sandbox.add_device(hardware_id)
         print("Simulated device with hardware ID %s" % hardware_id)
         print("Driver package: %s\n" % inf)
         print("Before:")
         show_state(sandbox, hardware_id, inf, sample)
 
-        command = sandbox.program_command('"%s"' % wine.windows_path(inf), '"%s"' % hardware_id)
-        shown = command.replace('"%s"' % wine.windows_path(sandbox.program), "Zeltrane.exe", 1)
+        command = sandbox.program_command('"%s"' % prefix.windows_path(inf), '"%s"' % hardware_id)
+        shown = command.replace('"%s"' % prefix.windows_path(sandbox.program), "Zeltrane.exe", 1)
         print("\nRunning: %s" % shown)
         run = sandbox.run(command, as_64bit_windows=product)
         code = run.exit_code

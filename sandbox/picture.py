@@ -9,6 +9,7 @@ import subprocess
 import sys
 import time
 
+import prefix
 import wine
 
 
@@ -30,7 +31,7 @@ def main():
         sandbox.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated",
                       "/d", "N", "/f"])
         with open(sandbox.state / "wine.log", "ab") as log:
-            program = subprocess.Popen([wine.WINE64, str(sandbox.program)], env=sandbox.env(),
+            program = subprocess.Popen([prefix.WINE64, str(sandbox.program)], env=sandbox.env(),
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         for _ in range(300):
             window = find_window(sandbox, "Program Usage")

@@ -1,0 +1,45 @@
+"""The devices that the sandbox makes, and what it reads of them and of the
+platform's records, through the sandbox helper (sandbox/helper.cpp): the
+simulated devices, each device's driver, a service's state and
+configuration, and what the platform records of an installed program."""
+
+import traces
+
+
+class Devices:
+    """For a Prefix: runs the helper there."""
+
+    def add_device(self, *hardware_ids):
+        """A simulated device for each hardware ID, in one start."""
+        report = self.wine([self.helper, "add-device", *hardware_ids])
+        if report.count("device=") != len(hardware_ids):
+            raise RuntimeError("cannot create the devices: " + report)
+
+    def driver(self, hardware_id, *values):
+        """The driver of each device with the hardware ID: a list of dicts."""
+        devices = []
+        for line in self.wine([self.helper, "driver", hardware_id, *values]).splitlines():
+            key, _, value = line.partition("=")
+            if key == "device":
+                devices.append({})
+            if key != "devices":
+                devices[-1][key] = traces.unescape(value)
+        return devices
+
+    def _fields(self, *arguments):
+        """The helper's key=value lines for a command: a dict."""
+        fields = {}
+        for line in self.wine([self.helper, *arguments]).splitlines():
+            key, _, value = line.partition("=")
+            fields[key] = traces.unescape(value)
+        return fields
+
+    def service(self, name, *values):
+        """The service's state, configuration and Parameters values: a dict."""
+        return self._fields("service", name, *values)
+
+    def product(self, name):
+        """What the platform records of an installed program: its Windows
+        Installer state (msi.state) when name is a product code, and its
+        entry among the installed programs (uninstall.*): a dict."""
+        return self._fields("product", name)

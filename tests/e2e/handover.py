@@ -1,0 +1,160 @@
+"""The product's 32-bit image, as on 32-bit Windows and, through its hand-over
+to the native build, as on 64-bit Windows; and the ARM64 build under ARM64
+Wine."""
+
+import shutil
+
+from cases import (Case, ERROR_FILE_NOT_FOUND, ERROR_IN_WOW64, NO_DEVICE, release_files, suite,
+                   update_line)
+from prefix import windows_path
+import sample
+
+
+class X86(Case):
+    """The 32-bit product image: one case of each kind, each start is slow.
+    Without the override the prefix acts as 32-bit Windows; the hand-over
+    cases run the signed release layout as on 64-bit Windows."""
+
+    def test_usage(self):
+        self.assertUsage(self.run_program())
+
+    def test_install(self):
+        # 64-bit Windows refuses this install outright. Here, in a 64-bit
+        # prefix that does not, which driver file runs afterwards is the
+        # platform's own business, so this case asserts the installation; the
+        # hand-over case, on a device of its own, asserts the driver running.
+        self.check_install(driver_runs=False)
+
+    def test_missing_inf(self):
+        self.check_missing_inf()
+
+    def release_layout(self, folder, with_x64=True):
+        """The release package's three images, unpacked into the folder: an
+        x64 machine must start x64\\Zeltrane.exe, never the ARM64 build."""
+        layout = suite.sandbox.state / folder
+        shutil.rmtree(layout, ignore_errors=True)
+        images = ["Zeltrane.exe", "arm64/Zeltrane.exe"] + (["x64/Zeltrane.exe"] if with_x64 else [])
+        for inner, image in release_files(images).items():
+            (layout / inner).parent.mkdir(parents=True, exist_ok=True)
+            (layout / inner).write_bytes(image)
+        self.assertEqual(sorted(str(p.relative_to(layout)) for p in layout.rglob("*.exe")),
+                         sorted(images))
+        return layout
+
+    def run_as_on_64bit_windows(self, layout, inf_path, hardware_id):
+        """Starts the layout's 32-bit image; returns the run and what the
+        stand-in recorded of the update calls it refused."""
+        command = suite.sandbox.program_command('"%s"' % inf_path, '"%s"' % hardware_id,
+                                                program=layout / "Zeltrane.exe")
+        run = suite.sandbox.run(command, as_64bit_windows=True)
+        return run, run.refused
+
+    def assertHandedOver(self, run, refused, inf_path, hardware_id):
+        """The 32-bit image's copy and its update, refused; then the x64
+        build's copy and update, with the very same arguments: traced by
+        Wine, or where no present device has the ID answered by the
+        stand-in."""
+        self.assertEqual(refused, [update_line(run, inf_path, hardware_id)])
+        calls = run.program_calls()
+        updates = [] if run.no_device else ["UpdateDriverForPlugAndPlayDevicesW"]
+        self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW", "SetupCopyOEMInfW"] + updates)
+        self.assertCopyCall(calls[0], inf_path, digits=8)
+        self.assertCopyCall(calls[1], inf_path, digits=16)
+        if run.no_device:
+            self.assertEqual(run.no_device, [update_line(run, inf_path, hardware_id)],
+                             "the x64 build's update, answered for want of a device")
+        else:
+            self.assertUpdateCall(calls[2], run, inf_path, hardware_id, digits=16)
+        self.assertSilent(run)
+
+    def check_handover_install(self, layout_folder, package_folder, name, driver_runs=False,
+                               identity=sample.SAMPLE):
+        layout = self.release_layout(layout_folder)
+        inf = self.package(package_folder, name, "; installed through the hand-over\n", identity)
+        hardware_id = identity[0]
+        before = self.sample_driver_records(identity)
+        run, refused = self.run_as_on_64bit_windows(layout, windows_path(inf), hardware_id)
+        self.assertHandedOver(run, refused, windows_path(inf), hardware_id)
+        self.assertEqual(run.exit_code, 0)
+        [device] = suite.sandbox.driver(hardware_id, "InfPath", "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+        self.assertEqual(suite.sandbox.inf_store().get(device["driver.InfPath"]), inf.read_bytes(),
+                         "the driver is installed from this package, staged in the store")
+        if driver_runs:
+            self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+
+    def test_handover_install(self):
+        # A device, driver service and driver file that no other case has
+        # touched: the records prove that this run started the amd64 driver.
+        self.check_handover_install("release", "pkg-handover", "zt-handover.inf", driver_runs=True,
+                                    identity=sample.SAMPLE_OWN_DEVICE)
+
+    def test_handover_missing_inf(self):
+        layout = self.release_layout("release")
+        (suite.sandbox.state / "pkg").mkdir(exist_ok=True)
+        missing = windows_path(suite.sandbox.state / "pkg" / "missing.inf")
+        run, refused = self.run_as_on_64bit_windows(layout, missing, sample.SAMPLE_HARDWARE_ID)
+        self.assertHandedOver(run, refused, missing, sample.SAMPLE_HARDWARE_ID)
+        self.assertEqual(run.exit_code, ERROR_FILE_NOT_FOUND, "the x64 build's exit code")
+
+    def test_handover_without_x64(self):
+        layout = self.release_layout("no-x64", with_x64=False)
+        inf = self.package("pkg-no-x64", "zt-no-x64.inf", "; never installed\n")
+        before = suite.sandbox.driver(sample.SAMPLE_HARDWARE_ID, "InfPath")
+        run, refused = self.run_as_on_64bit_windows(layout, windows_path(inf),
+                                                    sample.SAMPLE_HARDWARE_ID)
+        self.assertEqual(run.exit_code, ERROR_IN_WOW64)
+        self.assertEqual(len(refused), 1, "the refused update")
+        self.assertEqual([f for f, _ in run.program_calls()], ["SetupCopyOEMInfW"],
+                         "no x64 build ran")
+        self.assertSilent(run)
+        self.assertEqual(suite.sandbox.driver(sample.SAMPLE_HARDWARE_ID, "InfPath"), before,
+                         "the device's driver is unchanged")
+
+    def test_no_device(self):
+        # As 32-bit Windows: the 32-bit stand-in answers for want of a device.
+        self.check_no_device("pkg-no-device-x86", "zt-no-device-x86.inf")
+
+    def test_handover_no_device(self):
+        # The x64 build's answer, handed on whole.
+        layout = self.release_layout("release")
+        inf = self.package("pkg-no-device-handover", "zt-no-device-handover.inf",
+                           "; no device, hand-over\n", NO_DEVICE)
+        inf_path = windows_path(inf)
+        run, refused = self.run_as_on_64bit_windows(layout, inf_path, NO_DEVICE[0])
+        self.assertTrue(run.no_device, "the stand-in answered for want of a device")
+        self.assertHandedOver(run, refused, inf_path, NO_DEVICE[0])
+        self.assertStagedNotInstalled(run, inf)
+
+    def test_handover_folder_beyond_ascii(self):
+        self.check_handover_install("Zeltrane réseau Ωmega 1.1", "Pilotes ñ", "zt-ñ handover.inf")
+
+
+class Arm64(Case):
+    """The native ARM64 build under ARM64 Wine, in an ARM64 platform root.
+    That Wine has no 32-bit side, and every start goes through QEMU here:
+    one case of each kind. The newdev stand-in cannot call that Wine's own
+    update, so a package for a device that is not there is not a case here:
+    this Wine answers it with TRUE."""
+
+    def test_usage(self):
+        self.assertUsage(self.run_program())
+
+    def test_renamed_copy_still_names_zeltrane(self):
+        self.check_renamed_copy()
+
+    def test_install_takes_the_arm64_section(self):
+        # The package's ARM64 section: the ARM64 driver, running on the device.
+        inf, before = self.install_sample()
+        [device] = suite.sandbox.driver(sample.SAMPLE_HARDWARE_ID, "InfSection", "InfSectionExt",
+                                        "InfPath", "SampleDriverMark")
+        # The install section, and the decoration the platform chose for it.
+        self.assertEqual([device["driver.InfSection"], device["driver.InfSectionExt"]],
+                         ["SampleInstall", ".NTarm64"])
+        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+        self.assertEqual(suite.sandbox.inf_store().get(device["driver.InfPath"]), inf.read_bytes(),
+                         "installed from this package, staged in the store")
+        self.assertSampleDriverRuns(before, self.sample_driver_records())
+
+    def test_missing_inf(self):
+        self.check_missing_inf()

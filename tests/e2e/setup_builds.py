@@ -1,0 +1,188 @@
+"""The setups that the Setups cases run, built from the templates of
+examples/setups by scripts/setups around the signed release package, and
+the devices, packages and products each one has of its own."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import zipfile
+
+from cases import suite
+import sample
+
+
+def setup_identity(n):
+    """A device, driver service and driver file of the setups' own."""
+    return ("PCI\\VEN_7A5C&DEV_0C31&SUBSYS_%08X" % n, "ztsample%d" % n, "zt-sample%d.sys" % n)
+
+
+# The setups that `build_setups` makes from the templates: name: (identity of
+# the package, the INF name the setup is built with, product name). Each
+# setup that installs has a device of its own: only a driver that no other
+# case started shows that this setup started it. The failures share one
+# device, on which nothing may ever be installed.
+NOTHING_INSTALLED = setup_identity(5)
+SETUPS = {
+    "nsis": (setup_identity(2), "zt-sample.inf", "ZT setup NSIS"),
+    "msi": (setup_identity(3), "zt-sample.inf", "ZT setup MSI"),
+    "batch": (setup_identity(4), "zt-sample.inf", "ZT setup batch"),
+    "missing-inf": (NOTHING_INSTALLED, "missing.inf", "ZT setup missing INF"),
+    "not-an-inf": (NOTHING_INSTALLED, "notes.inf", "ZT setup not an INF"),
+    # Built around a release whose Zeltrane.exe is no program at all.
+    "no-program": (NOTHING_INSTALLED, "zt-sample.inf", "ZT setup no program"),
+}
+RELEASE_FILES = ["Zeltrane.exe", "x64/Zeltrane.exe", "arm64/Zeltrane.exe", "LICENSE"]
+
+# A product line's package: three hardware IDs of the sample driver in one
+# INF, all installed by its one service. Each situation of each kind of
+# setup has a line of its own, so that only this setup's run can have
+# installed on its devices; the situation says which of its three IDs have a
+# present device.
+LINE_SITUATIONS = {"second": (1,), "two": (0, 2), "none": (), "missing-inf": (0, 1)}
+LINE_KINDS = ("nsis", "msi", "batch")
+NO_DEVICE_SETTINGS = ("succeed", "fail")
+
+
+def line_identities(kind, situation):
+    """The line's three (hardware ID, service, driver file): one service and
+    driver file, three IDs."""
+    base = 0x100 * (1 + LINE_KINDS.index(kind)) + 0x10 * (1 + list(LINE_SITUATIONS).index(
+        situation))
+    first = setup_identity(base + 1)
+    return [(setup_identity(base + n)[0],) + first[1:] for n in (1, 2, 3)]
+
+
+def line_setups():
+    """The product-line setups that `build_setups` makes with scripts/setups,
+    NSIS and MSI alike: name: (kind, situation, setting). The batch file
+    takes the IDs and its setting when it runs."""
+    setups = {}
+    for kind in ("nsis", "msi"):
+        for situation in LINE_SITUATIONS:
+            settings = NO_DEVICE_SETTINGS if situation in ("none", "missing-inf") else ("succeed",)
+            for setting in settings:
+                setups["line-%s-%s-%s" % (kind, situation, setting)] = (kind, situation, setting)
+    return setups
+
+
+# Two versions of one product, for each of the NSIS setup and the MSI:
+# kind: (identity, product name); the builds upgrade-KIND-v1 (1.0.0, the
+# sample package) and upgrade-KIND-v2 (2.0.0, the package with a higher
+# DriverVer and a mark of its own), signed with the release check's
+# throwaway certificate.
+UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI"),
+            "nsis": (setup_identity(7), "ZT upgrade NSIS")}
+UPGRADE_VERSIONS = {1: ("1.0.0", "1.1.0.0", "installed from zt-sample.inf"),
+                    2: ("2.0.0", "2.0.0.0", "installed from zt-sample.inf, version 2")}
+
+
+def upgrade_package(path, drivers, kind, version):
+    """The upgrade's package of that version: its INF's DriverVer and mark."""
+    _, driver_version, mark = UPGRADE_VERSIONS[version]
+    inf = sample.write_sample_package(path, drivers, "; upgrade %s %d\n" % (kind, version),
+                                      UPGRADES[kind][0])
+    text = inf.read_bytes()
+    for old, own in [(b",1.1.0.0", b"," + driver_version.encode()),
+                     (b'"installed from zt-sample.inf"', b'"%s"' % mark.encode())]:
+        if old not in text:
+            raise RuntimeError("the sample INF's DriverVer or mark has changed")
+        text = text.replace(old, own)
+    inf.write_bytes(text)
+    return inf.parent
+
+
+def windows_folder(path):
+    """A prefix folder as a program there names it: C:\\..."""
+    drive_c = suite.sandbox.prefix / "drive_c"
+    return "C:\\" + str(path.relative_to(drive_c)).replace("/", "\\")
+
+
+def line_product(name):
+    return "ZT " + name
+
+
+# The MSI built with the default, run with ZELTRANE_NO_DEVICE=fail on
+# msiexec's command line.
+COMMAND_LINE_FAIL = "fail on msiexec's command line"
+
+
+def line_setup_name(kind, situation, setting):
+    """The name of the setup that line_setups builds for a run with the
+    setting (None: the default)."""
+    built = "fail" if setting == "fail" else "succeed"
+    return "line-%s-%s-%s" % (kind, situation, built)
+
+
+def setting_environment(setting):
+    """scripts/setups' environment: ZELTRANE_NO_DEVICE as given, or unset
+    (None), so that the templates' default is what a setup gets."""
+    environment = {k: v for k, v in os.environ.items() if k != "ZELTRANE_NO_DEVICE"}
+    if setting:
+        environment["ZELTRANE_NO_DEVICE"] = setting
+    return environment
+
+
+def make_setup(*arguments, environment=None):
+    """scripts/setups with the arguments, by default with the templates'
+    own setting."""
+    subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups",
+                    *arguments], env=environment or setting_environment(None), check=True)
+
+
+def build_setups(build_dir, x86_driver, release):
+    """Builds every setup of SETUPS with scripts/setups into
+    build_dir/e2e-setups/NAME, each around a sample package of its identity."""
+    out = pathlib.Path(build_dir).resolve() / "e2e-setups"
+    shutil.rmtree(out, ignore_errors=True)
+    drivers = {"amd64": pathlib.Path(build_dir).resolve() / "sample" / sample.SAMPLE_DRIVER,
+               "x86": x86_driver}
+    broken = out / "no-program-release.zip"
+    out.mkdir(parents=True)
+    with zipfile.ZipFile(release) as good, zipfile.ZipFile(broken, "w") as bad:
+        for entry in good.namelist():
+            text = entry.endswith("/Zeltrane.exe") and entry.count("/") == 1
+            bad.writestr(entry, b"not a program\r\n" if text else good.read(entry))
+    for name, (identity, inf, product) in SETUPS.items():
+        package = sample.write_sample_package(out / "packages" / name / "zt-sample.inf", drivers,
+                                              "; setup %s\n" % name, identity).parent
+        if inf == "notes.inf":
+            (package / inf).write_bytes(b"\x00\x01 this is not a driver package\n")
+        make_setup(broken if name == "no-program" else release, package, inf, identity[0],
+                   out / name, product)
+    for kind in LINE_KINDS:
+        for situation in LINE_SITUATIONS:
+            identities = line_identities(kind, situation)
+            sample.write_sample_package(
+                out / "packages" / ("line-%s-%s" % (kind, situation)) / "zt-sample.inf", drivers,
+                "; line %s %s\n" % (kind, situation), identities[0],
+                [identity[0] for identity in identities[1:]])
+    # The release check's certificate, which signed the release.
+    signing = release.parent.parent
+    signed = dict(setting_environment(None), ZELTRANE_SIGN_PKCS12=str(signing / "signer.p12"),
+                  ZELTRANE_SIGN_PASSWORD_FILE=str(signing / "password"))
+    for kind, (_, product) in UPGRADES.items():
+        for version, (product_version, _, _) in UPGRADE_VERSIONS.items():
+            name = "upgrade-%s-v%d" % (kind, version)
+            package = upgrade_package(out / "packages" / name / "zt-sample.inf", drivers, kind,
+                                      version)
+            make_setup(release, package, "zt-sample.inf", UPGRADES[kind][0][0], out / name,
+                       product, product_version, environment=signed)
+    for name, (kind, situation, setting) in line_setups().items():
+        inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
+        ids = ";".join(identity[0] for identity in line_identities(kind, situation))
+        make_setup(release, out / "packages" / ("line-%s-%s" % (kind, situation)), inf, ids,
+                   out / name, line_product(name),
+                   environment=setting_environment(None if setting == "succeed" else setting))
+
+
+def setup_devices():
+    """The hardware IDs of the devices present for the setups' cases: each
+    setup's own, the upgrades', and those of each line's situation."""
+    present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
+    present += [identity[0] for identity, _ in UPGRADES.values()]
+    for kind in LINE_KINDS:
+        for situation, indices in LINE_SITUATIONS.items():
+            identities = line_identities(kind, situation)
+            present += [identities[i][0] for i in indices]
+    return present

@@ -1,0 +1,344 @@
+"""The setups that vendors ship, run as on 64-bit Windows: NSIS, MSI and the
+batch file, for one ID and for a product line, their failures, and upgrades."""
+
+import subprocess
+import time
+
+from cases import (Case, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND,
+                   ERROR_NO_SUCH_DEVINST, INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN,
+                   MSI_FAILURE, SETUP_NOT_STARTED, release_files, suite)
+from prefix import windows_path
+from setup_builds import (COMMAND_LINE_FAIL, LINE_SITUATIONS, NOTHING_INSTALLED, RELEASE_FILES,
+                          SETUPS, UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
+                          line_setup_name, windows_folder)
+import setup_runs
+
+
+def files_in(folder):
+    """The files below a folder: {path inside it: bytes}."""
+    return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
+
+
+class Setups(Case):
+    """The templates of examples/setups as vendors ship them, built by the
+    project's script (build_setups), started as on 64-bit Windows: the
+    prefix refuses device installation to 32-bit programs, so each setup's
+    32-bit Zeltrane.exe hands over to x64\\Zeltrane.exe."""
+
+    def run_nsis(self, name):
+        return setup_runs.nsis(suite.sandbox, suite.setups / name)
+
+    def run_msi(self, name, action="/i"):
+        return setup_runs.msi(suite.sandbox, suite.setups / name, action)
+
+    def run_batch(self, name, *arguments):
+        return setup_runs.batch(suite.sandbox, suite.setups / name, arguments)
+
+    def expected_files(self, name):
+        """The release layout and the package, as the setups lay them out."""
+        files = release_files(RELEASE_FILES)
+        files.update({"driver/" + path: data
+                      for path, data in files_in(suite.setups / "packages" / name).items()})
+        return files
+
+    def installed_files(self, product):
+        """The product's installed files but the NSIS setup's uninstaller."""
+        files = files_in(suite.sandbox.program_files(product))
+        files.pop("uninstall.exe", None)
+        return files
+
+    def product_code(self, name):
+        return (suite.setups / name / "driver-setup.msi.productcode").read_text().strip()
+
+    def assertSucceeded(self, run):
+        self.assertEqual(run.exit_code, 0)
+        self.assertSilent(run)
+
+    def assertStillRunning(self, identity):
+        self.assertEqual(suite.sandbox.service(identity[1])["service.state"], "RUNNING")
+        self.assertTrue(suite.sandbox.system_file("drivers", identity[2]).is_file())
+
+    def assertNothingInstalled(self, name):
+        """No files, no registration, no driver on the failures' device."""
+        self.assertFalse(suite.sandbox.program_files(SETUPS[name][2]).exists(), "files rolled back")
+        self.assertEqual(suite.sandbox.product(SETUPS[name][2]), {"uninstall": "(none)"})
+        hardware_id, service, driver = NOTHING_INSTALLED
+        [device] = suite.sandbox.driver(hardware_id, "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], "(none)")
+        self.assertNotIn("service.state", suite.sandbox.service(service))
+        self.assertFalse(suite.sandbox.system_file("drivers", driver).exists())
+
+    def test_nsis(self):
+        identity = SETUPS["nsis"][0]
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_nsis("nsis"))
+        self.assertTrue(suite.sandbox.program_files(SETUPS["nsis"][2], "uninstall.exe").is_file())
+        self.assertEqual(self.installed_files(SETUPS["nsis"][2]), self.expected_files("nsis"))
+        entry = suite.sandbox.product(SETUPS["nsis"][2])
+        self.assertEqual(entry["uninstall.DisplayName"], SETUPS["nsis"][2])
+        self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+        with self.subTest("a second run on the same device"):
+            self.assertSucceeded(self.run_nsis("nsis"))
+            self.assertStillRunning(identity)
+
+    def test_nsis_failures(self):
+        # ExecWait sets the error flag when it cannot start the program, and
+        # its variable may then hold 0: "no-program" is that trap.
+        for name, exit_code in [("missing-inf", ERROR_FILE_NOT_FOUND),
+                                ("not-an-inf", ERROR_EXPECTED_SECTION_NAME),
+                                ("no-program", SETUP_NOT_STARTED)]:
+            with self.subTest(name):
+                run = self.run_nsis(name)
+                self.assertEqual(run.exit_code, exit_code, "the setup's exit code, whole")
+                self.assertSilent(run)
+                self.assertNothingInstalled(name)
+
+    def test_msi(self):
+        identity, _, product = SETUPS["msi"]
+        code = self.product_code("msi")
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_msi("msi"))
+        self.assertEqual(self.installed_files(product), self.expected_files("msi"))
+        registered = suite.sandbox.product(code)
+        self.assertEqual([registered["msi.state"], registered["uninstall.DisplayName"]],
+                         [INSTALLSTATE_DEFAULT, product])
+        self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+        with self.subTest("a second run on the same device"):
+            self.assertSucceeded(self.run_msi("msi"))
+            self.assertStillRunning(identity)
+        with self.subTest("uninstall"):
+            self.assertSucceeded(self.run_msi("msi", "/x"))
+            self.assertFalse(suite.sandbox.program_files(product).exists(), "files removed")
+            self.assertEqual(suite.sandbox.product(code), {"msi.state": INSTALLSTATE_UNKNOWN,
+                                                           "uninstall": "(none)"})
+            self.assertStillRunning(identity)
+            [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+
+    def test_msi_failure(self):
+        run = self.run_msi("missing-inf")
+        self.assertEqual(run.exit_code, MSI_FAILURE, "msiexec's code")
+        self.assertSilent(run)
+        self.assertEqual(suite.sandbox.product(self.product_code("missing-inf"))["msi.state"],
+                         INSTALLSTATE_UNKNOWN, "not registered")
+        self.assertNothingInstalled("missing-inf")
+
+    def test_batch(self):
+        identity = SETUPS["batch"][0]
+        arguments = ["driver", "zt-sample.inf", '"%s"' % identity[0]]
+        before = self.sample_driver_records(identity)
+        # The batch file says what each run of Zeltrane ended with; nothing else.
+        said = ('"%s": Zeltrane.exe ended with 0\r\n' % identity[0]).encode()
+        run = self.run_batch("batch", *arguments)
+        self.assertEqual([run.exit_code, run.boxes, run.stdout, run.stderr], [0, [], said, b""])
+        self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+        with self.subTest("a second run on the same device"):
+            run = self.run_batch("batch", *arguments)
+            self.assertEqual([run.exit_code, run.stdout], [0, said])
+            self.assertStillRunning(identity)
+
+    def test_batch_failures(self):
+        hardware_id = '"%s"' % NOTHING_INSTALLED[0]
+        for name, arguments, exit_code in [
+            ("missing-inf", ["driver", "missing.inf", hardware_id], ERROR_FILE_NOT_FOUND),
+            ("not-an-inf", ["driver", "notes.inf", hardware_id], ERROR_EXPECTED_SECTION_NAME),
+            ("missing-inf", ["driver", "zt-sample.inf"], ERROR_BAD_ARGUMENTS),
+        ]:
+            with self.subTest(arguments=arguments):
+                run = self.run_batch(name, *arguments)
+                self.assertEqual(run.exit_code, exit_code, "the batch file's exit code, whole")
+                self.assertEqual(run.boxes, [])
+                self.assertNothingInstalled(name)
+
+    def run_line(self, kind, situation, setting):
+        """The kind's setup for the situation's line, with the setting (None:
+        the setup's default): the run and the lines of its record, each
+        (hardware ID, exit code) of a run of Zeltrane, for the MSI from its
+        log and for the batch file from its output; the NSIS setup records
+        only what it installed for."""
+        if kind == "batch":
+            package = suite.setups / "packages" / ("line-batch-%s" % situation)
+            inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
+            ids = ['"%s"' % identity[0] for identity in line_identities(kind, situation)]
+            run = setup_runs.batch(suite.sandbox, suite.setups / "batch",
+                                   ['"%s"' % windows_path(package), inf] + ids, setting)
+            return run, setup_runs.batch_records(run)
+        name = line_setup_name(kind, situation, setting)
+        if kind == "nsis":
+            return self.run_nsis(name), None
+        log = suite.sandbox.state / ("%s.log" % name)
+        # The MSI's property, set by the deployment's command line.
+        extra = " ZELTRANE_NO_DEVICE=fail" if setting == COMMAND_LINE_FAIL else ""
+        run = setup_runs.msi(suite.sandbox, suite.setups / name, log=log, properties=extra)
+        return run, setup_runs.msi_records(log)
+
+    def assertLineFailed(self, kind, run, exit_code):
+        """The setup's failure: its code, whole (msiexec's own for the MSI)."""
+        self.assertEqual(run.exit_code, MSI_FAILURE if kind == "msi" else exit_code,
+                         "the setup's exit code, whole")
+
+    def assertLineRegistered(self, kind, name, installed):
+        """The setup's files and registration are there, or (installed None)
+        are not: rolled back."""
+        if kind == "batch":
+            return
+        product = line_product(name)
+        code = (suite.setups / name / "driver-setup.msi.productcode").read_text().strip()
+        entry = suite.sandbox.product(code if kind == "msi" else product)
+        self.assertEqual(suite.sandbox.program_files(product).exists(), installed is not None)
+        if installed is None:
+            self.assertEqual(entry.get("uninstall"), "(none)", "not registered")
+            self.assertEqual(entry.get("msi.state", INSTALLSTATE_UNKNOWN), INSTALLSTATE_UNKNOWN)
+        elif kind == "msi":
+            self.assertEqual(entry["msi.state"], INSTALLSTATE_DEFAULT)
+        else:
+            self.assertEqual([entry["uninstall.DisplayName"],
+                              entry["uninstall.InstalledHardwareIds"]],
+                             [product, ";".join(installed)], "what it installed for")
+
+    def check_line(self, kind, situation, setting):
+        """One situation of the product line under one setting."""
+        identities = line_identities(kind, situation)
+        present = [identities[i] for i in LINE_SITUATIONS[situation]]
+        before = {identity[0]: self.sample_driver_records(identity) for identity in present}
+        run, records = self.run_line(kind, situation, setting)
+        name = line_setup_name(kind, situation, setting)
+        inf = suite.setups / "packages" / ("line-%s-%s" % (kind, situation)) / "zt-sample.inf"
+        self.assertEqual(run.boxes, [])
+        codes = [(identity[0], 0 if identity in present else ERROR_NO_SUCH_DEVINST)
+                 for identity in identities]
+        if situation == "missing-inf":
+            # Whatever the setting: the first ID's failure ends the setup.
+            self.assertLineFailed(kind, run, ERROR_FILE_NOT_FOUND)
+            codes = [(identities[0][0], ERROR_FILE_NOT_FOUND)]
+            self.assertLineRegistered(kind, name, None)
+            for identity in present:
+                [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+                self.assertEqual(device["driver.SampleDriverMark"], "(none)")
+            self.assertNotIn("service.state", suite.sandbox.service(identities[0][1]))
+        elif not present and setting in ("fail", COMMAND_LINE_FAIL):
+            self.assertLineFailed(kind, run, ERROR_NO_SUCH_DEVINST)
+            self.assertLineRegistered(kind, name, None)
+        else:
+            self.assertEqual(run.exit_code, 0)
+            self.assertLineRegistered(kind, name, [identity[0] for identity in present])
+            for identity in present:
+                self.assertSampleDriverRuns(before[identity[0]],
+                                            self.sample_driver_records(identity), identity)
+        if situation != "missing-inf":
+            self.assertIn(inf.read_bytes(), suite.sandbox.inf_store().values(),
+                          "staged in the store")
+        for identity in identities:
+            if identity not in present:
+                self.assertEqual(suite.sandbox.driver(identity[0]), [], "no device has it")
+        if not present:
+            self.assertNotIn("service.state", suite.sandbox.service(identities[0][1]), "no service")
+            self.assertFalse(suite.sandbox.system_file("drivers", identities[0][2]).exists())
+        if records is not None:
+            self.assertEqual(records, codes, "each ID's run, in order, with its exit code")
+
+    def check_product_line(self, kind):
+        for situation in LINE_SITUATIONS:
+            settings = [None]
+            if situation in ("none", "missing-inf"):
+                settings.append("fail")
+            if situation == "none" and kind == "msi":
+                # Before the default's run, which installs the product.
+                settings.insert(0, COMMAND_LINE_FAIL)
+            for setting in settings:
+                with self.subTest(situation=situation, setting=setting or "default"):
+                    self.check_line(kind, situation, setting)
+
+    def test_nsis_product_line(self):
+        self.check_product_line("nsis")
+
+    def test_msi_product_line(self):
+        self.check_product_line("msi")
+
+    def test_batch_product_line(self):
+        self.check_product_line("batch")
+
+    def assertUpgradeInstalled(self, kind, version, before=None):
+        """The version's files and driver: its package on the device, the
+        driver started since `before` (None: running)."""
+        identity, product = UPGRADES[kind]
+        self.assertEqual(self.installed_files(product),
+                         self.expected_files("upgrade-%s-v%d" % (kind, version)),
+                         "version %d's files" % version)
+        [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+        _, driver_version, mark = UPGRADE_VERSIONS[version]
+        self.assertEqual([device["driver.SampleDriverMark"], device["driver.version"]],
+                         [mark, "12/07/2026," + driver_version], "version %d's driver" % version)
+        if before is None:
+            # Wine 8 and 10 leave the running driver loaded when a newer
+            # package is installed on its device (Windows restarts the
+            # device, or asks for a restart): it must still run.
+            self.assertStillRunning(identity)
+        else:
+            self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
+
+    def test_msi_upgrade(self):
+        identity, product = UPGRADES["msi"]
+        first, second = (self.product_code("upgrade-msi-v%d" % v) for v in (1, 2))
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_msi("upgrade-msi-v1"))
+        self.assertEqual(suite.sandbox.product(first)["msi.state"], INSTALLSTATE_DEFAULT)
+        self.assertUpgradeInstalled("msi", 1, before)
+        with self.subTest("version 2 replaces version 1"):
+            self.assertSucceeded(self.run_msi("upgrade-msi-v2"))
+            self.assertEqual(suite.sandbox.product(first), {"msi.state": INSTALLSTATE_UNKNOWN,
+                                                            "uninstall": "(none)"},
+                             "version 1 gone")
+            registered = suite.sandbox.product(second)
+            self.assertEqual([registered["msi.state"], registered["uninstall.DisplayName"]],
+                             [INSTALLSTATE_DEFAULT, product])
+            self.assertUpgradeInstalled("msi", 2)
+        with self.subTest("version 1 over version 2: refused"):
+            run = self.run_msi("upgrade-msi-v1")
+            self.assertEqual(run.exit_code, MSI_FAILURE, "the launch condition's failure")
+            self.assertSilent(run)
+            self.assertEqual(suite.sandbox.product(first)["msi.state"], INSTALLSTATE_UNKNOWN)
+            self.assertEqual(suite.sandbox.product(second)["msi.state"], INSTALLSTATE_DEFAULT)
+            [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[2][2])
+            self.assertStillRunning(identity)
+
+    def test_nsis_upgrade(self):
+        identity, product = UPGRADES["nsis"]
+        before = self.sample_driver_records(identity)
+        self.assertSucceeded(self.run_nsis("upgrade-nsis-v1"))
+        self.assertEqual(suite.sandbox.product(product)["uninstall.DisplayVersion"], "1.0.0")
+        self.assertUpgradeInstalled("nsis", 1, before)
+        folder = suite.sandbox.program_files(product)
+        with self.subTest("version 2 replaces version 1"):
+            self.assertSucceeded(self.run_nsis("upgrade-nsis-v2"))
+            entry = suite.sandbox.product(product)
+            size = int(entry.pop("uninstall.EstimatedSize"))
+            self.assertEqual(entry, {
+                "uninstall.DisplayName": product,
+                "uninstall.UninstallString": '"%s\\uninstall.exe"' % windows_folder(folder),
+                "uninstall.InstalledHardwareIds": identity[0],
+                "uninstall.DisplayVersion": "2.0.0", "uninstall.Publisher": "Zeltrane Sample",
+                "uninstall.InstallLocation": windows_folder(folder)})
+            # In KiB: the folder, the uninstaller included.
+            total = sum(p.stat().st_size for p in folder.rglob("*") if p.is_file())
+            self.assertLessEqual(abs(size - total / 1024), 1, (size, total))
+            self.assertUpgradeInstalled("nsis", 2)
+        with self.subTest("the uninstaller is signed"):
+            verified = subprocess.run(
+                ["osslsigncode", "verify", "-CAfile",
+                 str(suite.release_zip.parent.parent / "root.pem"),
+                 "-in", str(folder / "uninstall.exe")], capture_output=True, text=True)
+            self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+        with self.subTest("the uninstaller removes the files and the registration"):
+            # It copies itself away and starts the copy, which does the work.
+            uninstall = '"%s\\uninstall.exe" /S' % windows_folder(folder)
+            self.assertEqual(setup_runs.start(suite.sandbox, uninstall).exit_code, 0)
+            deadline = time.monotonic() + 30
+            while folder.exists() and time.monotonic() < deadline:
+                time.sleep(0.5)
+            self.assertFalse(folder.exists(), "files removed")
+            self.assertEqual(suite.sandbox.product(product), {"uninstall": "(none)"})
+            self.assertStillRunning(identity)
+            [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[2][2])
