@@ -5,7 +5,8 @@ usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --arm64 IM
 
 DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
 (the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, README.md, LICENSE,
-CHANGELOG.md, the guide for setups (docs/setups.md), the setup templates and
+CHANGELOG.md, the guide for setups (docs/setups.md), the page on the images
+(docs/images.md), the setup templates and
 the MSI template's custom action (setups/, the DLL as
 setups/ZeltraneMsiAction.dll);
 DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
@@ -32,7 +33,7 @@ import zipfile
 from sign import Failure, sign, signing_settings
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
-DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/setups.md"]
+DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/setups.md", "docs/images.md"]
 # The setup templates, beside the images that they ship: (name in the package, source).
 TEMPLATES = [("setups/" + name, "examples/setups/" + name)
              for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd")]

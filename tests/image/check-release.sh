@@ -42,15 +42,15 @@ check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum 
 templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd"
 # shellcheck disable=SC2086 # the names, one argument each
 expected=$(printf '%s\n' Zeltrane.exe x64/Zeltrane.exe arm64/Zeltrane.exe setups/ZeltraneMsiAction.dll \
-    README.md LICENSE CHANGELOG.md docs/setups.md $templates | sed "s|^|$name/|")
-check "holds the three images, the custom action, four documents and three templates, nothing else" \
+    README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md $templates | sed "s|^|$name/|")
+check "holds the three images, the custom action, five documents and three templates, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
 check "Zeltrane.exe is the built x86 image" cmp -s "$x86" <(inner "$zip" Zeltrane.exe)
 check "x64/Zeltrane.exe is the built x64 image" cmp -s "$x64" <(inner "$zip" x64/Zeltrane.exe)
 check "arm64/Zeltrane.exe is the built ARM64 image" cmp -s "$arm64" <(inner "$zip" arm64/Zeltrane.exe)
 check "setups/ZeltraneMsiAction.dll is the built custom action" \
     cmp -s "$msi_action" <(inner "$zip" setups/ZeltraneMsiAction.dll)
-for document in README.md LICENSE CHANGELOG.md docs/setups.md; do
+for document in README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md; do
     check "$document is the project's" cmp -s "$source_dir/$document" <(inner "$zip" "$document")
 done
 for template in $templates; do
