@@ -59,7 +59,7 @@ for template in $templates; do
 done
 stamp=$(TZ=UTC date -d "@$epoch" +%Y%m%d.%H%M%S)
 check "every entry: rw-r--r--, Unix, dated $stamp" \
-    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 11
+    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 12
 
 # A throwaway root, a code-signing certificate and a time-stamping certificate.
 cd "$work" || exit 1
