@@ -57,6 +57,10 @@ struct Outcome {
     DWORD error;
 };
 
+// The outcomes by name, for tables of cases.
+constexpr Outcome kSucceeds{false, 0};
+constexpr Outcome Fails(DWORD error) { return {true, error}; }
+
 struct FakePlatform {
     Outcome copy{false, 0};
     Outcome update{false, 0};

@@ -58,22 +58,17 @@ TEST_F(Install, ResultIsTheFirstFailedCallsError) {
         DWORD expected;
     };
     const Case cases[] = {
-        {"both succeed", {false, 0}, {false, 0}, 0},
-        {"copy: file not found", {true, ERROR_FILE_NOT_FOUND}, {false, 0}, ERROR_FILE_NOT_FOUND},
-        {"copy: path not found", {true, 3}, {false, 0}, 3},
-        {"update: access denied", {false, 0}, {true, ERROR_ACCESS_DENIED}, ERROR_ACCESS_DENIED},
-        {"update: no such device",
-         {false, 0},
-         {true, ERROR_NO_SUCH_DEVINST},
-         ERROR_NO_SUCH_DEVINST},
-        {"both fail: the copy's error",
-         {true, 0xE0000000},
-         {true, ERROR_NO_SUCH_DEVINST},
+        {"both succeed", kSucceeds, kSucceeds, 0},
+        {"copy: file not found", Fails(ERROR_FILE_NOT_FOUND), kSucceeds, ERROR_FILE_NOT_FOUND},
+        {"copy: path not found", Fails(3), kSucceeds, 3},
+        {"update: access denied", kSucceeds, Fails(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED},
+        {"update: no such device", kSucceeds, Fails(ERROR_NO_SUCH_DEVINST), ERROR_NO_SUCH_DEVINST},
+        {"both fail: the copy's error", Fails(0xE0000000), Fails(ERROR_NO_SUCH_DEVINST),
          0xE0000000},
-        {"copy fails with no error", {true, 0}, {false, 0}, 31},
-        {"update fails with no error", {false, 0}, {true, 0}, 31},
-        {"copy fails with no error, update too", {true, 0}, {true, 5}, 31},
-        {"copy fails, update with no error", {true, 5}, {true, 0}, 5},
+        {"copy fails with no error", Fails(0), kSucceeds, 31},
+        {"update fails with no error", kSucceeds, Fails(0), 31},
+        {"copy fails with no error, update too", Fails(0), Fails(5), 31},
+        {"copy fails, update with no error", Fails(5), Fails(0), 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
