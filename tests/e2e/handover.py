@@ -41,20 +41,23 @@ class X86(Case):
                          sorted(images))
         return layout
 
-    def run_as_on_64bit_windows(self, layout, inf_path, hardware_id):
-        """Starts the layout's 32-bit image; returns the run and what the
-        stand-in recorded of the update calls it refused."""
+    def run_as_on_64bit_windows(self, folder, inf_path, hardware_id, with_x64=True):
+        """Starts the 32-bit image of a release layout unpacked into the
+        folder; with the x64 build there, the run must have handed over."""
+        layout = self.release_layout(folder, with_x64)
         command = suite.sandbox.program_command('"%s"' % inf_path, '"%s"' % hardware_id,
                                                 program=layout / "Zeltrane.exe")
         run = suite.sandbox.run(command, as_64bit_windows=True)
-        return run, run.refused
+        if with_x64:
+            self.assertHandedOver(run, inf_path, hardware_id)
+        return run
 
-    def assertHandedOver(self, run, refused, inf_path, hardware_id):
+    def assertHandedOver(self, run, inf_path, hardware_id):
         """The 32-bit image's copy and its update, refused; then the x64
         build's copy and update, with the very same arguments: traced by
         Wine, or where no present device has the ID answered by the
         stand-in."""
-        self.assertEqual(refused, [update_line(run, inf_path, hardware_id)])
+        self.assertEqual(run.refused, [update_line(run, inf_path, hardware_id)])
         calls = run.program_calls()
         updates = [] if run.no_device else ["UpdateDriverForPlugAndPlayDevicesW"]
         self.assertEqual([f for f, _ in calls], ["SetupCopyOEMInfW", "SetupCopyOEMInfW"] + updates)
@@ -69,12 +72,10 @@ class X86(Case):
 
     def check_handover_install(self, layout_folder, package_folder, name, driver_runs=False,
                                identity=sample.SAMPLE):
-        layout = self.release_layout(layout_folder)
         inf = self.package(package_folder, name, "; installed through the hand-over\n", identity)
         hardware_id = identity[0]
         before = self.sample_driver_records(identity)
-        run, refused = self.run_as_on_64bit_windows(layout, windows_path(inf), hardware_id)
-        self.assertHandedOver(run, refused, windows_path(inf), hardware_id)
+        run = self.run_as_on_64bit_windows(layout_folder, windows_path(inf), hardware_id)
         self.assertEqual(run.exit_code, 0)
         [device] = suite.sandbox.driver(hardware_id, "InfPath", "SampleDriverMark")
         self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
@@ -90,21 +91,18 @@ class X86(Case):
                                     identity=sample.SAMPLE_OWN_DEVICE)
 
     def test_handover_missing_inf(self):
-        layout = self.release_layout("release")
         (suite.sandbox.state / "pkg").mkdir(exist_ok=True)
         missing = windows_path(suite.sandbox.state / "pkg" / "missing.inf")
-        run, refused = self.run_as_on_64bit_windows(layout, missing, sample.SAMPLE_HARDWARE_ID)
-        self.assertHandedOver(run, refused, missing, sample.SAMPLE_HARDWARE_ID)
+        run = self.run_as_on_64bit_windows("release", missing, sample.SAMPLE_HARDWARE_ID)
         self.assertEqual(run.exit_code, ERROR_FILE_NOT_FOUND, "the x64 build's exit code")
 
     def test_handover_without_x64(self):
-        layout = self.release_layout("no-x64", with_x64=False)
         inf = self.package("pkg-no-x64", "zt-no-x64.inf", "; never installed\n")
         before = suite.sandbox.driver(sample.SAMPLE_HARDWARE_ID, "InfPath")
-        run, refused = self.run_as_on_64bit_windows(layout, windows_path(inf),
-                                                    sample.SAMPLE_HARDWARE_ID)
+        run = self.run_as_on_64bit_windows("no-x64", windows_path(inf), sample.SAMPLE_HARDWARE_ID,
+                                           with_x64=False)
         self.assertEqual(run.exit_code, ERROR_IN_WOW64)
-        self.assertEqual(len(refused), 1, "the refused update")
+        self.assertEqual(len(run.refused), 1, "the refused update")
         self.assertEqual([f for f, _ in run.program_calls()], ["SetupCopyOEMInfW"],
                          "no x64 build ran")
         self.assertSilent(run)
@@ -117,13 +115,10 @@ class X86(Case):
 
     def test_handover_no_device(self):
         # The x64 build's answer, handed on whole.
-        layout = self.release_layout("release")
         inf = self.package("pkg-no-device-handover", "zt-no-device-handover.inf",
                            "; no device, hand-over\n", NO_DEVICE)
-        inf_path = windows_path(inf)
-        run, refused = self.run_as_on_64bit_windows(layout, inf_path, NO_DEVICE[0])
+        run = self.run_as_on_64bit_windows("release", windows_path(inf), NO_DEVICE[0])
         self.assertTrue(run.no_device, "the stand-in answered for want of a device")
-        self.assertHandedOver(run, refused, inf_path, NO_DEVICE[0])
         self.assertStagedNotInstalled(run, inf)
 
     def test_handover_folder_beyond_ascii(self):
