@@ -56,13 +56,9 @@ ROOTS = {
     # every program of it run through QEMU here.
     "debian12-arm64": ("bookworm", ["arm64"], ["wine", "wine64", "xvfb", "python3"]),
     # A machine that has never seen the project: Debian 12's minimal base and
-    # git, with this machine's Debian sources and apt settings, so that it
-    # reaches the archive as this machine does (scripts/fresh-machine).
+    # git (scripts/fresh-machine).
     "debian12-fresh": ("bookworm", ["amd64"], ["git"]),
 }
-# The roots that take this machine's own Debian sources (the release, its
-# updates and its security suite) and apt settings, not the release alone.
-LIKE_THIS_MACHINE = {"debian12-fresh"}
 
 # This machine's own architecture, as Debian names it.
 NATIVE = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
@@ -100,30 +96,10 @@ def archive():
     raise Failed("apt has no archive for %s here" % release)
 
 
-def sources(suite):
-    """The lines of apt's sources for the suite and its updates and security
-    suites, as apt uses them on this machine."""
-    targets = subprocess.run(
-        ["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE) $(COMPONENT)"],
-        capture_output=True, text=True, check=True).stdout.split("\n")
-    found = {}
-    for line in sorted(set(targets)):
-        uri, release, component = (line.split() + ["", "", ""])[:3]
-        if release == suite or release.startswith(suite + "-"):
-            found.setdefault((uri, release), []).append(component)
-    if (archive(), suite) not in found:
-        raise Failed("apt has no archive for %s here" % suite)
-    return ["deb %s %s %s" % (uri, release, " ".join(components))
-            for (uri, release), components in sorted(found.items())]
-
-
 def recipe(name):
     suite, architectures, packages = ROOTS[name]
-    wanted = {"suite": suite, "architectures": architectures, "packages": packages,
-              "archive": archive()}
-    if name in LIKE_THIS_MACHINE:
-        wanted["sources"] = sources(suite)
-    return wanted
+    return {"suite": suite, "architectures": architectures, "packages": packages,
+            "archive": archive()}
 
 
 def mounts_under(path):
@@ -173,15 +149,13 @@ def make(name):
     # makes sure they do, which is why mmdebstrap's own check is skipped. That
     # check wants an entry named qemu-ARCH, or else /usr/bin/qemu-ARCH-static
     # to copy into the root, which no package that install-deps brings has.
-    settings = (["--setup-hook=copy-in /etc/apt/apt.conf.d /etc/apt"]
-                if name in LIKE_THIS_MACHINE else [])
     with emulated(name, None):
         result = subprocess.run(
             ["mmdebstrap", "--variant=minbase", "--mode=root", "--quiet", "--skip=check/qemu",
-             "--aptopt=APT::Install-Recommends \"false\"", *settings,
+             "--aptopt=APT::Install-Recommends \"false\"",
              "--architectures=" + ",".join(wanted["architectures"]),
              "--include=" + ",".join(wanted["packages"]),
-             wanted["suite"], str(partial), *wanted.get("sources", [wanted["archive"]])],
+             wanted["suite"], str(partial), wanted["archive"]],
             stdin=subprocess.DEVNULL)
     if result.returncode != 0:
         remove(partial)
