@@ -44,9 +44,9 @@ def meaning(code):
 RECORDS = ["hw:AddDevice", "hw:StartDevice", "hw:StartDeviceStatus"]
 
 
-def show_state(sandbox, hardware_id, inf, sample):
+def show_state(sandbox, hardware_id, inf, is_sample):
     inf_bytes = inf.read_bytes() if inf.is_file() else None
-    for device in sandbox.driver(hardware_id, "InfPath", *(RECORDS if sample else [])):
+    for device in sandbox.driver(hardware_id, "InfPath", *(RECORDS if is_sample else [])):
         print("  device %s" % device["device"])
         if device["device.driver"] == "(none)":
             print("    driver:      none installed")
@@ -55,7 +55,7 @@ def show_state(sandbox, hardware_id, inf, sample):
             print("    provider:    %s" % device["driver.provider"])
             print("    version:     %s" % device["driver.version"])
             print("    from INF:    %s" % device["driver.InfPath"])
-        if sample:
+        if is_sample:
             show_sample_driver(sandbox, device)
     staged = [name for name, content in sandbox.inf_store().items() if content == inf_bytes]
     names = ", ".join("C:\\windows\\inf\\" + n for n in staged)
@@ -106,11 +106,11 @@ def choose_image(x64_build, x86_build, state):
 
 def main():
     x64_build, x86_build = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
-    sample = len(sys.argv) <= 3
+    is_sample = len(sys.argv) <= 3
     hardware_id = sys.argv[4] if len(sys.argv) > 4 else sample.SAMPLE_HARDWARE_ID
     sandbox = wine.Sandbox(x64_build / "demo", x64_build)
     sandbox.clear()
-    if sample:
+    if is_sample:
         drivers = {"amd64": sandbox.drivers["amd64"],
                    "x86": x86_build / "sample" / sample.SAMPLE_DRIVER}
         inf = sample.write_sample_package(sandbox.state / "zt-sample" / "zt-sample.inf", drivers)
@@ -129,7 +129,7 @@ def main():
         print("Simulated device with hardware ID %s" % hardware_id)
         print("Driver package: %s\n" % inf)
         print("Before:")
-        show_state(sandbox, hardware_id, inf, sample)
+        show_state(sandbox, hardware_id, inf, is_sample)
 
         command = sandbox.program_command('"%s"' % prefix.windows_path(inf), '"%s"' % hardware_id)
         shown = command.replace('"%s"' % prefix.windows_path(sandbox.program), "Zeltrane.exe", 1)
@@ -141,7 +141,7 @@ def main():
             return 1
         print("  exit code %d (0x%08X): %s\n" % (code, code, meaning(code)))
         print("After:")
-        show_state(sandbox, hardware_id, inf, sample)
+        show_state(sandbox, hardware_id, inf, is_sample)
         return 0
     finally:
         left = sandbox.stop() + emulation.restore(sandbox.state)

@@ -19,12 +19,12 @@ AS_64BIT_WINDOWS = ("ZELTRANE_SANDBOX_WINDOWS", "64")
 RECORDS = {"refused": "wow64-newdev.txt", "no_device": "newdev-no-device.txt"}
 
 
-def install(prefix, stand_ins):
+def install(prefix, dlls):
     """Puts the stand-ins in place of Wine's newdev.dll, keeping Wine's own
-    beside each as wine-newdev.dll, for the stand-in to call; stand_ins:
-    {system folder ("system32", "syswow64"): the stand-in of that folder's
+    beside each as wine-newdev.dll, for the stand-in to call; dlls: {system
+    folder ("system32", "syswow64"): the stand-in of that folder's
     architecture (build/<preset>/stand-in/newdev.dll)}."""
-    for folder, stand_in in stand_ins.items():
+    for folder, stand_in in dlls.items():
         system = prefix / "drive_c" / "windows" / folder
         if not (system / "wine-newdev.dll").exists():
             shutil.copyfile(system / "newdev.dll", system / "wine-newdev.dll")
