@@ -178,7 +178,11 @@ def mount(*arguments):
 
 
 def mount_for_run(root):
-    """The mounts a run needs; inside this process's own mount namespace."""
+    """The mounts a run needs; inside this process's own mount namespace. The
+    root is made a mount point of its own first, as a system's / is: a run
+    inside it that makes a namespace of its own (a stage in a fresh root
+    running a root of its own) can then make its mounts private."""
+    mount("--bind", str(root), str(root))
     mount("-t", "proc", "proc", str(root / "proc"))
     mount("--bind", "/dev", str(root / "dev"))
     mount("-t", "tmpfs", "-o", "mode=1777", "tmpfs", str(root / "tmp"))
@@ -264,14 +268,25 @@ def run_inside_namespace(name, root, command):
             subprocess.run(["umount", "--lazy", point])
 
 
+def throwaway_copy(name):
+    """A copy of the root for one run, named by the run's process: runs at the
+    same time each have their own. Copies left by runs that ended without
+    removing theirs go first."""
+    for left in folder(name).glob("throwaway-*"):
+        if not pathlib.Path("/proc", left.name.split("-", 1)[1]).exists():
+            remove(left)
+    copy = folder(name) / ("throwaway-%d" % os.getpid())
+    remove(copy)  # a copy of an ended run whose process number this run has now
+    subprocess.run(["cp", "-a", "--reflink=auto", str(root_of(name)), str(copy)], check=True)
+    return copy
+
+
 def run(name, inside, throwaway, command):
     root = make(name)
     if os.geteuid() != 0:
         raise Failed("a run in a root takes root (chroot and mounts)")
     if throwaway:
-        root = folder(name) / "throwaway"
-        remove(root)
-        subprocess.run(["cp", "-a", "--reflink=auto", str(root_of(name)), str(root)], check=True)
+        root = throwaway_copy(name)
     if inside:
         command = [sys.executable, __file__, "enter", name, "--root", str(root), "--", *command]
     try:
