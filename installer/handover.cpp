@@ -11,8 +11,8 @@ namespace {
 constexpr DWORD kCapacity = 32768;
 
 // Where a release keeps the native builds, relative to the 32-bit image's folder.
-const wchar_t kX64Build[] = L"x64\\Zeltrane.exe";
-const wchar_t kArm64Build[] = L"arm64\\Zeltrane.exe";
+const wchar_t kX64Folder[] = L"x64\\";
+const wchar_t kArm64Folder[] = L"arm64\\";
 
 // IsWow64Process2, as the platform documents it. It exists only from Windows
 // 10 version 1511, and this image must load on every 32-bit Windows: so it is
@@ -41,10 +41,26 @@ bool MachineIsArm64() {
            native == IMAGE_FILE_MACHINE_ARM64;
 }
 
-// Puts the full path of the build (a path relative to the image's folder)
-// into path (kCapacity characters), from the running image's own path: never
-// the search path or the current folder.
-DWORD FindNativeBuild(const wchar_t* build, wchar_t* path) {
+// Appends text to path at length (kCapacity characters in all); the new
+// length, or kCapacity where the text and its NUL do not fit.
+DWORD Append(wchar_t* path, DWORD length, const wchar_t* text) {
+    if (length >= kCapacity) {
+        return kCapacity;
+    }
+    for (DWORD i = 0; text[i] != L'\0'; ++i, ++length) {
+        if (length + 1 >= kCapacity) {
+            return kCapacity;
+        }
+        path[length] = text[i];
+    }
+    path[length] = L'\0';
+    return length;
+}
+
+// Puts the full path of the build (the image's name in a folder beside the
+// running image) into path (kCapacity characters), from the running image's
+// own path: never the search path or the current folder.
+DWORD FindNativeBuild(const wchar_t* buildFolder, const wchar_t* imageName, wchar_t* path) {
     const DWORD length = GetModuleFileNameW(nullptr, path, kCapacity);
     if (length == 0) {
         return LastErrorOfFailedCall();
@@ -59,15 +75,8 @@ DWORD FindNativeBuild(const wchar_t* build, wchar_t* path) {
     if (folder == 0) {
         return ERROR_BAD_PATHNAME;  // No folder: would name the current one.
     }
-    for (DWORD i = 0;; ++i) {
-        if (folder + i >= kCapacity) {
-            return ERROR_FILENAME_EXCED_RANGE;
-        }
-        path[folder + i] = build[i];
-        if (build[i] == L'\0') {
-            return ERROR_SUCCESS;
-        }
-    }
+    const DWORD end = Append(path, Append(path, folder, buildFolder), imageName);
+    return end < kCapacity ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
 }
 
 // Copies this process's command line into line (kCapacity characters), which
@@ -100,12 +109,13 @@ DWORD ExitCodeOf(HANDLE process) {
 
 }  // namespace
 
-DWORD HandOverToNativeBuild() {
+DWORD HandOverToNativeBuild(const wchar_t* imageName) {
     // Static, not on the stack: 64 KiB each, and the image carries them as
     // uninitialised data, not on disk.
     static wchar_t imagePath[kCapacity];
     static wchar_t commandLine[kCapacity];
-    DWORD error = FindNativeBuild(MachineIsArm64() ? kArm64Build : kX64Build, imagePath);
+    DWORD error =
+        FindNativeBuild(MachineIsArm64() ? kArm64Folder : kX64Folder, imageName, imagePath);
     if (error == ERROR_SUCCESS) {
         error = CopyOwnCommandLine(commandLine);
     }

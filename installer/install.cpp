@@ -24,7 +24,7 @@ DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
         // 64-bit Windows refuses device installation to 32-bit callers: the
         // machine's native build makes it, and its exit code is the result.
         if (error == ERROR_IN_WOW64) {
-            return HandOverToNativeBuild();
+            return HandOverToNativeBuild(L"Zeltrane.exe");
         }
 #endif
         if (result == ERROR_SUCCESS) {

@@ -1,10 +1,13 @@
-"""Writes the release package from the three Windows images.
+"""Writes the release package from the Windows images of both programs.
 
 usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --arm64 IMAGE
+                  --remove-x86 IMAGE --remove-x64 IMAGE --remove-arm64 IMAGE
                   --msi-action DLL --out DIR
 
 DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
-(the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, README.md, LICENSE,
+(the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, the removal
+program's three images beside them (ZeltraneRemove.exe, x64/ and arm64/),
+README.md, LICENSE,
 CHANGELOG.md, the guide for setups (docs/setups.md), the page on the images
 (docs/images.md), the setup templates and
 the MSI template's custom action (setups/, the DLL as
@@ -13,7 +16,7 @@ DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
 same inputs give the same bytes: fixed order, times (SECONDS, the commit's
 time) and permissions.
 
-Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, all three images and
+Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, all six images and
 the custom action DLL are Authenticode-signed with SHA-256 by osslsigncode
 before they are zipped. Its password is read by osslsigncode from the file
 that ZELTRANE_SIGN_PASSWORD_FILE names, never from a command line or an
@@ -58,6 +61,8 @@ def main():
     parser.add_argument("--x86", required=True, type=pathlib.Path)
     parser.add_argument("--x64", required=True, type=pathlib.Path)
     parser.add_argument("--arm64", required=True, type=pathlib.Path)
+    for arch in ("x86", "x64", "arm64"):
+        parser.add_argument("--remove-" + arch, required=True, type=pathlib.Path)
     parser.add_argument("--msi-action", required=True, type=pathlib.Path)
     parser.add_argument("--out", required=True, type=pathlib.Path)
     args = parser.parse_args()
@@ -74,7 +79,9 @@ def main():
     with tempfile.TemporaryDirectory(dir=args.out) as staging:
         staging = pathlib.Path(staging)
         images = [("Zeltrane.exe", args.x86), ("x64/Zeltrane.exe", args.x64),
-                  ("arm64/Zeltrane.exe", args.arm64),
+                  ("arm64/Zeltrane.exe", args.arm64), ("ZeltraneRemove.exe", args.remove_x86),
+                  ("x64/ZeltraneRemove.exe", args.remove_x64),
+                  ("arm64/ZeltraneRemove.exe", args.remove_arm64),
                   ("setups/ZeltraneMsiAction.dll", args.msi_action)]
         staged = []
         for inner, image in images:
@@ -86,7 +93,7 @@ def main():
         if settings:
             for inner, target in staged:
                 sign(target, settings)
-            print("signed: all three images and the MSI's custom action, SHA-256, with %s%s" % (
+            print("signed: all six images and the MSI's custom action, SHA-256, with %s%s" % (
                 settings["pkcs12"],
                 ", time-stamped by " + settings["timestamp"] if settings["timestamp"] else ""))
         else:

@@ -9,6 +9,13 @@
 // - No present device has the ID among its hardware or compatible IDs:
 //   ERROR_NO_SUCH_DEVINST, where Wine's returns TRUE having installed
 //   nothing. Which devices match is left to Wine.
+// - DiUninstallDriverW (Windows 10 version 1703 and later), which Wine's
+//   newdev.dll lacks: the 32-bit stand-in has it for the one answer that
+//   64-bit Windows gives a 32-bit caller, ERROR_IN_WOW64, where the run plays
+//   64-bit Windows. Elsewhere it answers ERROR_CALL_NOT_IMPLEMENTED: the
+//   sandbox plays no 32-bit Windows of that version. The 64-bit stand-in does
+//   not have it, so the removal program's native build takes the route of
+//   Windows before version 1703, which Wine implements.
 // A call answered here leaves no trace of Wine's: it adds a line with its
 // arguments (UTF-8) to C:\windows\temp\wow64-newdev.txt or
 // newdev-no-device.txt, so that a test can see it.
@@ -122,3 +129,16 @@ extern "C" BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR h
     const auto update = reinterpret_cast<Update>(reinterpret_cast<void (*)()>(found));
     return update(parent, hardwareId, infPath, flags, restart);
 }
+
+#ifndef _WIN64
+extern "C" BOOL WINAPI DiUninstallDriverW(HWND parent, LPCWSTR infPath, DWORD flags,
+                                          PBOOL needReboot) {
+    if (!RefusedAsOn64BitWindows()) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    Record(L"C:\\windows\\temp\\wow64-newdev.txt", parent, nullptr, infPath, flags, needReboot);
+    SetLastError(ERROR_IN_WOW64);
+    return FALSE;
+}
+#endif

@@ -219,6 +219,16 @@ class Prefix:
         """The INF files in the platform's INF store, by name."""
         return {p.name: p.read_bytes() for p in (self.prefix / "drive_c/windows/inf").glob("*.inf")}
 
+    def package_store(self):
+        """Every trace of staged packages: the INF store's INF files by name
+        (their bytes), its PNF files' names, and the driver store's folders
+        (Wine 10 keeps one per package; Wine 8 has none)."""
+        inf = self.prefix / "drive_c/windows/inf"
+        repository = self.system_file("driverstore", "filerepository")
+        return {"inf": self.inf_store(),
+                "pnf": sorted(p.name for p in inf.glob("*.pnf")),
+                "repository": sorted(p.name for p in repository.glob("*"))}
+
     def stop(self):
         """Ends Wine and Xvfb and removes the prefix; returns what was left."""
         if self.prefix.exists() and (self.state / "display").exists():

@@ -5,6 +5,10 @@ rest: the stand-in calls a copy of it, kept beside it as wine-newdev.dll.
   ERROR_IN_WOW64, where Wine installs. Played only in a run that plays 64-bit
   Windows: with AS_64BIT_WINDOWS in its environment, the 32-bit stand-in
   refuses.
+- DiUninstallDriverW, the removal of Windows 10 version 1703 and later,
+  which Wine lacks, refuses 32-bit callers on 64-bit Windows likewise: the
+  32-bit stand-in has it for that answer alone (the 64-bit one does not, so
+  the native removal takes the older route, which Wine implements).
 - Where no present device has the hardware ID among its hardware or
   compatible IDs, Windows answers ERROR_NO_SUCH_DEVINST, where Wine returns
   TRUE having installed nothing.

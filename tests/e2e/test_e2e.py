@@ -9,7 +9,8 @@ usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE X86-
          puts BUILD_DIR/stand-in/newdev.dll, the newdev stand-in, into its
          system32 (see sandbox/newdev.cpp); stop undoes the first.
   GROUP  runs one group of cases against BUILD_DIR/Zeltrane.exe: Harness,
-         Usage, Install, Failures, Text for the x64 build; Arm64 for the
+         Usage, Install, Failures, Text, Removal (and ZeltraneRemove.exe) for
+         the x64 build; Arm64 for the
          ARM64 build under ARM64 Wine.
 With X86-IMAGE, the 32-bit image in a sandbox of its own; the group X86 holds
 its cases. There, start also puts X86-NEWDEV, the 32-bit build of the
@@ -24,7 +25,8 @@ e2e, or e2e-x86), so that runs on two platforms keep apart. Each boot and
 case is held to a limit that follows from how this machine starts 32-bit
 programs (LIMITS), and its time is written to the sandbox's account.txt.
 The cases are in modules by behaviour: program.py (usage, install, failures,
-text), handover.py (the 32-bit image and its hand-over, the ARM64 build),
+text), removal.py (the removal program), handover.py (the 32-bit image and
+its hand-over, the ARM64 build),
 setup_cases.py (the setups, built by setup_builds.py), harness.py (the
 sandbox's own checks); cases.py holds what they share.
 """
@@ -41,6 +43,7 @@ from cases import LIMITS, account, suite
 from handover import Arm64, X86
 from harness import Harness
 from program import Failures, Install, Text, Usage
+from removal import Removal
 from setup_builds import build_setups, setup_devices
 from setup_cases import Setups
 import emulation
@@ -50,7 +53,8 @@ import wine
 
 SKIPPED = 77
 GROUPS = {group.__name__: group
-          for group in (Harness, Usage, Install, Failures, Text, X86, Arm64, Setups)}
+          for group in (Harness, Usage, Install, Failures, Text, Removal, X86, Arm64,
+                        Setups)}
 
 
 def machine_route():

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Audits a linked Zeltrane.exe as a file: machine, subsystem, imports,
-# hardening, load configuration, manifest, version information and size.
-# usage: audit-image.sh IMAGE x86|x64|arm64 VERSION EMPTY-IMAGE
-# EMPTY-IMAGE is an empty program built with the same toolchain and flags.
+# Audits a linked Zeltrane.exe or ZeltraneRemove.exe as a file: machine,
+# subsystem, imports, hardening, load configuration, manifest, version
+# information and size.
+# usage: audit-image.sh IMAGE x86|x64|arm64 VERSION EMPTY-IMAGE [PROGRAM]
+# EMPTY-IMAGE is an empty program built with the same toolchain and flags;
+# PROGRAM is Zeltrane (the default) or ZeltraneRemove.
 set -u
-image=$1 arch=$2 version=$3 empty=$4
+image=$1 arch=$2 version=$3 empty=$4 program=${5:-Zeltrane}
 failures=0
 check() { # check DESCRIPTION COMMAND...: prints ok or FAIL
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
@@ -33,10 +35,24 @@ table=$(awk '/^Import \{/ { kind = "static" } /^DelayImport \{/ { kind = "delay"
              /Symbol: / { print kind "|" dll "|" ($2 ~ /^\(/ ? "" : $2) }' <<<"$imports")
 dlls=$(cut -d'|' -f2 <<<"$table" | sort -u)
 echo "     imported DLLs: $(tr '\n' ' ' <<<"$dlls")"
-outside=$(grep -vxE 'kernel32\.dll|msvcrt\.dll|user32\.dll|setupapi\.dll|newdev\.dll' <<<"$dlls")
-check "imports only kernel32, msvcrt, user32, setupapi, newdev" test -z "$outside"
-for wanted in user32.dll'|'MessageBoxW user32.dll'|'GetDesktopWindow \
-    setupapi.dll'|'SetupCopyOEMInfW newdev.dll'|'UpdateDriverForPlugAndPlayDevicesW; do
+if [ "$program" = ZeltraneRemove ]; then
+    # The removal's own calls; newdev's DiUninstallDriverW is looked up at run time.
+    platform_dlls=(kernel32 msvcrt user32 setupapi advapi32)
+    wanted_imports="user32.dll|MessageBoxW setupapi.dll|SetupCopyOEMInfW
+        setupapi.dll|SetupUninstallOEMInfW setupapi.dll|SetupDiGetClassDevsW
+        setupapi.dll|SetupDiEnumDeviceInfo setupapi.dll|SetupDiOpenDevRegKey
+        setupapi.dll|SetupDiCallClassInstaller setupapi.dll|SetupDiGetDeviceInstallParamsW
+        setupapi.dll|SetupDiDestroyDeviceInfoList advapi32.dll|RegQueryValueExW
+        advapi32.dll|RegCloseKey"
+else
+    platform_dlls=(kernel32 msvcrt user32 setupapi newdev)
+    wanted_imports="user32.dll|MessageBoxW user32.dll|GetDesktopWindow
+        setupapi.dll|SetupCopyOEMInfW newdev.dll|UpdateDriverForPlugAndPlayDevicesW"
+fi
+allowed=$(printf '%s\\.dll|' "${platform_dlls[@]}")
+outside=$(grep -vxE "${allowed%|}" <<<"$dlls")
+check "imports only ${platform_dlls[*]}" test -z "$outside"
+for wanted in $wanted_imports; do
     check "imports ${wanted/|/!} by name at load time" grep -qxF "static|$wanted" <<<"$table"
 done
 # The hand-over to the native build: the 32-bit image only, which 64-bit Windows refuses.
@@ -55,7 +71,19 @@ check "no delay-load directory" has 'DelayImportDescriptorRVA: 0x0$' \
     "$(llvm-readobj --file-headers "$image" | grep DelayImportDescriptorRVA)"
 check "no import by ordinal only" test -z "$(grep '|$' <<<"$table")"
 check "no ANSI variants" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '[a-z0-9]A(Ex)?$')"
-check "loads no DLL at run time" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^LoadLibrary')"
+if [ "$program" = ZeltraneRemove ]; then
+    # DiUninstallDriverW exists only from Windows 10 version 1703: newdev.dll
+    # is loaded from System32 when the removal needs it, and the function
+    # looked up by name.
+    check "loads DLLs at run time only with LoadLibraryExW" \
+        test "$(cut -d'|' -f3 <<<"$table" | grep -E '^LoadLibrary')" = LoadLibraryExW
+    check "DiUninstallDriverW is not bound at load time" \
+        test -z "$(cut -d'|' -f3 <<<"$table" | grep -x DiUninstallDriverW)"
+    check "names DiUninstallDriverW for the lookup" grep -qx DiUninstallDriverW <(strings -a "$image")
+    check "names newdev.dll for the load" grep -qx newdev.dll <(strings -a -el "$image")
+else
+    check "loads no DLL at run time" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^LoadLibrary')"
+fi
 # The 32-bit image tells an ARM64 machine from an x64 one by IsWow64Process2,
 # which exists only from Windows 10 version 1511: binding it at load time would
 # keep the image from loading on older Windows, so it is looked up by name in
@@ -70,6 +98,9 @@ if [ "$arch" = x86 ]; then
         test -z "$(cut -d'|' -f3 <<<"$table" | grep -x IsWow64Process2)"
     check "names IsWow64Process2 for the lookup" grep -qx IsWow64Process2 <(strings -a "$image")
     check "names kernel32.dll for the lookup" grep -qx kernel32.dll <(strings -a -el "$image")
+elif [ "$program" = ZeltraneRemove ]; then
+    check "looks up no loaded module" \
+        test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^GetModuleHandle')"
 else
     check "binds nothing at run time" \
         test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^(GetProcAddress|GetModuleHandle)')"
@@ -112,8 +143,8 @@ check "version resource" has 'Type: VERSIONINFO \(ID 16\)' "$resources"
 strings16=$(strings -el "$image")
 value_of() { grep -A1 -x "$1" <<<"$strings16" | sed -n 2p; }
 check "ProductName Zeltrane" test "$(value_of ProductName)" = Zeltrane
-check "OriginalFilename Zeltrane.exe" test "$(value_of OriginalFilename)" = Zeltrane.exe
-check "InternalName Zeltrane" test "$(value_of InternalName)" = Zeltrane
+check "OriginalFilename $program.exe" test "$(value_of OriginalFilename)" = "$program.exe"
+check "InternalName $program" test "$(value_of InternalName)" = "$program"
 check "FileVersion $version" test "$(value_of FileVersion)" = "$version"
 check "ProductVersion $version" test "$(value_of ProductVersion)" = "$version"
 check "FileDescription" test -n "$(value_of FileDescription)"
@@ -127,10 +158,10 @@ check "operating system version $(version_of MajorOperatingSystemVersion).$(vers
 declare -A windows=([5.1]="Windows XP" [5.2]="Windows XP x64" [6.0]="Windows Vista"
     [6.1]="Windows 7" [6.2]="Windows 8" [6.3]="Windows 8.1" [10.0]="Windows 10")
 oldest="${windows[$subsystem]:-Windows $subsystem} ($subsystem)"
-file='`Zeltrane.exe`'
-[ "$arch" = x64 ] && file='`x64\Zeltrane.exe`'
+file="\`$program.exe\`"
+[ "$arch" = x64 ] && file="\`x64\\$program.exe\`"
 if [ "$arch" = arm64 ]; then
-    file='`arm64\Zeltrane.exe`'
+    file="\`arm64\\$program.exe\`"
     # No Windows for ARM64 predates Windows 10, whatever the header allows.
     [ "${subsystem%%.*}" -lt 10 ] && oldest="Windows 10, the first for ARM64 (header: $subsystem)"
 fi
@@ -144,7 +175,9 @@ signature=$(sed -nE 's/^ *CertificateTableSize: (0x[0-9A-Fa-f]+)$/\1/p' <<<"$hea
 size=$(($(stat -c %s "$image") - ${signature:-0}))
 echo "     size: $size bytes$([ "${signature:-0x0}" != 0x0 ] && echo " without its signature of $((signature)) bytes");" \
     "an empty program with the same toolchain and flags: $(stat -c %s "$empty") bytes"
-check "within 18 KiB" test "$size" -le $((18 * 1024))
+# The removal program lists devices and reads their driver keys: 4 KiB more.
+limit=$([ "$program" = ZeltraneRemove ] && echo 22 || echo 18)
+check "within $limit KiB" test "$size" -le $((limit * 1024))
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

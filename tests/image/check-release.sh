@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the release package and its signing: two runs give the same bytes;
-# the ZIP holds exactly the three built images, the four documents, the
-# three setup templates and the MSI's custom action; with a
-# throwaway certificate (made here, nothing secret is kept) all four verify,
+# the ZIP holds exactly the six built images (both programs' ZeltraneRemove.exe
+# taken from beside each Zeltrane.exe), the documents, the three setup
+# templates and the MSI's custom action; with a
+# throwaway certificate (made here, nothing secret is kept) all seven verify,
 # with a time stamp from an authority on loopback that this script starts and
 # stops; a changed byte breaks the signature; removing it gives the built image
 # again but for the PE checksum; the signed x86 image passes the image audit; a
@@ -14,6 +15,12 @@ set -u
 source_dir=$(realpath "$1") work=$(realpath -m "$2") x86=$(realpath "$3") x64=$(realpath "$4")
 arm64=$(realpath "$5") version=$6 empty_x86=$(realpath "$7") msi_action=$(realpath "$8")
 name=Zeltrane-$version-windows
+# Each signed file of the package and the build it must be: PATH-IN-PACKAGE:BUILT-FILE.
+shipped=(Zeltrane.exe:"$x86" x64/Zeltrane.exe:"$x64" arm64/Zeltrane.exe:"$arm64"
+    ZeltraneRemove.exe:"$(dirname "$x86")/ZeltraneRemove.exe"
+    x64/ZeltraneRemove.exe:"$(dirname "$x64")/ZeltraneRemove.exe"
+    arm64/ZeltraneRemove.exe:"$(dirname "$arm64")/ZeltraneRemove.exe"
+    setups/ZeltraneMsiAction.dll:"$msi_action")
 epoch=1765000000 # 2025-12-06 05:46:40 UTC, as a commit's time would be
 failures=0
 check() {
@@ -24,7 +31,9 @@ mkdir -p "$work"
 unset ZELTRANE_SIGN_PKCS12 ZELTRANE_SIGN_PASSWORD_FILE ZELTRANE_SIGN_TIMESTAMP
 package() { # package OUT-DIR: runs the release packaging into OUT-DIR, output to OUT-DIR.log
     python3 "$source_dir/release/package.py" --version "$version" --epoch "$epoch" \
-        --x86 "$x86" --x64 "$x64" --arm64 "$arm64" --msi-action "$msi_action" --out "$1" \
+        --x86 "$x86" --x64 "$x64" --arm64 "$arm64" --remove-x86 "$(dirname "$x86")/ZeltraneRemove.exe" \
+        --remove-x64 "$(dirname "$x64")/ZeltraneRemove.exe" \
+        --remove-arm64 "$(dirname "$arm64")/ZeltraneRemove.exe" --msi-action "$msi_action" --out "$1" \
         >"$1.log" 2>&1
 }
 inner() { unzip -p "$1" "$name/$2"; }
@@ -41,15 +50,13 @@ check "a second run gives a byte-identical ZIP" cmp -s "$zip" "$work/again/$name
 check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum --quiet -c '$name.zip.sha256'"
 templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd"
 # shellcheck disable=SC2086 # the names, one argument each
-expected=$(printf '%s\n' Zeltrane.exe x64/Zeltrane.exe arm64/Zeltrane.exe setups/ZeltraneMsiAction.dll \
+expected=$(printf '%s\n' "${shipped[@]%%:*}" \
     README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md $templates | sed "s|^|$name/|")
-check "holds the three images, the custom action, five documents and three templates, nothing else" \
+check "holds the six images, the custom action, five documents and three templates, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
-check "Zeltrane.exe is the built x86 image" cmp -s "$x86" <(inner "$zip" Zeltrane.exe)
-check "x64/Zeltrane.exe is the built x64 image" cmp -s "$x64" <(inner "$zip" x64/Zeltrane.exe)
-check "arm64/Zeltrane.exe is the built ARM64 image" cmp -s "$arm64" <(inner "$zip" arm64/Zeltrane.exe)
-check "setups/ZeltraneMsiAction.dll is the built custom action" \
-    cmp -s "$msi_action" <(inner "$zip" setups/ZeltraneMsiAction.dll)
+for file in "${shipped[@]}"; do
+    check "${file%%:*} is the built one" cmp -s "${file#*:}" <(inner "$zip" "${file%%:*}")
+done
 for document in README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md; do
     check "$document is the project's" cmp -s "$source_dir/$document" <(inner "$zip" "$document")
 done
@@ -59,7 +66,7 @@ for template in $templates; do
 done
 stamp=$(TZ=UTC date -d "@$epoch" +%Y%m%d.%H%M%S)
 check "every entry: rw-r--r--, Unix, dated $stamp" \
-    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 12
+    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 15
 
 # A throwaway root, a code-signing certificate and a time-stamping certificate.
 cd "$work" || exit 1
@@ -109,12 +116,13 @@ export ZELTRANE_SIGN_TIMESTAMP
 check "signed release runs" package "$work/signed"
 signed=$work/signed/$name.zip
 check "says that the images are signed and time-stamped" grep -q '^signed: .*time-stamped' signed.log
-for image in Zeltrane.exe x64/Zeltrane.exe arm64/Zeltrane.exe setups/ZeltraneMsiAction.dll; do
+for file in "${shipped[@]}"; do
+    image=${file%%:*}
     inner "$signed" "$image" >"signed-${image//\//-}"
 done
 verify() { osslsigncode verify -CAfile root.pem -TSA-CAfile root.pem -in "$1" >"$1.verify" 2>&1; }
-for image in signed-Zeltrane.exe signed-x64-Zeltrane.exe signed-arm64-Zeltrane.exe \
-    signed-setups-ZeltraneMsiAction.dll; do
+for file in "${shipped[@]}"; do
+    image=signed-${file%%:*} image=${image//\//-}
     check "$image verifies against the throwaway root" verify "$image"
     check "$image is signed with SHA-256" grep -q 'Message digest algorithm *: SHA256' "$image.verify"
     check "$image has a verified time stamp" grep -q 'Timestamp Server Signature verification: ok' "$image.verify"
@@ -130,6 +138,9 @@ mkdir -p download && cp "$signed" "$signed.sha256" download/ && cp root.pem down
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/Zeltrane.exe" &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/x64/Zeltrane.exe" &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/arm64/Zeltrane.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/ZeltraneRemove.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/x64/ZeltraneRemove.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/arm64/ZeltraneRemove.exe" &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/setups/ZeltraneMsiAction.dll"
 ) >download.log 2>&1
 check "a download verifies with the README's commands" test $? -eq 0
@@ -146,9 +157,8 @@ check "the untouched copy verifies" verify signed-Zeltrane.exe
 check "a byte of code changed breaks the signature" bash -c "! osslsigncode verify -CAfile root.pem -TSA-CAfile root.pem -in tampered.exe >tampered.verify 2>&1"
 
 # The signature removed: the built image again, but for the PE checksum field.
-for image in signed-Zeltrane.exe:"$x86" signed-x64-Zeltrane.exe:"$x64" signed-arm64-Zeltrane.exe:"$arm64" \
-    signed-setups-ZeltraneMsiAction.dll:"$msi_action"; do
-    signed_image=${image%%:*} built=${image#*:}
+for file in "${shipped[@]}"; do
+    signed_image=signed-${file%%:*} signed_image=${signed_image//\//-} built=${file#*:}
     osslsigncode remove-signature -in "$signed_image" -out "$signed_image.removed" >/dev/null 2>&1
     pe=$(od -An -tu4 -j60 -N4 "$built" | tr -d ' ')
     checksum=$((pe + 24 + 64))
@@ -162,6 +172,8 @@ done
 # The signed x86 image is still what the audit wants.
 check "signed x86 image passes the image audit" bash -c \
     "'$source_dir/tests/image/audit-image.sh' signed-Zeltrane.exe x86 '$version' '$empty_x86' >audit.log"
+check "signed x86 removal image passes the image audit" bash -c \
+    "'$source_dir/tests/image/audit-image.sh' signed-ZeltraneRemove.exe x86 '$version' '$empty_x86' ZeltraneRemove >audit-remove.log"
 check "signed custom action passes its audit" bash -c \
     "'$source_dir/tests/image/audit-msi-action.sh' signed-setups-ZeltraneMsiAction.dll >audit-msi-action.log"
 

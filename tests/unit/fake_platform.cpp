@@ -1,6 +1,9 @@
 #include "fake_platform.h"
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <map>
 
 FakePlatform fake;
@@ -13,6 +16,8 @@ HANDLE FakeChildThread() { return reinterpret_cast<HANDLE>(static_cast<std::uint
 HMODULE FakeKernel32() {
     return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x75000000));
 }
+
+HMODULE FakeNewdev() { return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x76000000)); }
 
 namespace {
 
@@ -36,6 +41,19 @@ BOOL WINAPI FakeIsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* 
     }
     return Complete(fake.machine);
 }
+
+BOOL WINAPI FakeDiUninstallDriverW(HWND parent, LPCWSTR infPath, DWORD flags, PBOOL needReboot) {
+    fake.order.push_back("DiUninstallDriverW");
+    fake.uninstallDriverCalls.push_back({parent, infPath, flags, needReboot != nullptr});
+    if (!fake.uninstallDriver.fails && needReboot != nullptr) {
+        *needReboot = fake.needReboot;
+    }
+    return Complete(fake.uninstallDriver);
+}
+
+// The handles of the fake device list and of each device's driver key.
+HDEVINFO FakeDeviceList() { return reinterpret_cast<HDEVINFO>(static_cast<std::uintptr_t>(0xD1)); }
+constexpr std::uintptr_t kFirstDriverKey = 0x5000;
 
 }  // namespace
 
@@ -62,6 +80,13 @@ BOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaLoca
     fake.copies.push_back({SourceInfFileName, OEMSourceMediaLocation, OEMSourceMediaType, CopyStyle,
                            DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
                            DestinationInfFileNameComponent});
+    // The staged copy's path: where this call staged it, or where it already was.
+    const bool named = !fake.copy.fails || fake.copy.error == ERROR_FILE_EXISTS;
+    if (named && DestinationInfFileName != nullptr &&
+        fake.published.size() < DestinationInfFileNameSize) {
+        fake.published.copy(DestinationInfFileName, fake.published.size());
+        DestinationInfFileName[fake.published.size()] = L'\0';
+    }
     return Complete(fake.copy);
 }
 
@@ -156,8 +181,11 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     fake.order.push_back("GetProcAddress");
     fake.functionsLookedUp.emplace_back(lpProcName);
     fake.lastError = kLastErrorNoise;
-    if (hModule != FakeKernel32() || !fake.hasIsWow64Process2 ||
-        std::string(lpProcName) != "IsWow64Process2") {
+    const std::string name = lpProcName;
+    if (hModule == FakeNewdev() && fake.hasUninstallDriver && name == "DiUninstallDriverW") {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeDiUninstallDriverW));
+    }
+    if (hModule != FakeKernel32() || !fake.hasIsWow64Process2 || name != "IsWow64Process2") {
         return nullptr;
     }
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeIsWow64Process2));
@@ -233,4 +261,130 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {
     records.erase(hAny);
     --fake.openRecords;
     return ERROR_SUCCESS;
+}
+
+HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    fake.order.push_back("LoadLibraryExW");
+    fake.librariesLoaded.emplace_back(lpLibFileName, dwFlags);
+    const bool loads = fake.newdevLoads && hFile == nullptr &&
+                       std::wstring(lpLibFileName) == L"newdev.dll" &&
+                       dwFlags == LOAD_LIBRARY_SEARCH_SYSTEM32;
+    fake.lastError = loads ? kLastErrorNoise : ERROR_MOD_NOT_FOUND;
+    return loads ? FakeNewdev() : nullptr;
+}
+
+int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2, int cchCount2,
+                                BOOL bIgnoreCase) {
+    std::wstring first(lpString1, cchCount1 < 0 ? std::wcslen(lpString1) : cchCount1);
+    std::wstring second(lpString2, cchCount2 < 0 ? std::wcslen(lpString2) : cchCount2);
+    if (bIgnoreCase) {
+        for (std::wstring* text : {&first, &second}) {
+            std::transform(text->begin(), text->end(), text->begin(),
+                           [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+        }
+    }
+    return first < second ? 1 : first == second ? CSTR_EQUAL : 3;
+}
+
+HDEVINFO WINAPI SetupDiGetClassDevsW(const void* ClassGuid, PCWSTR Enumerator, HWND hwndParent,
+                                     DWORD Flags) {
+    fake.order.push_back("SetupDiGetClassDevsW");
+    if (ClassGuid != nullptr || Enumerator != nullptr || hwndParent != nullptr ||
+        Flags != DIGCF_ALLCLASSES || !Complete(fake.deviceList)) {
+        fake.lastError = fake.deviceList.fails ? fake.deviceList.error : ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    ++fake.openDeviceLists;
+    return FakeDeviceList();
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                                  SP_DEVINFO_DATA* DeviceInfoData) {
+    fake.order.push_back("SetupDiEnumDeviceInfo");
+    if (DeviceInfoSet != FakeDeviceList() || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    if (++fake.enumerationCalls == fake.enumerationFailsOnCall) {
+        return Complete(Fails(fake.enumerationError));
+    }
+    if (MemberIndex >= fake.devices.size()) {
+        return Complete(Fails(ERROR_NO_MORE_ITEMS));
+    }
+    DeviceInfoData->DevInst = MemberIndex;
+    return Complete(kSucceeds);
+}
+
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                 DWORD Scope, DWORD HwProfile, DWORD KeyType, REGSAM samDesired) {
+    fake.order.push_back("SetupDiOpenDevRegKey");
+    const FakeDevice& device = fake.devices.at(DeviceInfoData->DevInst);
+    if (DeviceInfoSet != FakeDeviceList() || Scope != DICS_FLAG_GLOBAL || HwProfile != 0 ||
+        KeyType != DIREG_DRV || samDesired != KEY_QUERY_VALUE || !device.hasDriver) {
+        fake.lastError = ERROR_FILE_NOT_FOUND;
+        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    }
+    ++fake.openKeys;
+    fake.lastError = kLastErrorNoise;
+    return reinterpret_cast<HKEY>(kFirstDriverKey + DeviceInfoData->DevInst);
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                BYTE* lpData, LPDWORD lpcbData) {
+    fake.order.push_back("RegQueryValueExW");
+    const FakeDevice& device =
+        fake.devices.at(reinterpret_cast<std::uintptr_t>(hKey) - kFirstDriverKey);
+    if (std::wstring(lpValueName) != L"InfPath" || lpReserved != nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    // As the registry does: the bytes as stored, with no NUL added.
+    const DWORD size = static_cast<DWORD>(device.infPath.size() * sizeof(wchar_t));
+    *lpType = device.type;
+    const DWORD room = *lpcbData;
+    *lpcbData = size;
+    if (size > room) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpData, device.infPath.data(), size);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY /*hKey*/) {
+    fake.order.push_back("RegCloseKey");
+    --fake.openKeys;
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                                      SP_DEVINFO_DATA* DeviceInfoData) {
+    fake.order.push_back("SetupDiCallClassInstaller");
+    if (InstallFunction != DIF_REMOVE || DeviceInfoSet != FakeDeviceList()) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    fake.removedDevices.push_back(DeviceInfoData->DevInst);
+    return Complete(fake.deviceRemoval);
+}
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                           SP_DEVINSTALL_PARAMS_W* DeviceInstallParams) {
+    fake.order.push_back("SetupDiGetDeviceInstallParamsW");
+    if (DeviceInfoSet != FakeDeviceList() ||
+        DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    if (!fake.installParameters.fails) {
+        DeviceInstallParams->Flags = fake.devices.at(DeviceInfoData->DevInst).flagsAfterRemoval;
+    }
+    return Complete(fake.installParameters);
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    fake.order.push_back("SetupDiDestroyDeviceInfoList");
+    fake.openDeviceLists -= DeviceInfoSet == FakeDeviceList() ? 1 : 0;
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, void* /*Reserved*/) {
+    fake.order.push_back("SetupUninstallOEMInfW");
+    fake.uninstalledInfs.emplace_back(InfFileName, Flags);
+    return Complete(fake.infUninstall);
 }

@@ -51,6 +51,23 @@ struct StartCall {
     DWORD startupFlags;
 };
 
+struct UninstallDriverCall {
+    HWND parent;
+    std::wstring infPath;
+    DWORD flags;
+    bool needRebootGiven;
+};
+
+// A device as the removal sees it: whether it has a driver key, the InfPath
+// value there (of that registry type), and the install parameters' flags
+// after its removal.
+struct FakeDevice {
+    std::wstring infPath;
+    bool hasDriver = true;
+    DWORD type = REG_SZ;
+    DWORD flagsAfterRemoval = 0;
+};
+
 // What a call does: succeed, or return FALSE leaving `error` as the last error.
 struct Outcome {
     bool fails;
@@ -103,6 +120,33 @@ struct FakePlatform {
     bool recordFails = false;
     std::vector<std::wstring> logged;
     int openRecords = 0;
+
+    // Driver package removal. A copy that succeeds, or fails with
+    // ERROR_FILE_EXISTS, gives back `published`. newdev.dll loads from
+    // System32 and exports DiUninstallDriverW (Windows 10 version 1703 and
+    // later) where told. The devices, each listed once; what each removal
+    // call does; handles still open at the end.
+    std::wstring published = L"C:\\Windows\\INF\\oem7.inf";
+    bool newdevLoads = true;
+    bool hasUninstallDriver = true;
+    Outcome uninstallDriver{false, 0};
+    BOOL needReboot = FALSE;
+    std::vector<UninstallDriverCall> uninstallDriverCalls;
+    std::vector<FakeDevice> devices;
+    Outcome deviceList{false, 0};
+    // The call of SetupDiEnumDeviceInfo, counted from 1, that fails with
+    // `enumerationError` (none: 0); the calls so far.
+    int enumerationFailsOnCall = 0;
+    DWORD enumerationError = 0;
+    int enumerationCalls = 0;
+    Outcome deviceRemoval{false, 0};
+    Outcome installParameters{false, 0};
+    std::vector<DWORD> removedDevices;
+    Outcome infUninstall{false, 0};
+    std::vector<std::pair<std::wstring, DWORD>> uninstalledInfs;
+    std::vector<std::pair<std::wstring, DWORD>> librariesLoaded;
+    int openKeys = 0;
+    int openDeviceLists = 0;
 };
 
 extern FakePlatform fake;
@@ -117,8 +161,10 @@ HANDLE FakeChildThread();
 // The installation session's handle, as the fakes of msi.dll know it.
 constexpr MSIHANDLE kFakeInstall = 0x4E;
 
-// The handle the fake GetModuleHandleW returns for kernel32.dll.
+// The handle the fake GetModuleHandleW returns for kernel32.dll, and the one
+// the fake LoadLibraryExW returns for newdev.dll.
 HMODULE FakeKernel32();
+HMODULE FakeNewdev();
 
 // The last error a call leaves behind when it succeeds: real platform calls
 // may change it on success too, so code must read it right after a failure.

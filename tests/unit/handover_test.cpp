@@ -123,7 +123,10 @@ TEST_F(HandOver, Arm64BuildPathAtAndBeyondThePlatformsLimit) {
     // "arm64\Zeltrane.exe" is two characters longer than the x64 build's path.
     const std::wstring fits = L"C:\\" + std::wstring(kPlatformMax - 3 - 19, L'f') + L"\\Z.exe";
     const std::wstring tooLong = L"C:\\" + std::wstring(kPlatformMax - 3 - 18, L'f') + L"\\Z.exe";
-    for (const auto& [image, started] : {std::pair{fits, true}, std::pair{tooLong, false}}) {
+    // Not even "arm64\" fits after the folder.
+    const std::wstring folderFull = L"C:\\" + std::wstring(kPlatformMax - 9, L'f') + L"\\Z.exe";
+    for (const auto& [image, started] :
+         {std::pair{fits, true}, std::pair{tooLong, false}, std::pair{folderFull, false}}) {
         SetUp();
         fake.nativeMachine = IMAGE_FILE_MACHINE_ARM64;
         fake.modulePath = image;

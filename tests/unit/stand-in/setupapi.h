@@ -3,6 +3,14 @@
 #include <windows.h>
 
 constexpr DWORD SPOST_PATH = 1;
+constexpr DWORD SP_COPY_NOOVERWRITE = 0x0000008;
+constexpr DWORD SUOI_FORCEDELETE = 0x00000001;
+constexpr DWORD DIGCF_ALLCLASSES = 0x00000004;
+constexpr DWORD DICS_FLAG_GLOBAL = 0x00000001;
+constexpr DWORD DIREG_DRV = 0x00000002;
+constexpr UINT DIF_REMOVE = 0x00000005;
+constexpr DWORD DI_NEEDRESTART = 0x00000080;
+constexpr DWORD DI_NEEDREBOOT = 0x00000100;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
 constexpr DWORD ERROR_IN_WOW64 = 0xE0000235;
 
@@ -10,3 +18,39 @@ BOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaLoca
                              DWORD OEMSourceMediaType, DWORD CopyStyle,
                              PWSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
                              PDWORD RequiredSize, PWSTR* DestinationInfFileNameComponent);
+
+using HDEVINFO = void*;
+using DI_FUNCTION = UINT;
+
+struct SP_DEVINFO_DATA {
+    DWORD cbSize;
+    std::uint8_t ClassGuid[16];
+    DWORD DevInst;
+    std::uintptr_t Reserved;
+};
+
+struct SP_DEVINSTALL_PARAMS_W {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    void* InstallMsgHandler;
+    void* InstallMsgHandlerContext;
+    void* FileQueue;
+    std::uintptr_t ClassInstallReserved;
+    DWORD Reserved;
+    WCHAR DriverPath[MAX_PATH];
+};
+
+BOOL WINAPI SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, void* Reserved);
+HDEVINFO WINAPI SetupDiGetClassDevsW(const void* ClassGuid, PCWSTR Enumerator, HWND hwndParent,
+                                     DWORD Flags);
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                                  SP_DEVINFO_DATA* DeviceInfoData);
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                 DWORD Scope, DWORD HwProfile, DWORD KeyType, REGSAM samDesired);
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                                      SP_DEVINFO_DATA* DeviceInfoData);
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                           SP_DEVINSTALL_PARAMS_W* DeviceInstallParams);
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);

@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include "remove.h"
+#include "remove_usage.h"
+
+// Started with the path of an installed INF, takes its driver package back
+// off the machine; started any other way, shows the usage text. The exit code
+// is 0 when the package is gone or was never staged, 3010 when a restart
+// finishes the removal, otherwise the platform's error code of the failed
+// call, or ERROR_BAD_ARGUMENTS after the usage box.
+int wmain(int argc, wchar_t* argv[], wchar_t* /*envp*/[]) {
+    if (argc != 2) {
+        ShowRemovalUsage();
+        return ERROR_BAD_ARGUMENTS;
+    }
+    return static_cast<int>(RemoveDriverPackage(argv[1]));
+}

@@ -1,0 +1,184 @@
+#include "remove.h"
+
+#include <newdev.h>
+#include <setupapi.h>
+
+#include "last_error.h"
+#ifdef ZELTRANE_HANDS_OVER
+#include "handover.h"
+#endif
+
+namespace {
+
+// The published INF's full path in the platform's INF folder, which holds
+// the folder's path and a name the platform chose.
+constexpr DWORD kPublishedCapacity = MAX_PATH;
+
+// DiUninstallDriverW, as the platform documents it.
+using UninstallDriverFunction = BOOL(WINAPI*)(HWND parent, LPCWSTR infPath, DWORD flags,
+                                              PBOOL needReboot);
+
+const wchar_t* FileNameOf(const wchar_t* path) {
+    const wchar_t* name = path;
+    for (const wchar_t* at = path; *at != L'\0'; ++at) {
+        if (*at == L'\\') {
+            name = at + 1;
+        }
+    }
+    return name;
+}
+
+// From Windows 10 version 1703, Microsoft documents DiUninstallDriverW as the
+// way to remove a driver package: it moves every device installed from the
+// package to its next best driver, or none, and then deletes the package
+// from the driver store, all in one call. It does not exist on older
+// Windows, where this image must still load, so it is looked up when needed.
+// newdev.dll is loaded from System32 only. Every Windows that has the
+// function understands LOAD_LIBRARY_SEARCH_SYSTEM32; an older one without
+// that flag refuses the load, and has no such function either.
+UninstallDriverFunction FindUninstallDriver() {
+    const HMODULE newdev = LoadLibraryExW(L"newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const FARPROC found =
+        newdev != nullptr ? GetProcAddress(newdev, "DiUninstallDriverW") : nullptr;
+    // The lookup returns the function untyped, and only a cast gives it its
+    // type back, through void (*)(), which the compilers accept between
+    // function types.
+    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
+    return found != nullptr
+               ? reinterpret_cast<UninstallDriverFunction>(reinterpret_cast<void (*)()>(found))
+               : nullptr;
+    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+
+// Whether the device's driver was installed from the published INF: its
+// driver key names that INF, by its name in the INF folder (InfPath).
+bool InstalledFrom(HDEVINFO devices, SP_DEVINFO_DATA* device, const wchar_t* publishedName) {
+    const HKEY driverKey =
+        SetupDiOpenDevRegKey(devices, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+    if (driverKey == INVALID_HANDLE_VALUE) {
+        return false;  // No driver installed.
+    }
+    // One character more than is read: the value need not end with a NUL.
+    wchar_t infName[MAX_PATH + 1] = {};
+    DWORD type = REG_NONE;
+    DWORD size = MAX_PATH * sizeof(wchar_t);
+    const LSTATUS status = RegQueryValueExW(driverKey, L"InfPath", nullptr, &type,
+                                            static_cast<BYTE*>(static_cast<void*>(infName)), &size);
+    RegCloseKey(driverKey);
+    return status == ERROR_SUCCESS && type == REG_SZ &&
+           CompareStringOrdinal(infName, -1, publishedName, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Removes the device as its class installer would (DIF_REMOVE); notes
+// whether the platform wants a restart to finish.
+DWORD RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* device, bool* restart) {
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, devices, device)) {
+        return LastErrorOfFailedCall();
+    }
+    SP_DEVINSTALL_PARAMS_W parameters = {};
+    parameters.cbSize = sizeof parameters;
+    if (SetupDiGetDeviceInstallParamsW(devices, device, &parameters) &&
+        (parameters.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0) {
+        *restart = true;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Removes every device, present or not, whose driver was installed from the
+// published INF.
+DWORD RemoveDevicesInstalledFrom(const wchar_t* publishedName, bool* restart) {
+    const HDEVINFO devices = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    if (devices == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    DWORD count = 0;
+    while (SetupDiEnumDeviceInfo(devices, count, &device)) {
+        ++count;
+    }
+    DWORD error = LastErrorOfFailedCall();
+    if (error == ERROR_NO_MORE_ITEMS) {
+        error = ERROR_SUCCESS;
+    }
+    // From the last device to the first: a removal never moves those before it.
+    for (DWORD index = count; index > 0 && error == ERROR_SUCCESS; --index) {
+        if (!SetupDiEnumDeviceInfo(devices, index - 1, &device)) {
+            error = LastErrorOfFailedCall();
+        } else if (InstalledFrom(devices, &device, publishedName)) {
+            error = RemoveDevice(devices, &device, restart);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return error;
+}
+
+// Before Windows 10 version 1703, Microsoft documents the removal in two
+// steps: DIF_REMOVE on each device installed from the package, then
+// SetupUninstallOEMInfW with the package's published name, which deletes its
+// INF, PNF and catalog and, from Windows Vista, its copy in the driver store.
+// Without SUOI_FORCEDELETE the platform refuses to delete a package that a
+// device still uses (ERROR_INF_IN_USE_BY_DEVICES): that is the answer wanted
+// should any such device be left.
+DWORD RemoveDevicesThenPackage(const wchar_t* publishedName, bool* restart) {
+    const DWORD error = RemoveDevicesInstalledFrom(publishedName, restart);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    if (!SetupUninstallOEMInfW(publishedName, 0, nullptr)) {
+        return LastErrorOfFailedCall();
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD Remove(const wchar_t* infPath) {
+    // The platform's name of the package staged from this INF: with
+    // SP_COPY_NOOVERWRITE, a copy whose contents are already staged is
+    // refused with ERROR_FILE_EXISTS and that copy's path given back.
+    static wchar_t published[kPublishedCapacity];
+    published[0] = L'\0';
+    if (SetupCopyOEMInfW(infPath, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, published,
+                         kPublishedCapacity, nullptr, nullptr)) {
+        // It was not staged, and this very call staged it: taking that copy
+        // back leaves the machine as it was. No device can use it yet.
+        if (!SetupUninstallOEMInfW(FileNameOf(published), SUOI_FORCEDELETE, nullptr)) {
+            return LastErrorOfFailedCall();
+        }
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = LastErrorOfFailedCall();
+    if (error != ERROR_FILE_EXISTS || published[0] == L'\0') {
+        return error;
+    }
+
+    bool restart = false;
+    const UninstallDriverFunction uninstallDriver = FindUninstallDriver();
+    if (uninstallDriver != nullptr) {
+        // A place for the answer, so that the platform never prompts for a restart.
+        BOOL needReboot = FALSE;
+        if (!uninstallDriver(nullptr, published, 0, &needReboot)) {
+            return LastErrorOfFailedCall();
+        }
+        restart = needReboot != FALSE;
+    } else {
+        const DWORD removal = RemoveDevicesThenPackage(FileNameOf(published), &restart);
+        if (removal != ERROR_SUCCESS) {
+            return removal;
+        }
+    }
+    return restart ? ERROR_SUCCESS_REBOOT_REQUIRED : ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD RemoveDriverPackage(const wchar_t* infPath) {
+    const DWORD result = Remove(infPath);
+#ifdef ZELTRANE_HANDS_OVER
+    // 64-bit Windows refuses device removal to 32-bit callers: the machine's
+    // native build makes it, and its exit code is the result.
+    if (result == ERROR_IN_WOW64) {
+        return HandOverToNativeBuild(L"ZeltraneRemove.exe");
+    }
+#endif
+    return result;
+}

@@ -1,0 +1,262 @@
+#include "remove.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fake_platform.h"
+#include "remove_usage.h"
+
+int wmain(int argc, wchar_t* argv[], wchar_t* envp[]);
+
+namespace {
+
+const wchar_t kInf[] = L"C:\\Drivers\\Net Card\\zt-net.inf";
+constexpr DWORD ERROR_EXPECTED_SECTION_NAME = 0xE0000000;
+constexpr DWORD ERROR_INF_IN_USE_BY_DEVICES = 0xE000023D;
+using Removed = std::vector<DWORD>;
+using Uninstalled = std::vector<std::pair<std::wstring, DWORD>>;
+const Uninstalled kPublishedUninstalled = {{L"oem7.inf", 0}};
+
+class Removal : public ::testing::Test {
+protected:
+    // The package is staged as oem7.inf; newdev has no DiUninstallDriverW
+    // (older than Windows 10 version 1703) unless a case says so.
+    void SetUp() override {
+        fake = FakePlatform{};
+        fake.copy = Fails(ERROR_FILE_EXISTS);
+        fake.hasUninstallDriver = false;
+    }
+
+    static DWORD Remove() { return RemoveDriverPackage(kInf); }
+
+    // Whatever happened, every handle the removal opened is closed again.
+    void TearDown() override {
+        EXPECT_EQ(fake.openKeys, 0);
+        EXPECT_EQ(fake.openDeviceLists, 0);
+    }
+};
+
+TEST_F(Removal, LooksUpTheStagedPackageWithoutStagingIt) {
+    Remove();
+    ASSERT_EQ(fake.copies.size(), 1u);
+    const CopyCall& copy = fake.copies[0];
+    EXPECT_EQ(copy.source, kInf);
+    EXPECT_EQ(copy.mediaLocation, nullptr);
+    EXPECT_EQ(copy.mediaType, SPOST_PATH);
+    EXPECT_EQ(copy.style, SP_COPY_NOOVERWRITE);
+    EXPECT_NE(copy.destination, nullptr);
+    EXPECT_EQ(copy.destinationSize, MAX_PATH);
+}
+
+TEST_F(Removal, PackageNotStagedIsTakenBackAtOnceAndNothingElseChanges) {
+    fake.copy = kSucceeds;
+    fake.devices = {{L"oem7.inf"}};
+    for (const auto& [undo, expected] :
+         {std::pair{kSucceeds, ERROR_SUCCESS},
+          std::pair{Fails(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED}}) {
+        fake.order.clear();
+        fake.uninstalledInfs.clear();
+        fake.infUninstall = undo;
+        EXPECT_EQ(Remove(), expected);
+        EXPECT_EQ(fake.order,
+                  (std::vector<std::string>{"SetupCopyOEMInfW", "SetupUninstallOEMInfW"}));
+        EXPECT_EQ(fake.uninstalledInfs, (Uninstalled{{L"oem7.inf", SUOI_FORCEDELETE}}));
+    }
+}
+
+TEST_F(Removal, AnotherFailedLookupEndsWithItsCodeAndChangesNothing) {
+    for (const DWORD error : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+                              ERROR_EXPECTED_SECTION_NAME, ERROR_ACCESS_DENIED}) {
+        fake.order.clear();
+        fake.copy = Fails(error);
+        EXPECT_EQ(Remove(), error);
+        EXPECT_EQ(fake.order, std::vector<std::string>{"SetupCopyOEMInfW"});
+    }
+    // A refusal that names no staged copy is no lookup either.
+    fake.order.clear();
+    fake.copy = Fails(ERROR_FILE_EXISTS);
+    fake.published = std::wstring(MAX_PATH, L'x');
+    EXPECT_EQ(Remove(), ERROR_FILE_EXISTS);
+    EXPECT_EQ(fake.order, std::vector<std::string>{"SetupCopyOEMInfW"});
+}
+
+TEST_F(Removal, FromWindows10Version1703TheOneDocumentedCallRemovesIt) {
+    struct Case {
+        Outcome call;
+        BOOL needReboot;
+        DWORD expected;
+    };
+    for (const Case& c : {Case{kSucceeds, FALSE, ERROR_SUCCESS},
+                          Case{kSucceeds, TRUE, ERROR_SUCCESS_REBOOT_REQUIRED},
+                          Case{Fails(ERROR_ACCESS_DENIED), FALSE, ERROR_ACCESS_DENIED}}) {
+        SetUp();
+        fake.hasUninstallDriver = true;
+        fake.devices = {{L"oem7.inf"}};
+        fake.uninstallDriver = c.call;
+        fake.needReboot = c.needReboot;
+        EXPECT_EQ(Remove(), c.expected);
+        EXPECT_EQ(fake.librariesLoaded, (std::vector<std::pair<std::wstring, DWORD>>{
+                                            {L"newdev.dll", LOAD_LIBRARY_SEARCH_SYSTEM32}}));
+        ASSERT_EQ(fake.uninstallDriverCalls.size(), 1u);
+        const UninstallDriverCall& call = fake.uninstallDriverCalls[0];
+        EXPECT_EQ(call.parent, nullptr);
+        EXPECT_EQ(call.infPath, fake.published);
+        EXPECT_EQ(call.flags, 0u);
+        EXPECT_TRUE(call.needRebootGiven) << "so that the platform never prompts";
+        EXPECT_TRUE(fake.removedDevices.empty());
+        EXPECT_TRUE(fake.uninstalledInfs.empty());
+    }
+}
+
+TEST_F(Removal, BeforeItEachDeviceInstalledFromThePackageIsRemovedThenThePackage) {
+    // Only the driver keys that name oem7.inf, in any case, as a string.
+    for (const bool newdevLoads : {false, true}) {
+        SetUp();
+        fake.devices = {{L"oem7.inf"},
+                        {L"oem70.inf"},
+                        {L"", false},
+                        {L"OEM7.INF"},
+                        {L"oem7.inf", true, REG_EXPAND_SZ},
+                        {L"net.inf"},
+                        {std::wstring(MAX_PATH + 5, L'o')}};
+        fake.newdevLoads = newdevLoads;
+        EXPECT_EQ(Remove(), ERROR_SUCCESS);
+        EXPECT_EQ(fake.removedDevices, (Removed{3, 0})) << "last to first";
+        EXPECT_EQ(fake.uninstalledInfs, kPublishedUninstalled) << "refused while in use";
+        EXPECT_EQ(fake.order.back(), "SetupUninstallOEMInfW");
+    }
+}
+
+TEST_F(Removal, ARestartThatARemovedDeviceNeedsEndsWith3010) {
+    struct Case {
+        DWORD removedFlags;
+        DWORD otherFlags;
+        Outcome parameters;
+        DWORD expected;
+    };
+    for (const Case& c : {Case{DI_NEEDREBOOT, 0, kSucceeds, ERROR_SUCCESS_REBOOT_REQUIRED},
+                          Case{DI_NEEDRESTART, 0, kSucceeds, ERROR_SUCCESS_REBOOT_REQUIRED},
+                          Case{0, DI_NEEDREBOOT, kSucceeds, ERROR_SUCCESS},
+                          Case{DI_NEEDREBOOT, 0, Fails(ERROR_ACCESS_DENIED), ERROR_SUCCESS}}) {
+        SetUp();
+        fake.installParameters = c.parameters;
+        fake.devices = {{L"oem7.inf", true, REG_SZ, c.removedFlags},
+                        {L"oem8.inf", true, REG_SZ, c.otherFlags}};
+        EXPECT_EQ(Remove(), c.expected);
+    }
+}
+
+TEST_F(Removal, AFailedStepEndsWithItsCodeAndNothingAfterIt) {
+    struct Case {
+        const char* name;
+        Outcome list;
+        int enumerationFailsOnCall;
+        Outcome removal;
+        Outcome uninstall;
+        Removed removed;
+        bool uninstalled;
+    };
+    const DWORD error = ERROR_ACCESS_DENIED;
+    const Case cases[] = {
+        {"device list", Fails(error), 0, kSucceeds, kSucceeds, {}, false},
+        {"counting", kSucceeds, 2, kSucceeds, kSucceeds, {}, false},
+        {"listing again", kSucceeds, 5, kSucceeds, kSucceeds, {}, false},
+        {"device removal", kSucceeds, 0, Fails(error), kSucceeds, {2}, false},
+        {"package in use",
+         kSucceeds,
+         0,
+         kSucceeds,
+         Fails(ERROR_INF_IN_USE_BY_DEVICES),
+         {2, 0},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fake.devices = {{L"oem7.inf"}, {L"x.inf"}, {L"oem7.inf"}};
+        fake.deviceList = c.list;
+        fake.enumerationFailsOnCall = c.enumerationFailsOnCall;
+        fake.enumerationError = error;
+        fake.deviceRemoval = c.removal;
+        fake.infUninstall = c.uninstall;
+        EXPECT_EQ(Remove(), c.uninstall.fails ? c.uninstall.error : error);
+        EXPECT_EQ(fake.removedDevices, c.removed);
+        EXPECT_EQ(fake.uninstalledInfs.empty(), !c.uninstalled);
+    }
+}
+
+TEST_F(Removal, RefusedTo32BitCallersItIsHandedToTheNativeBuild) {
+    struct Case {
+        const char* step;
+        Outcome copy;
+        bool hasUninstallDriver;
+        Outcome uninstallDriver;
+        Outcome removal;
+        Outcome uninstall;
+    };
+    const Outcome refused = Fails(ERROR_IN_WOW64);
+    const Outcome staged = Fails(ERROR_FILE_EXISTS);
+    const Case cases[] = {
+        {"lookup", refused, false, kSucceeds, kSucceeds, kSucceeds},
+        {"taking back a copy", kSucceeds, false, kSucceeds, kSucceeds, refused},
+        {"DiUninstallDriverW", staged, true, refused, kSucceeds, kSucceeds},
+        {"DIF_REMOVE", staged, false, kSucceeds, refused, kSucceeds},
+        {"SetupUninstallOEMInfW", staged, false, kSucceeds, kSucceeds, refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        SetUp();
+        fake.devices = {{L"oem7.inf"}};
+        fake.modulePath = L"D:\\Setup\\ZeltraneRemove.exe";
+        fake.childExitCode = 0x5A;
+        fake.copy = c.copy;
+        fake.hasUninstallDriver = c.hasUninstallDriver;
+        fake.uninstallDriver = c.uninstallDriver;
+        fake.deviceRemoval = c.removal;
+        fake.infUninstall = c.uninstall;
+        EXPECT_EQ(Remove(), 0x5Au);
+        ASSERT_EQ(fake.starts.size(), 1u);
+        EXPECT_EQ(fake.starts[0].application, L"D:\\Setup\\x64\\ZeltraneRemove.exe");
+        EXPECT_EQ(fake.starts[0].commandLine, fake.commandLine);
+    }
+}
+
+TEST_F(Removal, EntryShowsItsOwnUsageForAnyCountButOneArgument) {
+    for (std::vector<std::wstring> args : std::vector<std::vector<std::wstring>>{
+             {L"ZeltraneRemove.exe"},
+             {L"ZeltraneRemove.exe", L"a.inf", L"PCI\\VEN_1"},
+             {L"Renamed.exe", L"C:\\My", L"Drivers\\a.inf", L"x"}}) {
+        SetUp();
+        std::vector<wchar_t*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        wchar_t* environment[] = {nullptr};
+        EXPECT_EQ(wmain(static_cast<int>(args.size()), argv.data(), environment), 160);
+        ASSERT_EQ(fake.boxes.size(), 1u);
+        EXPECT_EQ(fake.boxes[0].text, RemovalUsageText);
+        EXPECT_EQ(fake.boxes[0].caption, L"Program Usage");
+        EXPECT_EQ(fake.boxes[0].type, MB_OK);
+        EXPECT_EQ(fake.order, std::vector<std::string>{"MessageBoxW"});
+    }
+    std::wstring program = L"ZeltraneRemove.exe";
+    std::wstring inf = kInf;
+    wchar_t* argv[] = {program.data(), inf.data(), nullptr};
+    wchar_t* environment[] = {nullptr};
+    SetUp();
+    fake.copy = kSucceeds;
+    EXPECT_EQ(wmain(2, argv, environment), 0);
+    ASSERT_EQ(fake.copies.size(), 1u);
+    EXPECT_EQ(fake.copies[0].source, argv[1]);
+    EXPECT_TRUE(fake.boxes.empty());
+}
+
+TEST(RemovalUsage, NamesTheRemovalProgramAndItsOneArgument) {
+    EXPECT_EQ(std::wstring(RemovalUsageText),
+              L"ZeltraneRemove.exe <full INF path>\n\n\t<full INF path>\n"
+              L"\t\tThe fully qualified path and name of the INF file that was installed\n");
+}
+
+}  // namespace
