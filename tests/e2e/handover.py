@@ -4,13 +4,14 @@ Wine."""
 
 import shutil
 
-from cases import (Case, ERROR_FILE_NOT_FOUND, ERROR_IN_WOW64, NO_DEVICE, release_files, suite,
+from cases import (ERROR_FILE_NOT_FOUND, ERROR_IN_WOW64, NO_DEVICE, release_files, suite,
                    update_line)
 from prefix import windows_path
+from removal import RemovalCase, identity
 import sample
 
 
-class X86(Case):
+class X86(RemovalCase):
     """The 32-bit product image: one case of each kind, each start is slow.
     Without the override the prefix acts as 32-bit Windows; the hand-over
     cases run the signed release layout as on 64-bit Windows."""
@@ -29,11 +30,12 @@ class X86(Case):
         self.check_missing_inf()
 
     def release_layout(self, folder, with_x64=True):
-        """The release package's three images, unpacked into the folder: an
-        x64 machine must start x64\\Zeltrane.exe, never the ARM64 build."""
+        """The release package's images of both programs, unpacked into the
+        folder: an x64 machine must start the x64 builds, never the ARM64 ones."""
         layout = suite.sandbox.state / folder
         shutil.rmtree(layout, ignore_errors=True)
-        images = ["Zeltrane.exe", "arm64/Zeltrane.exe"] + (["x64/Zeltrane.exe"] if with_x64 else [])
+        images = [folder + name for folder in ["", "arm64/"] + (["x64/"] if with_x64 else [])
+                  for name in ("Zeltrane.exe", "ZeltraneRemove.exe")]
         for inner, image in release_files(images).items():
             (layout / inner).parent.mkdir(parents=True, exist_ok=True)
             (layout / inner).write_bytes(image)
@@ -121,11 +123,31 @@ class X86(Case):
         self.assertTrue(run.no_device, "the stand-in answered for want of a device")
         self.assertStagedNotInstalled(run, inf)
 
+    def test_handover_remove(self):
+        # Installed by the x64 build itself; removed by the 32-bit image as
+        # on 64-bit Windows, whose DiUninstallDriverW refuses it.
+        hardware_id = identity(5)[0]
+        inf = self.package("pkg-handover-remove", "zt-handover-remove.inf", "; removed again\n",
+                           identity(5))
+        suite.sandbox.add_device(hardware_id)
+        layout = self.release_layout("release")
+        published = self.install(inf, hardware_id, program=layout / "x64" / "Zeltrane.exe")
+        before = suite.sandbox.package_store()
+        run = self.run_removal('"%s"' % windows_path(inf), program=layout / "ZeltraneRemove.exe",
+                               as_64bit_windows=True)
+        [refused] = run.refused
+        self.assertRegex(refused, r"(?i)^parent=0x0 hardware_id=\(null\) "
+                         r"inf_path=C:\\windows\\inf\\%s flags=0x0 reboot=0x[1-9A-F]"
+                         % published.replace(".", r"\."))
+        self.assertSilent(run)
+        self.assertNoDriver(hardware_id)
+        self.assertPackageGone(before, published, "own name", run.exit_code)
+
     def test_handover_folder_beyond_ascii(self):
         self.check_handover_install("Zeltrane réseau Ωmega 1.1", "Pilotes ñ", "zt-ñ handover.inf")
 
 
-class Arm64(Case):
+class Arm64(RemovalCase):
     """The native ARM64 build under ARM64 Wine, in an ARM64 platform root.
     That Wine has no 32-bit side, and every start goes through QEMU here:
     one case of each kind. The newdev stand-in cannot call that Wine's own
@@ -153,3 +175,16 @@ class Arm64(Case):
 
     def test_missing_inf(self):
         self.check_missing_inf()
+
+    def test_remove(self):
+        # As far as this Wine goes (Debian 12's, Wine 8): the route of
+        # Windows before version 1703, on a device and package of its own.
+        hardware_id = identity(6)[0]
+        inf = self.package("pkg-remove", "zt-remove.inf", "; removed again\n", identity(6))
+        suite.sandbox.add_device(hardware_id)
+        published = self.install(inf, hardware_id)
+        before = suite.sandbox.package_store()
+        run = self.run_removal('"%s"' % windows_path(inf))
+        self.assertSilent(run)
+        self.assertNoDriver(hardware_id)
+        self.assertPackageGone(before, published, "own name", run.exit_code)

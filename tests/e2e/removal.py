@@ -43,11 +43,12 @@ class RemovalCase(Case):
         command = suite.sandbox.program_command(*arguments, program=program)
         return suite.sandbox.run(command, as_64bit_windows=as_64bit_windows)
 
-    def install(self, inf, *hardware_ids):
+    def install(self, inf, *hardware_ids, program=None):
         """The package installed on a device of each ID, by Zeltrane.exe;
         returns the name the platform published it under."""
         for hardware_id in hardware_ids:
-            run = self.run_program('"%s"' % windows_path(inf), '"%s"' % hardware_id)
+            run = self.run_program('"%s"' % windows_path(inf), '"%s"' % hardware_id,
+                                   program=program)
             self.assertEqual(run.exit_code, 0, hardware_id)
         [device] = suite.sandbox.driver(hardware_ids[0], "InfPath")
         return device["driver.InfPath"]
