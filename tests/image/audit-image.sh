@@ -127,6 +127,9 @@ resources=$(llvm-readobj --coff-resources "$image")
 check "manifest resource 1" has 'Type: MANIFEST \(ID 24\) \[.* Name: \(ID 1\) ' \
     "$(grep -A4 'Type: MANIFEST' <<<"$resources" | tr -d '\n')"
 manifest=$(tr -d '\0' <"$image" | sed -n '/<assembly /,/<\/assembly>/p')
+# Windows refuses to start an image whose manifest's assembly has no valid version.
+check "manifest assembly version $version.0" \
+    has "<assemblyIdentity type=\"win32\" name=\"Zeltrane\" version=\"$version.0\"" "$manifest"
 check "requireAdministrator, no UI access" \
     has '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>' "$manifest"
 for os in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
