@@ -1,11 +1,15 @@
-// The custom action of the MSI template (examples/setups/driver-setup.wxs):
-// installs the driver package for each hardware ID of a product line with the
-// installed 32-bit Zeltrane.exe, writes each run to the installation's log,
-// and decides the installation's result from the runs' exit codes.
+// The custom actions of the MSI template (examples/setups/driver-setup.wxs).
+// InstallDriver installs the driver package for each hardware ID of a
+// product line with the installed 32-bit Zeltrane.exe, writes each run to the
+// installation's log, and decides the installation's result from the runs'
+// exit codes. RemoveDriver takes the package back with the installed
+// ZeltraneRemove.exe when the product is removed, and ScheduleRestart turns
+// the removal's need of a restart into the installation's own request.
 //
-// It runs deferred, so it reads its input from CustomActionData, which the
-// MSI sets before it as
+// The first two run deferred, so they read their input from
+// CustomActionData, which the MSI sets before each as
 //   <Zeltrane.exe's full path>|<the INF's full path>|<succeed or fail>|<ID>;<ID>;...
+//   <ZeltraneRemove.exe's full path>|<the INF's full path>|<remove or keep>
 // No file path holds '|', and the IDs come last, so that they may.
 
 #include "action.h"
@@ -24,6 +28,12 @@ constexpr DWORD kCapacity = 32768;
 // What Zeltrane ends with where no present device has the hardware ID: the
 // platform's ERROR_NO_SUCH_DEVINST, with the package staged in its store.
 constexpr DWORD kNoSuchDevice = 0xE000020B;
+
+// What ZeltraneRemove ends with where the platform needs a restart to finish.
+constexpr DWORD kRestartNeeded = 3010;
+
+// The longest product code, {GUID}, with its terminating NUL.
+constexpr DWORD kProductCodeCapacity = 39;
 
 // A text being put together in a fixed buffer; a text that does not fit is
 // marked as cut, never written past the buffer.
@@ -140,20 +150,54 @@ DWORD Run(const wchar_t* program, Text& commandLine, DWORD& exitCode) {
     return error;
 }
 
+bool Same(const wchar_t* text, const wchar_t* word) {
+    for (; *text != L'\0' && *text == *word; ++text, ++word) {
+    }
+    return *text == *word;
+}
+
 // What the installation ends with where no run installed the driver; the
 // setting's text is checked before anything runs.
 enum class NoDevice { kSucceed, kFail, kUnknown };
 
 NoDevice ReadSetting(const wchar_t* setting) {
-    const auto same = [](const wchar_t* text, const wchar_t* word) {
-        for (; *text != L'\0' && *text == *word; ++text, ++word) {
-        }
-        return *text == *word;
-    };
-    if (same(setting, L"succeed")) {
+    if (Same(setting, L"succeed")) {
         return NoDevice::kSucceed;
     }
-    return same(setting, L"fail") ? NoDevice::kFail : NoDevice::kUnknown;
+    return Same(setting, L"fail") ? NoDevice::kFail : NoDevice::kUnknown;
+}
+
+// The action's CustomActionData, or nullptr (logged) where it cannot be read.
+wchar_t* ReadData(MSIHANDLE install) {
+    static wchar_t data[kCapacity];
+    DWORD size = kCapacity;
+    const UINT read = MsiGetPropertyW(install, L"CustomActionData", data, &size);
+    if (read == ERROR_SUCCESS) {
+        return data;
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"cannot read CustomActionData, error ");
+    AppendCode(line, read);
+    Log(install, line);
+    return nullptr;
+}
+
+// The name of the global atom by which RemoveDriver tells ScheduleRestart
+// that the removal needs a restart: a deferred action may not call
+// MsiSetMode, and the two run in processes of their own. It names the
+// product, so that no other installation reads it. False where the product
+// code cannot be read.
+bool RestartAtomName(MSIHANDLE install, Text& name) {
+    wchar_t productCode[kProductCodeCapacity];
+    DWORD size = kProductCodeCapacity;
+    if (MsiGetPropertyW(install, L"ProductCode", productCode, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    Clear(name);
+    Append(name, L"Zeltrane restart ");
+    Append(name, productCode);
+    return true;
 }
 
 // Runs Zeltrane.exe for one hardware ID and logs the run: true when the
@@ -201,18 +245,10 @@ bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
 }  // namespace
 
 extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
-    static wchar_t data[kCapacity];
-    DWORD size = kCapacity;
-    const UINT read = MsiGetPropertyW(install, L"CustomActionData", data, &size);
-    if (read != ERROR_SUCCESS) {
-        static Text line;
-        Clear(line);
-        Append(line, L"cannot read CustomActionData, error ");
-        AppendCode(line, read);
-        Log(install, line);
+    wchar_t* program = ReadData(install);
+    if (program == nullptr) {
         return ERROR_INSTALL_FAILURE;
     }
-    wchar_t* program = data;
     wchar_t* inf = SplitAt(program, L'|');
     wchar_t* setting = inf != nullptr ? SplitAt(inf, L'|') : nullptr;
     wchar_t* ids = setting != nullptr ? SplitAt(setting, L'|') : nullptr;
@@ -256,5 +292,86 @@ extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
     Log(install,
         L"no present device has any of the hardware IDs: installed on no device; the package is "
         L"staged, and the platform installs it when such a device appears");
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
+    wchar_t* program = ReadData(install);
+    if (program == nullptr) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    wchar_t* inf = SplitAt(program, L'|');
+    wchar_t* setting = inf != nullptr ? SplitAt(inf, L'|') : nullptr;
+    if (setting == nullptr || SplitAt(setting, L'|') != nullptr) {
+        Log(install, L"CustomActionData is not <ZeltraneRemove.exe>|<INF>|<setting>");
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (Same(setting, L"keep")) {
+        Log(install,
+            L"ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged");
+        return ERROR_SUCCESS;
+    }
+    if (!Same(setting, L"remove")) {
+        Log(install, L"ZELTRANE_ON_UNINSTALL is neither remove nor keep");
+        return ERROR_INSTALL_FAILURE;
+    }
+
+    static Text commandLine;
+    static Text line;
+    Clear(commandLine);
+    AppendArgument(commandLine, program);
+    AppendChar(commandLine, L' ');
+    AppendArgument(commandLine, inf);
+    Clear(line);
+    Append(line, L"removal of \"");
+    Append(line, inf);
+    if (commandLine.cut) {
+        Append(line, L"\": the command line would be longer than the platform allows");
+        Log(install, line);
+        return ERROR_INSTALL_FAILURE;
+    }
+    DWORD exitCode = 0;
+    const DWORD error = Run(program, commandLine, exitCode);
+    if (error != ERROR_SUCCESS) {
+        Append(line, L"\": ZeltraneRemove.exe could not be started or waited for, error ");
+        AppendCode(line, error);
+        Log(install, line);
+        return ERROR_INSTALL_FAILURE;
+    }
+    Append(line, L"\": ZeltraneRemove.exe ended with ");
+    AppendCode(line, exitCode);
+    if (exitCode == ERROR_SUCCESS) {
+        Append(line, L", the driver package is off its devices and out of the driver store");
+        Log(install, line);
+        return ERROR_SUCCESS;
+    }
+    if (exitCode != kRestartNeeded) {
+        Append(line, L", the driver was not removed: the product stays installed");
+        Log(install, line);
+        return ERROR_INSTALL_FAILURE;
+    }
+    Append(line, L", the platform finishes the removal after a restart");
+    Log(install, line);
+    // The driver is off its devices: the removal goes on, and only the
+    // restart request can be lost, which the log then says.
+    static Text atom;
+    if (!RestartAtomName(install, atom) || GlobalAddAtomW(atom.data) == 0) {
+        Log(install, L"cannot pass the restart request on: restart Windows to finish");
+    }
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT WINAPI ScheduleRestart(MSIHANDLE install) {
+    static Text name;
+    if (!RestartAtomName(install, name)) {
+        return ERROR_SUCCESS;
+    }
+    const ATOM atom = GlobalFindAtomW(name.data);
+    if (atom == 0) {
+        return ERROR_SUCCESS;
+    }
+    GlobalDeleteAtom(atom);
+    MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+    Log(install, L"the driver's removal needs a restart: the installation asks for one");
     return ERROR_SUCCESS;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Audits the linked custom action of the MSI template, ZeltraneMsiAction.dll,
 # as a file: a 32-bit x86 DLL (the MSI is a 32-bit package), hardened as the
-# images are, exporting its one entry by name, importing only what every
+# images are, exporting its three entries by name, importing only what every
 # Windows has.
 # usage: audit-msi-action.sh DLL
 set -u
@@ -21,8 +21,9 @@ check "no-execute data" has 'IMAGE_DLL_CHARACTERISTICS_NX_COMPAT ' "$headers"
 check "no symbol table" has 'SymbolCount: 0$' "$headers"
 check "no link time in the header" has 'TimeDateStamp: 1970-01-01 00:00:00 \(0x0\)' "$headers"
 
-exports=$(llvm-readobj --coff-exports "$dll" | sed -n 's/^ *Name: //p' | grep -v '^$')
-check "exports InstallDriver by that name and nothing else" test "$exports" = InstallDriver
+exports=$(llvm-readobj --coff-exports "$dll" | sed -n 's/^ *Name: //p' | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ')
+check "exports InstallDriver, RemoveDriver and ScheduleRestart by name, nothing else" \
+    test "$exports" = "InstallDriver RemoveDriver ScheduleRestart "
 
 table=$(llvm-readobj --coff-imports "$dll" | awk '/^Import \{/ { kind = "static" }
     /^DelayImport \{/ { kind = "delay" } /Name: / { dll = tolower($2) }
@@ -31,8 +32,9 @@ dlls=$(cut -d'|' -f2 <<<"$table" | sort -u)
 echo "     imported DLLs: $(tr '\n' ' ' <<<"$dlls")"
 check "imports only kernel32, msvcrt and msi" \
     test -z "$(grep -vxE 'kernel32\.dll|msvcrt\.dll|msi\.dll' <<<"$dlls")"
-for wanted in msi.dll'|'MsiGetPropertyW msi.dll'|'MsiProcessMessage kernel32.dll'|'CreateProcessW \
-    kernel32.dll'|'GetExitCodeProcess; do
+for wanted in msi.dll'|'MsiGetPropertyW msi.dll'|'MsiProcessMessage msi.dll'|'MsiSetMode \
+    kernel32.dll'|'CreateProcessW kernel32.dll'|'GetExitCodeProcess kernel32.dll'|'GlobalAddAtomW \
+    kernel32.dll'|'GlobalFindAtomW kernel32.dll'|'GlobalDeleteAtom; do
     check "imports ${wanted/|/!} by name at load time" grep -qxF "static|$wanted" <<<"$table"
 done
 check "no delay-load imports" test -z "$(grep '^delay|' <<<"$table")"

@@ -212,10 +212,16 @@ UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBu
     }
     // As msi.dll does: a property not set reads as empty; a value that does
     // not fit is cut to the buffer, with its length and ERROR_MORE_DATA.
-    const std::wstring value =
-        hInstall == kFakeInstall && std::wstring(szName) == L"CustomActionData"
-            ? fake.customActionData
-            : L"";
+    const std::wstring name = szName;
+    std::wstring value;
+    if (hInstall == kFakeInstall && name == L"CustomActionData") {
+        value = fake.customActionData;
+    } else if (hInstall == kFakeInstall && name == L"ProductCode") {
+        if (fake.productCodeError != 0) {
+            return fake.productCodeError;
+        }
+        value = fake.productCode;
+    }
     const DWORD size = *pcchValueBuf;
     *pcchValueBuf = static_cast<DWORD>(value.size());
     const DWORD copied = std::min<DWORD>(static_cast<DWORD>(value.size()), size - 1);
@@ -253,6 +259,44 @@ int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MS
         text.replace(at, 3, fields[1]);
     }
     fake.logged.push_back(text);
+    return 0;
+}
+
+UINT WINAPI MsiSetMode(MSIHANDLE hInstall, MSIRUNMODE eRunMode, BOOL fState) {
+    fake.order.push_back("MsiSetMode");
+    if (hInstall != kFakeInstall) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    fake.modesSet.emplace_back(eRunMode, fState);
+    return ERROR_SUCCESS;
+}
+
+// An atom is its index in the table, from 0xC000 as the platform numbers
+// string atoms; a deleted one leaves an empty name.
+constexpr ATOM kFirstAtom = 0xC000;
+
+ATOM WINAPI GlobalAddAtomW(LPCWSTR lpString) {
+    fake.order.push_back("GlobalAddAtomW");
+    if (fake.atomsFail) {
+        return 0;
+    }
+    fake.atoms.emplace_back(lpString);
+    return static_cast<ATOM>(kFirstAtom + fake.atoms.size() - 1);
+}
+
+ATOM WINAPI GlobalFindAtomW(LPCWSTR lpString) {
+    fake.order.push_back("GlobalFindAtomW");
+    for (std::size_t i = 0; i < fake.atoms.size(); ++i) {
+        if (fake.atoms[i] == lpString) {
+            return static_cast<ATOM>(kFirstAtom + i);
+        }
+    }
+    return 0;
+}
+
+ATOM WINAPI GlobalDeleteAtom(ATOM nAtom) {
+    fake.order.push_back("GlobalDeleteAtom");
+    fake.atoms.at(nAtom - kFirstAtom).clear();
     return 0;
 }
 

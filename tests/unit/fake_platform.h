@@ -116,10 +116,17 @@ struct FakePlatform {
     // (MsiGetPropertyW answers `propertyError` where it is not 0), whether
     // MsiCreateRecord fails, and each message logged, as MSI formats it.
     std::wstring customActionData;
+    std::wstring productCode = L"{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}";
+    UINT productCodeError = 0;
     UINT propertyError = 0;
     bool recordFails = false;
     std::vector<std::wstring> logged;
     int openRecords = 0;
+    // The global atom table (GlobalAddAtomW fails where `atomsFail`), and
+    // each MsiSetMode call as (mode, state).
+    std::vector<std::wstring> atoms;
+    bool atomsFail = false;
+    std::vector<std::pair<int, BOOL>> modesSet;
 
     // Driver package removal. A copy that succeeds, or fails with
     // ERROR_FILE_EXISTS, gives back `published`. newdev.dll loads from

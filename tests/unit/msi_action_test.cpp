@@ -242,4 +242,133 @@ TEST_F(MsiAction, ALogThatCannotBeWrittenChangesNoResult) {
     EXPECT_TRUE(fake.logged.empty());
 }
 
+// The removal on uninstall: ZeltraneRemove's exit code, the setting and the
+// data decide the result; a restart is passed on as a global atom.
+const std::wstring kRemover = L"C:\\Program Files (x86)\\ZT line\\ZeltraneRemove.exe";
+const std::wstring kRestartAtom = L"Zeltrane restart {0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}";
+
+std::wstring RemovalData(const std::wstring& setting) {
+    return kRemover + L"|" + kInf + L"|" + setting;
+}
+
+std::wstring Removal(const std::wstring& said) {
+    return L"Zeltrane: removal of \"" + kInf + L"\": ZeltraneRemove.exe " + said;
+}
+
+TEST_F(MsiAction, RemovesThePackageWithTheInstalledRemovalProgram) {
+    const std::wstring notData =
+        L"Zeltrane: CustomActionData is not <ZeltraneRemove.exe>|<INF>|<setting>";
+    const struct {
+        const char* what;
+        std::wstring data;
+        DWORD code;
+        Outcome start;
+        UINT result;
+        size_t starts;
+        std::vector<std::wstring> atoms;
+        std::wstring logged;
+    } cases[] = {
+        {"removed",
+         RemovalData(L"remove"),
+         0,
+         kSucceeds,
+         0,
+         1,
+         {},
+         Removal(L"ended with 0x00000000, the driver package is off its devices and out of the "
+                 L"driver store")},
+        {"a restart needed",
+         RemovalData(L"remove"),
+         3010,
+         kSucceeds,
+         0,
+         1,
+         {kRestartAtom},
+         Removal(L"ended with 0x00000BC2, the platform finishes the removal after a restart")},
+        {"not removed",
+         RemovalData(L"remove"),
+         0xE0000000,
+         kSucceeds,
+         kFails,
+         1,
+         {},
+         Removal(L"ended with 0xE0000000, the driver was not removed: the product stays "
+                 L"installed")},
+        {"not started",
+         RemovalData(L"remove"),
+         0,
+         Fails(ERROR_FILE_NOT_FOUND),
+         kFails,
+         1,
+         {},
+         Removal(L"could not be started or waited for, error 0x00000002")},
+        {"kept",
+         RemovalData(L"keep"),
+         0,
+         kSucceeds,
+         0,
+         0,
+         {},
+         L"Zeltrane: ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package "
+         L"staged"},
+        {"another setting",
+         RemovalData(L"Remove"),
+         0,
+         kSucceeds,
+         kFails,
+         0,
+         {},
+         L"Zeltrane: ZELTRANE_ON_UNINSTALL is neither remove nor keep"},
+        {"no setting", kRemover + L"|" + kInf, 0, kSucceeds, kFails, 0, {}, notData},
+        {"a field too many", RemovalData(L"remove|") + kA, 0, kSucceeds, kFails, 0, {}, notData},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake = FakePlatform{};
+        fake.customActionData = c.data;
+        fake.childExitCode = c.code;
+        fake.start = c.start;
+        EXPECT_EQ(RemoveDriver(kFakeInstall), c.result);
+        EXPECT_EQ(Started(), (std::vector<std::wstring>(
+                                 c.starts, L"\"" + kRemover + L"\" \"" + kInf + L"\"")));
+        EXPECT_EQ(fake.atoms, c.atoms);
+        EXPECT_EQ(fake.logged, (std::vector<std::wstring>{c.logged}));
+    }
+}
+
+// The restart request lost (no product code, no atom): the removal itself
+// succeeded, and the log says what to do.
+TEST_F(MsiAction, ARestartRequestThatCannotBePassedOnIsLogged) {
+    for (const bool noProductCode : {true, false}) {
+        fake = FakePlatform{};
+        fake.customActionData = RemovalData(L"remove");
+        fake.childExitCode = 3010;
+        fake.productCodeError = noProductCode ? ERROR_MORE_DATA : 0;
+        fake.atomsFail = !noProductCode;
+        EXPECT_EQ(RemoveDriver(kFakeInstall), 0u);
+        EXPECT_EQ(fake.logged.back(),
+                  L"Zeltrane: cannot pass the restart request on: restart Windows to finish");
+    }
+}
+
+TEST_F(MsiAction, ScheduleRestartAsksOnlyWhereThisProductsRemovalNeedsARestart) {
+    fake.atoms = {L"Zeltrane restart {another product}"};
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+    EXPECT_TRUE(fake.modesSet.empty());
+
+    fake.customActionData = RemovalData(L"remove");
+    fake.childExitCode = 3010;
+    ASSERT_EQ(RemoveDriver(kFakeInstall), 0u);
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+    EXPECT_EQ(fake.modesSet, (std::vector<std::pair<int, BOOL>>{{MSIRUNMODE_REBOOTATEND, TRUE}}));
+    EXPECT_EQ(fake.logged.back(),
+              L"Zeltrane: the driver's removal needs a restart: the installation asks for one");
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u) << "the atom is taken once";
+    EXPECT_EQ(fake.modesSet.size(), 1u);
+
+    fake.productCodeError = ERROR_MORE_DATA;
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+    EXPECT_EQ(fake.modesSet.size(), 1u);
+}
+
 }  // namespace

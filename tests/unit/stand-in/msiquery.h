@@ -2,8 +2,13 @@
 
 #include <msi.h>
 
+enum MSIRUNMODE : int {
+    MSIRUNMODE_REBOOTATEND = 6,
+};
+
 MSIHANDLE WINAPI MsiCreateRecord(UINT cParams);
 int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE hRecord);
 UINT WINAPI MsiRecordSetStringW(MSIHANDLE hRecord, UINT iField, LPCWSTR szValue);
 UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBuf,
                             DWORD* pcchValueBuf);
+UINT WINAPI MsiSetMode(MSIHANDLE hInstall, MSIRUNMODE eRunMode, BOOL fState);

@@ -27,6 +27,7 @@ using BYTE = std::uint8_t;
 using LONG = std::int32_t;
 using LSTATUS = LONG;
 using REGSAM = DWORD;
+using ATOM = std::uint16_t;
 struct HKEY__;
 using HKEY = HKEY__*;
 
@@ -125,3 +126,6 @@ int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpStri
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 BYTE* lpData, LPDWORD lpcbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
+ATOM WINAPI GlobalAddAtomW(LPCWSTR lpString);
+ATOM WINAPI GlobalFindAtomW(LPCWSTR lpString);
+ATOM WINAPI GlobalDeleteAtom(ATOM nAtom);
