@@ -39,7 +39,8 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/setups.md", "docs/images.md"]
 # The setup templates, beside the images that they ship: (name in the package, source).
 TEMPLATES = [("setups/" + name, "examples/setups/" + name)
-             for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd")]
+             for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd",
+                          "uninstall-driver.cmd")]
 
 
 def write_zip(path, top, files, epoch):

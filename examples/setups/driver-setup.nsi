@@ -3,12 +3,13 @@
 ;
 ;   makensis -DRELEASE_DIR=<release folder> -DPACKAGE_DIR=<driver package folder>
 ;            -DINF_NAME=<INF file in it> -DHARDWARE_ID=<hardware ID>[;<hardware ID>...]
-;            [-DZELTRANE_NO_DEVICE=succeed|fail] [-DPRODUCT_NAME=<name>]
+;            [-DZELTRANE_NO_DEVICE=succeed|fail] [-DZELTRANE_ON_UNINSTALL=remove|keep]
+;            [-DPRODUCT_NAME=<name>]
 ;            [-DPRODUCT_VERSION=<version>] [-DPUBLISHER=<name>]
 ;            [-DOUTFILE=<setup.exe>] [-DSIGN_COMMAND=<command>] driver-setup.nsi
 ;
 ; (On Windows, /D works as well as -D.) RELEASE_DIR is the unpacked Zeltrane
-; release (Zeltrane.exe, x64\, arm64\, LICENSE); PACKAGE_DIR the driver
+; release (Zeltrane.exe, ZeltraneRemove.exe, x64\, arm64\, LICENSE); PACKAGE_DIR the driver
 ; package, copied whole with its subfolders. HARDWARE_ID is the device's
 ; hardware ID, or the IDs of a product line separated by ";".
 ;
@@ -43,11 +44,22 @@
 ; setup, and on the setup when it is written; a command that fails stops
 ; the build.
 ;
-; Uninstall removes the files and the uninstaller's registration. It leaves
-; the driver installed and its package in the platform's driver store, as
-; the platform keeps any installed driver; to remove the package as well, find
-; its published name (oemNN.inf) with "pnputil /enum-drivers" and run
-; "pnputil /delete-driver oemNN.inf /uninstall" as an administrator.
+; Uninstall: with ZELTRANE_ON_UNINSTALL=remove (the default), the uninstaller
+; first runs the installed ZeltraneRemove.exe, which takes the driver package
+; off every device installed from it and out of the platform's driver store;
+; then it removes the files and its registration. With keep, the driver
+; stays installed and its package staged. Its exit code:
+;   0     removed (or kept).
+;   3010  removed; the platform needs a restart to finish.
+;   any   ZeltraneRemove's code (see its README): the driver was not
+;         removed, and the files and the registration stay.
+;   1603  ZeltraneRemove.exe could not be started; nothing was removed.
+; uninstall.exe copies itself to the temporary folder, starts the copy and
+; ends at once with 0, as every NSIS uninstaller does; a script or a
+; deployment tool that waits for the code runs it in place:
+;   "<folder>\uninstall.exe" /S _?=<folder>
+; It then leaves uninstall.exe and the folder behind, deleted at the next
+; restart.
 
 !ifndef RELEASE_DIR | PACKAGE_DIR | INF_NAME | HARDWARE_ID
 !error "Define RELEASE_DIR, PACKAGE_DIR, INF_NAME and HARDWARE_ID (see the head of this file)."
@@ -67,6 +79,9 @@
 !ifndef ZELTRANE_NO_DEVICE
 !define ZELTRANE_NO_DEVICE succeed
 !endif
+!ifndef ZELTRANE_ON_UNINSTALL
+!define ZELTRANE_ON_UNINSTALL remove
+!endif
 !ifdef SIGN_COMMAND
 ; "= 0": the command's exit code must be 0, or makensis fails.
 !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
@@ -75,6 +90,11 @@
 !if "${ZELTRANE_NO_DEVICE}" != "succeed"
 !if "${ZELTRANE_NO_DEVICE}" != "fail"
 !error "ZELTRANE_NO_DEVICE must be succeed or fail."
+!endif
+!endif
+!if "${ZELTRANE_ON_UNINSTALL}" != "remove"
+!if "${ZELTRANE_ON_UNINSTALL}" != "keep"
+!error "ZELTRANE_ON_UNINSTALL must be remove or keep."
 !endif
 !endif
 !if "${HARDWARE_ID}" == ""
@@ -87,6 +107,8 @@
 ; Installer's "fatal error during installation", a code that Zeltrane itself
 ; never returns and that deployment tools already take as a failure.
 !define NOT_STARTED 1603
+; What ZeltraneRemove ends with where the platform needs a restart to finish.
+!define RESTART_NEEDED 3010
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 
 !include LogicLib.nsh
@@ -120,9 +142,12 @@ UninstPage instfiles
 ; installation; only these files, never the whole (user-chosen) folder.
 !macro RemoveFiles
     Delete "$INSTDIR\Zeltrane.exe"
+    Delete "$INSTDIR\ZeltraneRemove.exe"
     Delete "$INSTDIR\LICENSE"
     Delete "$INSTDIR\x64\Zeltrane.exe"
+    Delete "$INSTDIR\x64\ZeltraneRemove.exe"
     Delete "$INSTDIR\arm64\Zeltrane.exe"
+    Delete "$INSTDIR\arm64\ZeltraneRemove.exe"
     RMDir /r "$INSTDIR\driver"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR\x64"
@@ -170,14 +195,18 @@ FunctionEnd
 Section "Driver"
     SetOutPath "$INSTDIR"
     File "${RELEASE_DIR}\Zeltrane.exe"
+    ; The removal program, which the uninstaller runs.
+    File "${RELEASE_DIR}\ZeltraneRemove.exe"
     ; The MIT licence asks that its notice travel with the program.
     File "${RELEASE_DIR}\LICENSE"
     ; The native builds, beside the 32-bit entry: 64-bit Windows refuses
     ; device installation to 32-bit programs, so it starts one of these.
     SetOutPath "$INSTDIR\x64"
     File "${RELEASE_DIR}\x64\Zeltrane.exe"
+    File "${RELEASE_DIR}\x64\ZeltraneRemove.exe"
     SetOutPath "$INSTDIR\arm64"
     File "${RELEASE_DIR}\arm64\Zeltrane.exe"
+    File "${RELEASE_DIR}\arm64\ZeltraneRemove.exe"
     ; The package whole, in place of an installed version's.
     RMDir /r "$INSTDIR\driver"
     SetOutPath "$INSTDIR\driver"
@@ -243,6 +272,45 @@ Section "Driver"
 SectionEnd
 
 Section "Uninstall"
+    StrCpy $0 0
+!if "${ZELTRANE_ON_UNINSTALL}" == "remove"
+    ; Out of the installation folder, which is removed after this.
+    SetOutPath "$TEMP"
+    ; As for Zeltrane.exe: the error flag is the only sign of a program
+    ; that did not start.
+    ClearErrors
+    ExecWait '"$INSTDIR\ZeltraneRemove.exe" "$INSTDIR\driver\${INF_NAME}"' $0
+    ${If} ${Errors}
+        DetailPrint "ZeltraneRemove.exe could not be started"
+        StrCpy $0 ${NOT_STARTED}
+    ${EndIf}
+    IntFmt $1 "0x%08X" $0
+    DetailPrint "ZeltraneRemove.exe ended with $1"
+    ${If} $0 <> 0
+    ${AndIf} $0 <> ${RESTART_NEEDED}
+        ; The driver is still installed: the product stays, so that its
+        ; uninstall can be run again.
+        ${IfNot} ${Silent}
+            MessageBox MB_OK|MB_ICONSTOP "The driver was not removed (code $1).$\r$\n$\r$\nThe platform's log, $WINDIR\INF\setupapi.dev.log, says why."
+        ${EndIf}
+        SetErrorLevel $0
+        Quit
+    ${EndIf}
+!else
+    DetailPrint "ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged."
+!endif
     !insertmacro RemoveFiles
     RMDir "$INSTDIR"
+    ; Run in place (_?=), the uninstaller cannot delete itself: the next
+    ; restart does.
+    ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+        Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+        RMDir /REBOOTOK "$INSTDIR"
+    ${EndIf}
+    ${If} $0 = ${RESTART_NEEDED}
+        ${IfNot} ${Silent}
+            MessageBox MB_OK|MB_ICONINFORMATION "Restart Windows to finish removing the driver."
+        ${EndIf}
+        SetErrorLevel ${RESTART_NEEDED}
+    ${EndIf}
 SectionEnd

@@ -48,11 +48,11 @@ check "says in one line that the images are unsigned" \
     test "$(grep -c '^unsigned: ' "$work/unsigned.log")" -eq 1
 check "a second run gives a byte-identical ZIP" cmp -s "$zip" "$work/again/$name.zip"
 check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum --quiet -c '$name.zip.sha256'"
-templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd"
+templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd setups/uninstall-driver.cmd"
 # shellcheck disable=SC2086 # the names, one argument each
 expected=$(printf '%s\n' "${shipped[@]%%:*}" \
     README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md $templates | sed "s|^|$name/|")
-check "holds the six images, the custom action, five documents and three templates, nothing else" \
+check "holds the six images, the custom action, five documents and four templates, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
 for file in "${shipped[@]}"; do
     check "${file%%:*} is the built one" cmp -s "${file#*:}" <(inner "$zip" "${file%%:*}")
@@ -66,7 +66,7 @@ for template in $templates; do
 done
 stamp=$(TZ=UTC date -d "@$epoch" +%Y%m%d.%H%M%S)
 check "every entry: rw-r--r--, Unix, dated $stamp" \
-    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq 15
+    test "$(zipinfo -T "$zip" | grep -c "^-rw-r--r-- .* unx .* $stamp $name/")" -eq "$(wc -l <<<"$expected")"
 
 # A throwaway root, a code-signing certificate and a time-stamping certificate.
 cd "$work" || exit 1

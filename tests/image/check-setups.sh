@@ -24,6 +24,15 @@
 # and the faults: RemoveExistingProducts after InstallFinalize (where wixl's
 # own numbering may put it), FindRelatedProducts after LaunchConditions, the
 # older versions only detected, the newer removed, no launch condition.
+# The removal: RemoveDriver the same kind of call, placed between
+# InstallInitialize and RemoveFiles, its data set before it naming the
+# installed ZeltraneRemove.exe and the INF by their folders and the setting;
+# ScheduleRestart immediate, after InstallFinalize; all three only when the
+# product is removed and not by an upgrade; ZELTRANE_ON_UNINSTALL=keep
+# reaches the property, another value is refused; and the faults: the
+# removal after RemoveFiles or before InstallInitialize, immediate,
+# impersonated, its result ignored, running on an upgrade's removal, its data
+# naming the file by its key, the restart request inside the script.
 # Signed with the release's throwaway certificate (SIGNING-DIR, left by
 # check-release.sh), the NSIS setup, the MSI and the custom action in it
 # verify against its root; a changed byte of the setup or a changed value in
@@ -112,8 +121,49 @@ check_msi() {
         return 1
     fi
     files=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
-    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
+    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe ZeltraneRemove.exe ZeltraneRemove.exe ZeltraneRemove.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
         { echo "     files: $files"; return 1; }
+}
+
+# check_removal MSI: the removal's actions, as the template means them.
+check_removal() {
+    local msi=$1 action data restart condition='REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE' name
+    action=$(row "$msi" CustomAction RemoveDriver)
+    data=$(row "$msi" CustomAction RemoveDriver.Data)
+    restart=$(row "$msi" CustomAction ScheduleRestart)
+    echo "     RemoveDriver: type $(field 2 "$action"); its data: type $(field 2 "$data"), $(field 4 "$data"); ScheduleRestart: type $(field 2 "$restart")"
+    # As InstallDriver: a stored DLL, deferred, not impersonated, checked.
+    if [ "$(field 3-4 "$action")" != "ZeltraneMsiAction	RemoveDriver" ] ||
+        [ $(($(field 2 "$action") & 0xF7F)) -ne $((0xC01)) ]; then
+        echo "     not a deferred, checked, not impersonated call of RemoveDriver"
+        return 1
+    fi
+    if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != RemoveDriver ] ||
+        [ "$(field 4 "$data")" != "[INSTALLDIR]ZeltraneRemove.exe|[DriverDir]zt-sample.inf|[ZELTRANE_ON_UNINSTALL]" ]; then
+        echo "     its data is not ZeltraneRemove.exe and the INF by their folders, and the setting"
+        return 1
+    fi
+    # ScheduleRestart: a stored DLL, immediate (not in the script), checked.
+    if [ "$(field 3-4 "$restart")" != "ZeltraneMsiAction	ScheduleRestart" ] ||
+        [ $(($(field 2 "$restart") & 0x77F)) -ne 1 ]; then
+        echo "     ScheduleRestart is not an immediate, checked call"
+        return 1
+    fi
+    for name in RemoveDriver.Data RemoveDriver ScheduleRestart; do
+        [ "$(field 2 "$(row "$msi" InstallExecuteSequence "$name")")" = "$condition" ] ||
+            { echo "     $name may run but when the product is removed, or on an upgrade"; return 1; }
+    done
+    sequence() { field 3 "$(row "$msi" InstallExecuteSequence "$1")"; }
+    echo "     sequence: InstallInitialize $(sequence InstallInitialize), RemoveDriver.Data $(sequence RemoveDriver.Data), RemoveDriver $(sequence RemoveDriver), RemoveFiles $(sequence RemoveFiles), InstallFinalize $(sequence InstallFinalize), ScheduleRestart $(sequence ScheduleRestart)"
+    if [ "$(sequence RemoveDriver)" -le "$(sequence InstallInitialize)" ] ||
+        [ "$(sequence RemoveDriver)" -ge "$(sequence RemoveFiles)" ] ||
+        [ "$(sequence RemoveDriver.Data)" -ge "$(sequence RemoveDriver)" ] ||
+        [ "$(sequence RemoveDriver.Data)" -le "$(sequence CostFinalize)" ]; then
+        echo "     the removal or its data not in place before RemoveFiles"
+        return 1
+    fi
+    [ "$(sequence ScheduleRestart)" -gt "$(sequence InstallFinalize)" ] ||
+        { echo "     ScheduleRestart runs before the script"; return 1; }
 }
 setting() { field 2 "$(row "$1" Property ZELTRANE_NO_DEVICE)"; }
 property() { field 2 "$(row "$1" Property "$2")"; }
@@ -158,6 +208,7 @@ check_upgrade() {
 
 refused() { ! check_msi "$1"; }
 upgrade_refused() { ! check_upgrade "$1"; }
+removal_refused() { ! check_removal "$1"; }
 
 if ! build "$work/sample"; then
     cat "$work/sample.log"
@@ -166,6 +217,9 @@ fi
 check "the MSI installs the driver as the template means it" check_msi "$work/sample/driver-setup.msi"
 check "the MSI replaces older versions and refuses newer ones" check_upgrade "$work/sample/driver-setup.msi"
 check "the MSI's setting defaults to succeed" test "$(setting "$work/sample/driver-setup.msi")" = succeed
+check "the MSI takes the driver back when the product is removed" check_removal "$work/sample/driver-setup.msi"
+check "the MSI's removal setting defaults to remove" \
+    test "$(property "$work/sample/driver-setup.msi" ZELTRANE_ON_UNINSTALL)" = remove
 check "the MSI's product code is noted beside it" \
     grep -qxE '\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}' "$work/sample/driver-setup.msi.productcode"
 headers=$(llvm-readobj --file-headers "$work/sample/driver-setup.exe" 2>/dev/null)
@@ -173,7 +227,7 @@ check "the NSIS setup is a 32-bit Windows program" \
     grep -qE 'Machine: IMAGE_FILE_MACHINE_I386 ' <<<"$headers"
 check "the batch folder holds the batch file, the release layout and the package" test \
     "$(cd "$work/sample/batch" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
-    "./LICENSE ./Zeltrane.exe ./arm64/Zeltrane.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./x64/Zeltrane.exe "
+    "./LICENSE ./Zeltrane.exe ./ZeltraneRemove.exe ./arm64/Zeltrane.exe ./arm64/ZeltraneRemove.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./uninstall-driver.cmd ./x64/Zeltrane.exe ./x64/ZeltraneRemove.exe "
 
 if ZELTRANE_NO_DEVICE=fail build "$work/fail"; then
     check "ZELTRANE_NO_DEVICE=fail reaches the MSI's setting" test "$(setting "$work/fail/driver-setup.msi")" = fail
@@ -182,6 +236,14 @@ else
 fi
 ZELTRANE_NO_DEVICE=never build "$work/never"
 check "scripts/setups refuses a setting but succeed and fail" test $? -eq 2
+if ZELTRANE_ON_UNINSTALL=keep build "$work/keep"; then
+    check "ZELTRANE_ON_UNINSTALL=keep reaches the MSI's property" \
+        test "$(property "$work/keep/driver-setup.msi" ZELTRANE_ON_UNINSTALL)" = keep
+else
+    check "ZELTRANE_ON_UNINSTALL=keep builds" false
+fi
+ZELTRANE_ON_UNINSTALL=never build "$work/never"
+check "scripts/setups refuses a removal setting but remove and keep" test $? -eq 2
 build "$work/no-id" ";"
 check "scripts/setups refuses a list that names no hardware ID" test $? -eq 2
 
@@ -206,13 +268,15 @@ check "scripts/setups refuses an upgrade code that is not a GUID" test $? -eq 2
 # One fault each, in a copy of the MSI: the check must see it.
 # fault_copy QUERIES: a copy of the sample MSI, its path in $copy, with the
 # queries written into it: separated by |, CODE standing for its upgrade code
-# (a key column changes only by a row deleted and written again).
+# (a key column changes only by a row deleted and written again) and PIPE for
+# a | in a value.
 fault_copy() {
     local query queries
     copy=$work/fault-$((++faults)).msi
     cp "$work/sample/driver-setup.msi" "$copy"
     IFS='|' read -r -a queries <<<"${1//CODE/$(property "$copy" UpgradeCode)}"
     for query in "${queries[@]}"; do
+        query=${query//PIPE/|}
         msibuild "$copy" -q "$query" || { echo "FAIL cannot write the fault: $query"; exit 1; }
     done
 }
@@ -226,6 +290,17 @@ for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDri
     "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver.Data':data set before CostFinalize"; do
     fault_copy "UPDATE ${fault%%:*}"
     check "an MSI with its action ${fault#*:} is refused" refused "$copy"
+done
+for fault in "InstallExecuteSequence SET Sequence = 3501 WHERE Action = 'RemoveDriver':placed after RemoveFiles" \
+    "InstallExecuteSequence SET Sequence = 1499 WHERE Action = 'RemoveDriver':placed before InstallInitialize" \
+    "CustomAction SET Type = 2049 WHERE Action = 'RemoveDriver':run at once, not deferred" \
+    "CustomAction SET Type = 1025 WHERE Action = 'RemoveDriver':impersonated" \
+    "CustomAction SET Type = 3137 WHERE Action = 'RemoveDriver':ignoring its result" \
+    "InstallExecuteSequence SET Condition = 'REMOVE=\"ALL\"' WHERE Action = 'RemoveDriver':run on an upgrade's removal" \
+    "CustomAction SET Target = '[#ZeltraneRemove.exe]PIPE[DriverDir]zt-sample.infPIPE[ZELTRANE_ON_UNINSTALL]' WHERE Action = 'RemoveDriver.Data':data naming the file by its key" \
+    "CustomAction SET Type = 3073 WHERE Action = 'ScheduleRestart':restart request in the script"; do
+    fault_copy "UPDATE ${fault%%:*}"
+    check "an MSI with its removal ${fault#*:} is refused" removal_refused "$copy"
 done
 for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'RemoveExistingProducts':RemoveExistingProducts after InstallFinalize" \
     "UPDATE InstallExecuteSequence SET Sequence = 101 WHERE Action = 'FindRelatedProducts':FindRelatedProducts after LaunchConditions" \
