@@ -320,6 +320,7 @@ TEST_F(MsiAction, RemovesThePackageWithTheInstalledRemovalProgram) {
          {},
          L"Zeltrane: ZELTRANE_ON_UNINSTALL is neither remove nor keep"},
         {"no setting", kRemover + L"|" + kInf, 0, kSucceeds, kFails, 0, {}, notData},
+        {"no data", L"", 0, kSucceeds, kFails, 0, {}, notData},
         {"a field too many", RemovalData(L"remove|") + kA, 0, kSucceeds, kFails, 0, {}, notData},
     };
     for (const auto& c : cases) {
@@ -334,6 +335,23 @@ TEST_F(MsiAction, RemovesThePackageWithTheInstalledRemovalProgram) {
         EXPECT_EQ(fake.atoms, c.atoms);
         EXPECT_EQ(fake.logged, (std::vector<std::wstring>{c.logged}));
     }
+}
+
+TEST_F(MsiAction, ARemovalThatCannotBeStartedAsGivenFailsTheUninstall) {
+    fake.propertyError = ERROR_MORE_DATA;
+    EXPECT_EQ(RemoveDriver(kFakeInstall), kFails);
+    EXPECT_EQ(
+        fake.logged,
+        (std::vector<std::wstring>{L"Zeltrane: cannot read CustomActionData, error 0x000000EA"}));
+
+    // Trailing backslashes double when quoted: the data fits, its command line not.
+    fake = FakePlatform{};
+    fake.customActionData = kRemover + L"|C:\\x" + std::wstring(17000, L'\\') + L"|remove";
+    EXPECT_EQ(RemoveDriver(kFakeInstall), kFails);
+    EXPECT_TRUE(fake.starts.empty());
+    ASSERT_EQ(fake.logged.size(), 1u);
+    EXPECT_NE(fake.logged[0].find(L"\": the command line would be longer than the platform allows"),
+              std::wstring::npos);
 }
 
 // The restart request lost (no product code, no atom): the removal itself
