@@ -21,6 +21,14 @@ def nsis(sandbox, setup):
     return start(sandbox, '"%s" /S' % windows_path(setup / "driver-setup.exe"))
 
 
+def nsis_uninstall(sandbox, folder):
+    """The NSIS setup's uninstaller in the installation folder (C:\\...),
+    silent, run in place (_?=), so that its exit code is the uninstall's:
+    started plainly, it copies itself away, starts the copy and ends at
+    once."""
+    return start(sandbox, '"%s\\uninstall.exe" /S _?=%s' % (folder, folder))
+
+
 def msi(sandbox, setup, action="/i", log=None, properties=""):
     """msiexec with the folder's MSI, silent; with a verbose log into the
     file log, and public properties (" NAME=VALUE ...") on its command line."""
@@ -31,13 +39,15 @@ def msi(sandbox, setup, action="/i", log=None, properties=""):
     return start(sandbox, line + properties)
 
 
-def batch(sandbox, setup, arguments, setting=None):
-    """The folder's batch file with the arguments, as they are; with
-    ZELTRANE_NO_DEVICE set to the setting in its environment, if given.
-    cmd /s /c: the line after /c, less its outer quotes, as it is."""
-    line = '"%s" %s' % (windows_path(setup / "batch" / "install-driver.cmd"), " ".join(arguments))
+def batch(sandbox, setup, arguments, setting=None, script="install-driver.cmd",
+          variable="ZELTRANE_NO_DEVICE"):
+    """The folder's batch file (install-driver.cmd, or the script) with the
+    arguments, as they are; with its variable set to the setting in its
+    environment, if given. cmd /s /c: the line after /c, less its outer
+    quotes, as it is."""
+    line = '"%s" %s' % (windows_path(setup / "batch" / script), " ".join(arguments))
     if setting:
-        line = 'set "ZELTRANE_NO_DEVICE=%s" & %s' % (setting, line)
+        line = 'set "%s=%s" & %s' % (variable, setting, line)
     return start(sandbox, 'cmd /s /c "%s"' % line)
 
 

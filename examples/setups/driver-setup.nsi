@@ -273,9 +273,9 @@ SectionEnd
 
 Section "Uninstall"
     StrCpy $0 0
-!if "${ZELTRANE_ON_UNINSTALL}" == "remove"
     ; Out of the installation folder, which is removed after this.
     SetOutPath "$TEMP"
+!if "${ZELTRANE_ON_UNINSTALL}" == "remove"
     ; As for Zeltrane.exe: the error flag is the only sign of a program
     ; that did not start.
     ClearErrors

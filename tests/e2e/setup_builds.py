@@ -32,7 +32,23 @@ SETUPS = {
     # Built around a release whose Zeltrane.exe is no program at all.
     "no-program": (NOTHING_INSTALLED, "zt-sample.inf", "ZT setup no program"),
 }
-RELEASE_FILES = ["Zeltrane.exe", "x64/Zeltrane.exe", "arm64/Zeltrane.exe", "LICENSE"]
+RELEASE_FILES = ["Zeltrane.exe", "x64/Zeltrane.exe", "arm64/Zeltrane.exe", "ZeltraneRemove.exe",
+                 "x64/ZeltraneRemove.exe", "arm64/ZeltraneRemove.exe", "LICENSE"]
+
+# Each kind of setup installed and uninstalled: kind: (identity, the INF's
+# own name, so that the platform publishes it under that name in both Wine
+# generations, product name). The NSIS setup is built with each
+# ZELTRANE_ON_UNINSTALL, as uninstall-nsis-keep and uninstall-nsis-remove; the
+# MSI with the default, kept by the property on msiexec's command line; the
+# batch file reads it when it runs.
+UNINSTALLS = {"nsis": (setup_identity(0x21), "zt-off-nsis.inf", "ZT uninstall NSIS"),
+              "msi": (setup_identity(0x22), "zt-off-msi.inf", "ZT uninstall MSI"),
+              "batch": (setup_identity(0x23), "zt-off-batch.inf", None)}
+# The NSIS setup and the MSI of the uninstall cases again, built around a
+# release whose 32-bit ZeltraneRemove.exe is the sandbox's restart-needed.exe
+# (Wine never asks for a restart): restart-nsis and restart-msi, each with a
+# batch folder.
+RESTART_PRODUCTS = {"nsis": "ZT restart NSIS", "msi": "ZT restart MSI"}
 
 # A product line's package: three hardware IDs of the sample driver in one
 # INF, all installed by its one service. Each situation of each kind of
@@ -130,19 +146,28 @@ def make_setup(*arguments, environment=None):
                     *arguments], env=environment or setting_environment(None), check=True)
 
 
-def build_setups(build_dir, x86_driver, release):
+def replaced(release, out, name, data):
+    """A copy of the release package, out/NAME.zip, whose 32-bit image of
+    that name holds the data."""
+    copy = out / ("%s.zip" % name)
+    with zipfile.ZipFile(release) as good, zipfile.ZipFile(copy, "w") as bad:
+        for entry in good.namelist():
+            ours = entry.endswith("/" + name) and entry.count("/") == 1
+            bad.writestr(entry, data if ours else good.read(entry))
+    return copy
+
+
+def build_setups(build_dir, x86_build, release):
     """Builds every setup of SETUPS with scripts/setups into
     build_dir/e2e-setups/NAME, each around a sample package of its identity."""
     out = pathlib.Path(build_dir).resolve() / "e2e-setups"
     shutil.rmtree(out, ignore_errors=True)
     drivers = {"amd64": pathlib.Path(build_dir).resolve() / "sample" / sample.SAMPLE_DRIVER,
-               "x86": x86_driver}
-    broken = out / "no-program-release.zip"
+               "x86": x86_build / "sample" / sample.SAMPLE_DRIVER}
     out.mkdir(parents=True)
-    with zipfile.ZipFile(release) as good, zipfile.ZipFile(broken, "w") as bad:
-        for entry in good.namelist():
-            text = entry.endswith("/Zeltrane.exe") and entry.count("/") == 1
-            bad.writestr(entry, b"not a program\r\n" if text else good.read(entry))
+    broken = replaced(release, out, "Zeltrane.exe", b"not a program\r\n")
+    restart = replaced(release, out, "ZeltraneRemove.exe",
+                       (x86_build / "stand-in" / "restart-needed.exe").read_bytes())
     for name, (identity, inf, product) in SETUPS.items():
         package = sample.write_sample_package(out / "packages" / name / "zt-sample.inf", drivers,
                                               "; setup %s\n" % name, identity).parent
@@ -166,8 +191,26 @@ def build_setups(build_dir, x86_driver, release):
             name = "upgrade-%s-v%d" % (kind, version)
             package = upgrade_package(out / "packages" / name / "zt-sample.inf", drivers, kind,
                                       version)
+            # Built to keep the driver on uninstall. Windows runs the older
+            # MSI's removal by an upgrade with UPGRADINGPRODUCTCODE set, so
+            # that its RemoveDriver does not run (the table check holds the
+            # condition); Wine 8 and 10 run it as "msiexec /qn /i {code}
+            # REMOVE=ALL", without it, and the removal would take the
+            # device's driver, and Wine's simulated device with it.
             make_setup(release, package, "zt-sample.inf", UPGRADES[kind][0][0], out / name,
-                       product, product_version, environment=signed)
+                       product, product_version,
+                       environment=dict(signed, ZELTRANE_ON_UNINSTALL="keep"))
+    for kind, (identity, inf, product) in UNINSTALLS.items():
+        package = sample.write_sample_package(out / "packages" / ("uninstall-" + kind) / inf,
+                                              drivers, "; uninstall %s\n" % kind, identity).parent
+        for setting in {"nsis": ("keep", "remove"), "msi": ("remove",)}.get(kind, ()):
+            environment = dict(setting_environment(None), ZELTRANE_ON_UNINSTALL=setting)
+            make_setup(release, package, inf, identity[0],
+                       out / ("uninstall-%s-%s" % (kind, setting)), product,
+                       environment=environment)
+        if kind in RESTART_PRODUCTS:
+            make_setup(restart, package, inf, identity[0], out / ("restart-" + kind),
+                       RESTART_PRODUCTS[kind])
     for name, (kind, situation, setting) in line_setups().items():
         inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
         ids = ";".join(identity[0] for identity in line_identities(kind, situation))
@@ -181,6 +224,7 @@ def setup_devices():
     setup's own, the upgrades', and those of each line's situation."""
     present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
     present += [identity[0] for identity, _ in UPGRADES.values()]
+    present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
     for kind in LINE_KINDS:
         for situation, indices in LINE_SITUATIONS.items():
             identities = line_identities(kind, situation)

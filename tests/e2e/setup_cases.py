@@ -1,17 +1,22 @@
 """The setups that vendors ship, run as on 64-bit Windows: NSIS, MSI and the
-batch file, for one ID and for a product line, their failures, and upgrades."""
+batch file, for one ID and for a product line, their failures, upgrades, and
+their uninstall under each ZELTRANE_ON_UNINSTALL."""
 
 import subprocess
 import time
 
-from cases import (Case, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND,
+from cases import (ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND,
                    ERROR_NO_SUCH_DEVINST, INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN,
                    MSI_FAILURE, SETUP_NOT_STARTED, release_files, suite)
 from prefix import windows_path
+from removal import RemovalCase
 from setup_builds import (COMMAND_LINE_FAIL, LINE_SITUATIONS, NOTHING_INSTALLED, RELEASE_FILES,
-                          SETUPS, UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
-                          line_setup_name, windows_folder)
+                          RESTART_PRODUCTS, SETUPS, UNINSTALLS, UPGRADE_VERSIONS, UPGRADES,
+                          line_identities, line_product, line_setup_name, windows_folder)
 import setup_runs
+
+# What the removal ends with where the platform needs a restart to finish.
+ERROR_SUCCESS_REBOOT_REQUIRED = 3010
 
 
 def files_in(folder):
@@ -19,7 +24,7 @@ def files_in(folder):
     return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
-class Setups(Case):
+class Setups(RemovalCase):
     """The templates of examples/setups as vendors ship them, built by the
     project's script (build_setups), started as on 64-bit Windows: the
     prefix refuses device installation to 32-bit programs, so each setup's
@@ -106,8 +111,9 @@ class Setups(Case):
         with self.subTest("a second run on the same device"):
             self.assertSucceeded(self.run_msi("msi"))
             self.assertStillRunning(identity)
-        with self.subTest("uninstall"):
-            self.assertSucceeded(self.run_msi("msi", "/x"))
+        with self.subTest("uninstall, keeping the driver"):
+            self.assertSucceeded(setup_runs.msi(suite.sandbox, suite.setups / "msi", "/x",
+                                                properties=" ZELTRANE_ON_UNINSTALL=keep"))
             self.assertFalse(suite.sandbox.program_files(product).exists(), "files removed")
             self.assertEqual(suite.sandbox.product(code), {"msi.state": INSTALLSTATE_UNKNOWN,
                                                            "uninstall": "(none)"})
@@ -330,7 +336,7 @@ class Setups(Case):
                  str(suite.release_zip.parent.parent / "root.pem"),
                  "-in", str(folder / "uninstall.exe")], capture_output=True, text=True)
             self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
-        with self.subTest("the uninstaller removes the files and the registration"):
+        with self.subTest("the uninstaller (keep) removes the files and the registration"):
             # It copies itself away and starts the copy, which does the work.
             uninstall = '"%s\\uninstall.exe" /S' % windows_folder(folder)
             self.assertEqual(setup_runs.start(suite.sandbox, uninstall).exit_code, 0)
@@ -342,3 +348,86 @@ class Setups(Case):
             self.assertStillRunning(identity)
             [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
             self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[2][2])
+
+    def run_uninstall_case(self, kind, setting, uninstall):
+        """The kind's setup of UNINSTALLS installed, or uninstalled with the
+        ZELTRANE_ON_UNINSTALL setting: keep, None (the default, remove), or
+        "restart", the default with the restart builds (RESTART_PRODUCTS)."""
+        identity, inf, product = UNINSTALLS[kind]
+        restart = setting == "restart"
+        if kind == "batch":
+            arguments = ['"%s"' % windows_path(suite.setups / "packages" / "uninstall-batch"), inf]
+            if not uninstall:
+                return self.run_batch("batch", *arguments, '"%s"' % identity[0])
+            return setup_runs.batch(suite.sandbox, suite.setups / ("restart-nsis" if restart else
+                                                                   "batch"),
+                                    arguments, None if restart else setting,
+                                    "uninstall-driver.cmd", "ZELTRANE_ON_UNINSTALL")
+        if kind == "msi":
+            # As the guide's uninstall command, the property on its command
+            # line as a deployment sets it.
+            extra = " /norestart" + (" ZELTRANE_ON_UNINSTALL=keep" if setting == "keep" else "")
+            return setup_runs.msi(suite.sandbox, suite.setups / ("restart-msi" if restart else
+                                                                 "uninstall-msi-remove"),
+                                  "/x" if uninstall else "/i",
+                                  properties=extra if uninstall else "")
+        if uninstall:
+            product = RESTART_PRODUCTS[kind] if restart else product
+            return setup_runs.nsis_uninstall(
+                suite.sandbox, windows_folder(suite.sandbox.program_files(product)))
+        return self.run_nsis("restart-nsis" if restart else
+                             "uninstall-nsis-%s" % (setting or "remove"))
+
+    def check_uninstall(self, kind):
+        """Installed, then uninstalled keeping the driver; installed again,
+        then uninstalled with the default: the package leaves its device
+        and the stores; then, with the restart builds, the removal's 3010
+        reaches the caller. Each time the setup's files and registration go."""
+        identity, inf, product = UNINSTALLS[kind]
+        for setting in ("keep", None, "restart"):
+            with self.subTest(setting=setting or "remove, the default"):
+                self.assertEqual(self.run_uninstall_case(kind, setting, False).exit_code, 0)
+                if setting != "restart":
+                    [device] = suite.sandbox.driver(identity[0], "InfPath")
+                    self.assertEqual(device["driver.InfPath"], inf, "published under its own name")
+                before = suite.sandbox.package_store()
+                run = self.run_uninstall_case(kind, setting, True)
+                self.assertEqual(run.boxes, [])
+                name = RESTART_PRODUCTS.get(kind) if setting == "restart" else product
+                if name:
+                    # Run in place, the NSIS uninstaller leaves itself to the
+                    # next restart (installed_files leaves it out).
+                    folder = suite.sandbox.program_files(name)
+                    self.assertEqual(self.installed_files(name) if folder.exists() else {}, {},
+                                     "the setup's files removed")
+                    if kind == "msi":
+                        name = self.product_code("restart-msi" if setting == "restart" else
+                                                 "uninstall-msi-remove")
+                    entry = suite.sandbox.product(name)
+                    self.assertEqual(entry.get("uninstall"), "(none)", "its registration gone")
+                if setting == "keep":
+                    self.assertEqual(run.exit_code, 0)
+                    self.assertStillRunning(identity)
+                    self.assertEqual(suite.sandbox.package_store(), before, "the package staged")
+                elif setting == "restart":
+                    self.assertEqual(run.exit_code, ERROR_SUCCESS_REBOOT_REQUIRED,
+                                     "the removal's 3010, whole")
+                    self.assertEqual(suite.sandbox.package_store(), before)
+                else:
+                    self.assertNoDriver(identity[0])
+                    self.assertPackageGone(before, inf, "own name", run.exit_code)
+                if kind == "batch":
+                    said = {"keep": "ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and "
+                                    "its package staged.",
+                            None: "ZeltraneRemove.exe ended with 0",
+                            "restart": "ZeltraneRemove.exe ended with 3010"}[setting]
+                    self.assertEqual(run.stdout, (said + "\r\n").encode())
+
+    def test_nsis_uninstall(self):
+        self.check_uninstall("nsis")
+
+    def test_msi_uninstall(self):
+        self.check_uninstall("msi")
+
+    def test_batch_uninstall(self):
+        self.check_uninstall("batch")

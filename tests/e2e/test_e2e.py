@@ -148,8 +148,7 @@ def main():
         state, arguments = arguments[1], arguments[2:]
     build_dir, what, x86 = arguments[0], arguments[1], arguments[2:]
     if what == "setups":
-        build_setups(build_dir, pathlib.Path(x86[0]).parent / "sample" / sample.SAMPLE_DRIVER,
-                     pathlib.Path(x86[2]))
+        build_setups(build_dir, pathlib.Path(x86[0]).parent, pathlib.Path(x86[2]))
         return 0
     state = state or ("e2e-x86" if x86 else "e2e")
     suite.sandbox = wine.Sandbox(pathlib.Path(build_dir) / state, build_dir)
