@@ -200,6 +200,32 @@ bool RestartAtomName(MSIHANDLE install, Text& name) {
     return true;
 }
 
+// Runs the program (named `name` in the log) with the command line; the line
+// so far says what the run is for. Where the command line was cut, or the
+// program could not be started or waited for, logs why and returns false;
+// otherwise adds "<name> ended with <code>" to the line, for the caller to
+// finish and log.
+bool RunAndSay(MSIHANDLE install, const wchar_t* program, const wchar_t* name, Text& commandLine,
+               Text& line, DWORD& exitCode) {
+    if (commandLine.cut) {
+        Append(line, L"\": the command line would be longer than the platform allows");
+        Log(install, line);
+        return false;
+    }
+    const DWORD error = Run(program, commandLine, exitCode);
+    Append(line, L"\": ");
+    Append(line, name);
+    if (error != ERROR_SUCCESS) {
+        Append(line, L" could not be started or waited for, error ");
+        AppendCode(line, error);
+        Log(install, line);
+        return false;
+    }
+    Append(line, L" ended with ");
+    AppendCode(line, exitCode);
+    return true;
+}
+
 // Runs Zeltrane.exe for one hardware ID and logs the run: true when the
 // installation may go on, with installed set when this run installed.
 bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
@@ -215,21 +241,10 @@ bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
     Clear(line);
     Append(line, L"hardware ID \"");
     Append(line, hardwareId);
-    if (commandLine.cut) {
-        Append(line, L"\": the command line would be longer than the platform allows");
-        Log(install, line);
-        return false;
-    }
     DWORD exitCode = 0;
-    const DWORD error = Run(program, commandLine, exitCode);
-    if (error != ERROR_SUCCESS) {
-        Append(line, L"\": Zeltrane.exe could not be started or waited for, error ");
-        AppendCode(line, error);
-        Log(install, line);
+    if (!RunAndSay(install, program, L"Zeltrane.exe", commandLine, line, exitCode)) {
         return false;
     }
-    Append(line, L"\": Zeltrane.exe ended with ");
-    AppendCode(line, exitCode);
     if (exitCode == ERROR_SUCCESS) {
         Append(line, L", the driver is installed on its devices");
         installed = true;
@@ -325,21 +340,10 @@ extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
     Clear(line);
     Append(line, L"removal of \"");
     Append(line, inf);
-    if (commandLine.cut) {
-        Append(line, L"\": the command line would be longer than the platform allows");
-        Log(install, line);
-        return ERROR_INSTALL_FAILURE;
-    }
     DWORD exitCode = 0;
-    const DWORD error = Run(program, commandLine, exitCode);
-    if (error != ERROR_SUCCESS) {
-        Append(line, L"\": ZeltraneRemove.exe could not be started or waited for, error ");
-        AppendCode(line, error);
-        Log(install, line);
+    if (!RunAndSay(install, program, L"ZeltraneRemove.exe", commandLine, line, exitCode)) {
         return ERROR_INSTALL_FAILURE;
     }
-    Append(line, L"\": ZeltraneRemove.exe ended with ");
-    AppendCode(line, exitCode);
     if (exitCode == ERROR_SUCCESS) {
         Append(line, L", the driver package is off its devices and out of the driver store");
         Log(install, line);
