@@ -200,29 +200,45 @@ bool RestartAtomName(MSIHANDLE install, Text& name) {
     return true;
 }
 
-// Runs the program (named `name` in the log) with the command line; the line
-// so far says what the run is for. Where the command line was cut, or the
-// program could not be started or waited for, logs why and returns false;
-// otherwise adds "<name> ended with <code>" to the line, for the caller to
-// finish and log.
-bool RunAndSay(MSIHANDLE install, const wchar_t* program, const wchar_t* name, Text& commandLine,
-               Text& line, DWORD& exitCode) {
-    if (commandLine.cut) {
-        Append(line, L"\": the command line would be longer than the platform allows");
-        Log(install, line);
+// A run of a program: its command line, and the log line that says what the
+// run is for and how it ended.
+struct ProgramRun {
+    Text commandLine;
+    Text line;
+};
+
+// What the log calls a program: its file name.
+const wchar_t* FileName(const wchar_t* path) {
+    const wchar_t* name = path;
+    for (; *path != L'\0'; ++path) {
+        if (*path == L'\\') {
+            name = path + 1;
+        }
+    }
+    return name;
+}
+
+// Runs the program with the run's command line. Where the command line was
+// cut, or the program could not be started or waited for, logs why and
+// returns false; otherwise adds "<program> ended with <code>" to the run's
+// line, for the caller to finish and log.
+bool RunAndSay(MSIHANDLE install, const wchar_t* program, ProgramRun& run, DWORD& exitCode) {
+    if (run.commandLine.cut) {
+        Append(run.line, L"\": the command line would be longer than the platform allows");
+        Log(install, run.line);
         return false;
     }
-    const DWORD error = Run(program, commandLine, exitCode);
-    Append(line, L"\": ");
-    Append(line, name);
+    const DWORD error = Run(program, run.commandLine, exitCode);
+    Append(run.line, L"\": ");
+    Append(run.line, FileName(program));
     if (error != ERROR_SUCCESS) {
-        Append(line, L" could not be started or waited for, error ");
-        AppendCode(line, error);
-        Log(install, line);
+        Append(run.line, L" could not be started or waited for, error ");
+        AppendCode(run.line, error);
+        Log(install, run.line);
         return false;
     }
-    Append(line, L" ended with ");
-    AppendCode(line, exitCode);
+    Append(run.line, L" ended with ");
+    AppendCode(run.line, exitCode);
     return true;
 }
 
@@ -230,30 +246,29 @@ bool RunAndSay(MSIHANDLE install, const wchar_t* program, const wchar_t* name, T
 // installation may go on, with installed set when this run installed.
 bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
                 const wchar_t* hardwareId, bool& installed) {
-    static Text commandLine;
-    static Text line;
-    Clear(commandLine);
-    AppendArgument(commandLine, program);
-    AppendChar(commandLine, L' ');
-    AppendArgument(commandLine, inf);
-    AppendChar(commandLine, L' ');
-    AppendArgument(commandLine, hardwareId);
-    Clear(line);
-    Append(line, L"hardware ID \"");
-    Append(line, hardwareId);
+    static ProgramRun run;
+    Clear(run.commandLine);
+    AppendArgument(run.commandLine, program);
+    AppendChar(run.commandLine, L' ');
+    AppendArgument(run.commandLine, inf);
+    AppendChar(run.commandLine, L' ');
+    AppendArgument(run.commandLine, hardwareId);
+    Clear(run.line);
+    Append(run.line, L"hardware ID \"");
+    Append(run.line, hardwareId);
     DWORD exitCode = 0;
-    if (!RunAndSay(install, program, L"Zeltrane.exe", commandLine, line, exitCode)) {
+    if (!RunAndSay(install, program, run, exitCode)) {
         return false;
     }
     if (exitCode == ERROR_SUCCESS) {
-        Append(line, L", the driver is installed on its devices");
+        Append(run.line, L", the driver is installed on its devices");
         installed = true;
     } else if (exitCode == kNoSuchDevice) {
-        Append(line, L", no present device has it");
+        Append(run.line, L", no present device has it");
     } else {
-        Append(line, L", the driver was not installed");
+        Append(run.line, L", the driver was not installed");
     }
-    Log(install, line);
+    Log(install, run.line);
     return exitCode == ERROR_SUCCESS || exitCode == kNoSuchDevice;
 }
 
@@ -331,31 +346,30 @@ extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
         return ERROR_INSTALL_FAILURE;
     }
 
-    static Text commandLine;
-    static Text line;
-    Clear(commandLine);
-    AppendArgument(commandLine, program);
-    AppendChar(commandLine, L' ');
-    AppendArgument(commandLine, inf);
-    Clear(line);
-    Append(line, L"removal of \"");
-    Append(line, inf);
+    static ProgramRun run;
+    Clear(run.commandLine);
+    AppendArgument(run.commandLine, program);
+    AppendChar(run.commandLine, L' ');
+    AppendArgument(run.commandLine, inf);
+    Clear(run.line);
+    Append(run.line, L"removal of \"");
+    Append(run.line, inf);
     DWORD exitCode = 0;
-    if (!RunAndSay(install, program, L"ZeltraneRemove.exe", commandLine, line, exitCode)) {
+    if (!RunAndSay(install, program, run, exitCode)) {
         return ERROR_INSTALL_FAILURE;
     }
     if (exitCode == ERROR_SUCCESS) {
-        Append(line, L", the driver package is off its devices and out of the driver store");
-        Log(install, line);
+        Append(run.line, L", the driver package is off its devices and out of the driver store");
+        Log(install, run.line);
         return ERROR_SUCCESS;
     }
     if (exitCode != kRestartNeeded) {
-        Append(line, L", the driver was not removed: the product stays installed");
-        Log(install, line);
+        Append(run.line, L", the driver was not removed: the product stays installed");
+        Log(install, run.line);
         return ERROR_INSTALL_FAILURE;
     }
-    Append(line, L", the platform finishes the removal after a restart");
-    Log(install, line);
+    Append(run.line, L", the platform finishes the removal after a restart");
+    Log(install, run.line);
     // The driver is off its devices: the removal goes on, and only the
     // restart request can be lost, which the log then says.
     static Text atom;
