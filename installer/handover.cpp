@@ -123,10 +123,19 @@ DWORD HandOverToNativeBuild(const wchar_t* imageName) {
         return error;
     }
 
+    // The child's current folder: the system folder, which only
+    // administrators can write, never the caller's, where a DLL or a file
+    // that the platform opens by a relative name could have been planted.
+    wchar_t systemFolder[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryW(systemFolder, MAX_PATH);
+    if (systemLength == 0 || systemLength >= MAX_PATH) {
+        return systemLength == 0 ? LastErrorOfFailedCall() : ERROR_INSUFFICIENT_BUFFER;
+    }
+
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(imagePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(imagePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, systemFolder,
                         &startup, &child)) {
         error = LastErrorOfFailedCall();
         // A package without the native build still says why nothing was installed.

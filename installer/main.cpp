@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "harden.h"
 #include "install.h"
 #include "usage.h"
 
@@ -8,6 +9,7 @@
 // driver was installed: otherwise the platform's error code of the first
 // failed call, or ERROR_BAD_ARGUMENTS after the usage box.
 int wmain(int argc, wchar_t* argv[], wchar_t* /*envp*/[]) {
+    LoadDllsFromSystem32Only();
     if (argc != 3) {
         ShowUsage();
         return ERROR_BAD_ARGUMENTS;

@@ -1,21 +1,39 @@
 // The custom actions of the MSI template (examples/setups/driver-setup.wxs).
 // InstallDriver installs the driver package for each hardware ID of a
-// product line with the installed 32-bit Zeltrane.exe, writes each run to the
-// installation's log, and decides the installation's result from the runs'
-// exit codes. RemoveDriver takes the package back with the installed
-// ZeltraneRemove.exe when the product is removed, and ScheduleRestart turns
-// the removal's need of a restart into the installation's own request.
+// product line with Zeltrane.exe, writes each run to the installation's log,
+// decides the installation's result from the runs' exit codes, and records
+// the name under which the platform staged the package. RemoveDriver takes
+// exactly that package back with ZeltraneRemove.exe when the product is
+// removed, and ScheduleRestart turns the removal's need of a restart into the
+// installation's own request.
+//
+// The driver's actions run as the local system account, so they start no
+// program that another user could have written: Zeltrane.exe and
+// ZeltraneRemove.exe, with their native builds, travel inside this DLL as
+// resources (Windows Installer keeps the DLL in a folder of its own, and the
+// MSI's signature covers it), and each run writes them into a new folder that
+// only SYSTEM and Administrators can enter, starts them there with the system
+// folder as their current folder, and deletes them again. The copies that the
+// MSI installs under INSTALLDIR are never started.
 //
 // The first two run deferred, so they read their input from
 // CustomActionData, which the MSI sets before each as
-//   <Zeltrane.exe's full path>|<the INF's full path>|<succeed or fail>|<ID>;<ID>;...
-//   <ZeltraneRemove.exe's full path>|<the INF's full path>|<remove or keep>
+//   <the INF's full path>|<succeed or fail>|<ID>;<ID>;...
+//   <the INF's own file name>|<remove or keep>
 // No file path holds '|', and the IDs come last, so that they may.
+//
+// The record is the product's key, HKLM\SOFTWARE\Zeltrane\Products\<product
+// code> (the registry's 32-bit view, where the 32-bit actions run), which
+// only administrators can write:
+//   PublishedInf   REG_SZ, the staged INF's name in the INF folder (oemNN.inf)
+//   RestartNeeded  REG_DWORD 1, from RemoveDriver to ScheduleRestart
 
 #include "action.h"
 
 #include <msi.h>
 #include <msiquery.h>
+#include <sddl.h>
+#include <setupapi.h>
 
 #include "last_error.h"
 
@@ -34,6 +52,18 @@ constexpr DWORD kRestartNeeded = 3010;
 
 // The longest product code, {GUID}, with its terminating NUL.
 constexpr DWORD kProductCodeCapacity = 39;
+
+// Where the actions keep what they know of each installed product.
+const wchar_t kProductsKey[] = L"SOFTWARE\\Zeltrane\\Products";
+const wchar_t kVendorKey[] = L"SOFTWARE\\Zeltrane";
+const wchar_t kPublishedValue[] = L"PublishedInf";
+const wchar_t kRestartValue[] = L"RestartNeeded";
+
+// The run's folder: only SYSTEM and Administrators, with full access,
+// inherited by what is made in it; nothing inherited from the temporary
+// folder, which every user can write (P: protected).
+const wchar_t kRunFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr DWORD kRunFolderAttempts = 64;
 
 // A text being put together in a fixed buffer; a text that does not fit is
 // marked as cut, never written past the buffer.
@@ -120,6 +150,16 @@ void Log(MSIHANDLE install, const wchar_t* message) {
     Log(install, text);
 }
 
+// Logs what failed, with the platform's error.
+void LogError(MSIHANDLE install, const wchar_t* what, DWORD error) {
+    static Text line;
+    Clear(line);
+    Append(line, what);
+    Append(line, L", error ");
+    AppendCode(line, error);
+    Log(install, line);
+}
+
 // Cuts the text at the first separator and returns what follows it, or
 // nullptr where there is none.
 wchar_t* SplitAt(wchar_t* text, wchar_t separator) {
@@ -132,14 +172,184 @@ wchar_t* SplitAt(wchar_t* text, wchar_t separator) {
     return nullptr;
 }
 
-// Starts the program with the command line and waits for it: ERROR_SUCCESS
-// with its exit code, or the error of the start or the wait.
+// The programs' resources, by name, of a type of their own (programs.rc.in).
+const wchar_t kProgramResourceType[] = L"ZELTRANE_PROGRAM";
+const wchar_t kZeltraneX86[] = L"ZELTRANE_X86";
+const wchar_t kZeltraneX64[] = L"ZELTRANE_X64";
+const wchar_t kZeltraneArm64[] = L"ZELTRANE_ARM64";
+const wchar_t kZeltraneRemoveX86[] = L"ZELTRANE_REMOVE_X86";
+const wchar_t kZeltraneRemoveX64[] = L"ZELTRANE_REMOVE_X64";
+const wchar_t kZeltraneRemoveArm64[] = L"ZELTRANE_REMOVE_ARM64";
+
+// A program that travels in this DLL: each build's resource, and where each
+// goes in the run's folder, the layout of a release, so that the 32-bit
+// build finds the machine's native build beside it and hands over to it.
+struct Build {
+    const wchar_t* resource;
+    const wchar_t* path;
+};
+
+struct Program {
+    Build builds[3];
+};
+
+const Program kZeltrane = {{{kZeltraneX86, L"Zeltrane.exe"},
+                            {kZeltraneX64, L"x64\\Zeltrane.exe"},
+                            {kZeltraneArm64, L"arm64\\Zeltrane.exe"}}};
+const Program kZeltraneRemove = {{{kZeltraneRemoveX86, L"ZeltraneRemove.exe"},
+                                  {kZeltraneRemoveX64, L"x64\\ZeltraneRemove.exe"},
+                                  {kZeltraneRemoveArm64, L"arm64\\ZeltraneRemove.exe"}}};
+const wchar_t* const kBuildFolders[] = {L"x64", L"arm64"};
+
+// This DLL, whose resources hold the programs: DllMain notes it.
+HMODULE& ThisModule() {
+    static HMODULE module = nullptr;
+    return module;
+}
+
+void Path(const Text& folder, const wchar_t* name, Text& path) {
+    Clear(path);
+    Append(path, folder.data);
+    AppendChar(path, L'\\');
+    Append(path, name);
+}
+
+// Makes the run's folder, new, under the temporary folder, with
+// kRunFolderAccess. A name that exists already, whatever it is (another
+// user's folder, a file, a link), is passed over for the next.
+DWORD MakeRunFolder(Text& folder) {
+    wchar_t temporary[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
+    if (length == 0) {
+        return LastErrorOfFailedCall();
+    }
+    if (length > MAX_PATH) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderAccess, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return LastErrorOfFailedCall();
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    DWORD error = ERROR_ALREADY_EXISTS;
+    for (DWORD attempt = 0; attempt < kRunFolderAttempts && error == ERROR_ALREADY_EXISTS;
+         ++attempt) {
+        Clear(folder);
+        Append(folder, temporary);
+        Append(folder, L"Zeltrane-");
+        AppendCode(folder, GetCurrentProcessId());
+        AppendChar(folder, L'-');
+        AppendCode(folder, GetTickCount() + attempt);
+        error =
+            CreateDirectoryW(folder.data, &attributes) ? ERROR_SUCCESS : LastErrorOfFailedCall();
+    }
+    LocalFree(descriptor);
+    return error;
+}
+
+// Writes one build from this DLL's resources to its place in the run's folder.
+DWORD WriteBuild(const Build& build, const Text& path) {
+    const HRSRC found = FindResourceW(ThisModule(), build.resource, kProgramResourceType);
+    const HGLOBAL loaded = found != nullptr ? LoadResource(ThisModule(), found) : nullptr;
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr) {
+        return LastErrorOfFailedCall();
+    }
+    const DWORD size = SizeofResource(ThisModule(), found);
+    // CREATE_NEW: never into a file that is there already.
+    const HANDLE file = CreateFileW(path.data, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    // A file on a disk takes all of it, or the call fails.
+    DWORD written = 0;
+    const DWORD error =
+        WriteFile(file, bytes, size, &written, nullptr) ? ERROR_SUCCESS : LastErrorOfFailedCall();
+    CloseHandle(file);
+    return error;
+}
+
+// Deletes the run's folder and what the run wrote in it; says so in the
+// log where anything stays.
+void RemoveRunFolder(MSIHANDLE install, const Text& folder, const Program& program) {
+    static Text path;
+    for (const Build& build : program.builds) {
+        Path(folder, build.path, path);
+        DeleteFileW(path.data);
+    }
+    for (const wchar_t* name : kBuildFolders) {
+        Path(folder, name, path);
+        RemoveDirectoryW(path.data);
+    }
+    if (!RemoveDirectoryW(folder.data)) {
+        const DWORD error = LastErrorOfFailedCall();
+        static Text line;
+        Clear(line);
+        Append(line, L"cannot delete \"");
+        Append(line, folder.data);
+        Append(line, L"\"");
+        LogError(install, line.data, error);
+    }
+}
+
+// Writes the program's builds into the run's folder, in a release's
+// layout; where one fails, its path stays in `path`.
+DWORD WriteBuilds(const Program& program, const Text& folder, Text& path) {
+    for (const wchar_t* name : kBuildFolders) {
+        Path(folder, name, path);
+        if (!CreateDirectoryW(path.data, nullptr)) {
+            return LastErrorOfFailedCall();
+        }
+    }
+    for (const Build& build : program.builds) {
+        Path(folder, build.path, path);
+        const DWORD error = WriteBuild(build, path);
+        if (error != ERROR_SUCCESS) {
+            return error;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes the run's folder and writes the program's builds into it, or logs
+// why it cannot (and leaves nothing); the 32-bit build's path in `path`.
+bool WriteProgram(MSIHANDLE install, const Program& program, Text& folder, Text& path) {
+    DWORD error = MakeRunFolder(folder);
+    if (error != ERROR_SUCCESS) {
+        LogError(install, L"cannot make a folder for the programs", error);
+        return false;
+    }
+    error = WriteBuilds(program, folder, path);
+    if (error != ERROR_SUCCESS) {
+        static Text line;
+        Clear(line);
+        Append(line, L"cannot write \"");
+        Append(line, path.data);
+        Append(line, L"\"");
+        LogError(install, line.data, error);
+        RemoveRunFolder(install, folder, program);
+        return false;
+    }
+    Path(folder, program.builds[0].path, path);
+    return true;
+}
+
+// Starts the program with the command line, in the system folder, and
+// waits for it: ERROR_SUCCESS with its exit code, or the error of the start
+// or the wait.
 DWORD Run(const wchar_t* program, Text& commandLine, DWORD& exitCode) {
+    wchar_t systemFolder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(systemFolder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return length == 0 ? LastErrorOfFailedCall() : ERROR_INSUFFICIENT_BUFFER;
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(program, commandLine.data, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &child)) {
+    if (!CreateProcessW(program, commandLine.data, nullptr, nullptr, FALSE, 0, nullptr,
+                        systemFolder, &startup, &child)) {
         return LastErrorOfFailedCall();
     }
     CloseHandle(child.hThread);
@@ -183,21 +393,70 @@ wchar_t* ReadData(MSIHANDLE install) {
     return nullptr;
 }
 
-// The name of the global atom by which RemoveDriver tells ScheduleRestart
-// that the removal needs a restart: a deferred action may not call
-// MsiSetMode, and the two run in processes of their own. It names the
-// product, so that no other installation reads it. False where the product
-// code cannot be read.
-bool RestartAtomName(MSIHANDLE install, Text& name) {
+// The path of the product's key under HKLM, from its product code, which
+// Windows Installer gives deferred actions too; false (logged) where it
+// cannot be read.
+bool ProductKey(MSIHANDLE install, Text& path) {
     wchar_t productCode[kProductCodeCapacity];
     DWORD size = kProductCodeCapacity;
-    if (MsiGetPropertyW(install, L"ProductCode", productCode, &size) != ERROR_SUCCESS) {
+    const UINT read = MsiGetPropertyW(install, L"ProductCode", productCode, &size);
+    if (read != ERROR_SUCCESS) {
+        static Text line;
+        Clear(line);
+        Append(line, L"cannot read ProductCode, error ");
+        AppendCode(line, read);
+        Log(install, line);
         return false;
     }
-    Clear(name);
-    Append(name, L"Zeltrane restart ");
-    Append(name, productCode);
+    Clear(path);
+    Append(path, kProductsKey);
+    AppendChar(path, L'\\');
+    Append(path, productCode);
     return true;
+}
+
+// Takes a value out of the product's key; a key or value that is not there
+// is already as wanted.
+LSTATUS DeleteProductValue(const Text& key, const wchar_t* name) {
+    HKEY opened = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.data, 0, KEY_SET_VALUE, &opened);
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteValueW(opened, name);
+        RegCloseKey(opened);
+    }
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+LSTATUS SetProductValue(const Text& key, const wchar_t* name, DWORD type, const void* data,
+                        DWORD size) {
+    HKEY created = nullptr;
+    LSTATUS status =
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.data, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &created, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(created, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(created);
+    }
+    return status;
+}
+
+// Reads a value of the product's key, of that type, into data (at most
+// size bytes); ERROR_FILE_NOT_FOUND where there is none.
+LSTATUS ReadProductValue(const Text& key, const wchar_t* name, DWORD wantedType, BYTE* data,
+                         DWORD size) {
+    HKEY opened = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.data, 0, KEY_QUERY_VALUE, &opened);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    DWORD type = REG_NONE;
+    DWORD read = size;
+    status = RegQueryValueExW(opened, name, nullptr, &type, data, &read);
+    RegCloseKey(opened);
+    if (status == ERROR_SUCCESS && type != wantedType) {
+        return ERROR_INVALID_DATA;
+    }
+    return status;
 }
 
 // A run of a program: its command line, and the log line that says what the
@@ -272,43 +531,28 @@ bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
     return exitCode == ERROR_SUCCESS || exitCode == kNoSuchDevice;
 }
 
-}  // namespace
+// Whether the list names an ID: an empty piece (";;", a trailing ';') names none.
+bool NamesAnId(const wchar_t* ids) {
+    for (; *ids != L'\0'; ++ids) {
+        if (*ids != L';') {
+            return true;
+        }
+    }
+    return false;
+}
 
-extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
-    wchar_t* program = ReadData(install);
-    if (program == nullptr) {
-        return ERROR_INSTALL_FAILURE;
-    }
-    wchar_t* inf = SplitAt(program, L'|');
-    wchar_t* setting = inf != nullptr ? SplitAt(inf, L'|') : nullptr;
-    wchar_t* ids = setting != nullptr ? SplitAt(setting, L'|') : nullptr;
-    if (ids == nullptr) {
-        Log(install, L"CustomActionData is not <Zeltrane.exe>|<INF>|<setting>|<hardware IDs>");
-        return ERROR_INSTALL_FAILURE;
-    }
-    const NoDevice noDevice = ReadSetting(setting);
-    if (noDevice == NoDevice::kUnknown) {
-        Log(install, L"ZELTRANE_NO_DEVICE is neither succeed nor fail");
-        return ERROR_INSTALL_FAILURE;
-    }
-
-    // In the given order; an empty piece (";;", a trailing ';') names no ID.
-    bool any = false;
+// Runs the program for each ID, in the given order, and decides: ERROR_SUCCESS
+// where the installation may go on.
+UINT InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* inf, wchar_t* ids,
+                    NoDevice noDevice) {
     bool installed = false;
     for (wchar_t* id = ids; id != nullptr;) {
         wchar_t* rest = SplitAt(id, L';');
-        if (*id != L'\0') {
-            any = true;
-            if (!InstallFor(install, program, inf, id, installed)) {
-                Log(install, L"the installation fails and is rolled back");
-                return ERROR_INSTALL_FAILURE;
-            }
+        if (*id != L'\0' && !InstallFor(install, program, inf, id, installed)) {
+            Log(install, L"the installation fails and is rolled back");
+            return ERROR_INSTALL_FAILURE;
         }
         id = rest;
-    }
-    if (!any) {
-        Log(install, L"no hardware ID given");
-        return ERROR_INSTALL_FAILURE;
     }
     if (installed) {
         return ERROR_SUCCESS;
@@ -325,37 +569,104 @@ extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
-    wchar_t* program = ReadData(install);
-    if (program == nullptr) {
-        return ERROR_INSTALL_FAILURE;
+DWORD Length(const wchar_t* text) {
+    DWORD length = 0;
+    while (text[length] != L'\0') {
+        ++length;
     }
-    wchar_t* inf = SplitAt(program, L'|');
-    wchar_t* setting = inf != nullptr ? SplitAt(inf, L'|') : nullptr;
-    if (setting == nullptr || SplitAt(setting, L'|') != nullptr) {
-        Log(install, L"CustomActionData is not <ZeltraneRemove.exe>|<INF>|<setting>");
-        return ERROR_INSTALL_FAILURE;
-    }
-    if (Same(setting, L"keep")) {
-        Log(install,
-            L"ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged");
-        return ERROR_SUCCESS;
-    }
-    if (!Same(setting, L"remove")) {
-        Log(install, L"ZELTRANE_ON_UNINSTALL is neither remove nor keep");
-        return ERROR_INSTALL_FAILURE;
-    }
+    return length;
+}
 
+// Records the name under which the platform staged the package (oemNN.inf)
+// in the product's key, where the removal finds it: the INF that the
+// removal meets in the installation's folder is never asked again. With
+// SP_COPY_NOOVERWRITE, the platform refuses to copy a staged INF with
+// ERROR_FILE_EXISTS and names the staged copy. False (logged) where it cannot.
+bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
+    static wchar_t published[MAX_PATH];
+    published[0] = L'\0';
+    if (!SetupCopyOEMInfW(inf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, published, MAX_PATH,
+                          nullptr, nullptr)) {
+        const DWORD error = LastErrorOfFailedCall();
+        if (error != ERROR_FILE_EXISTS || published[0] == L'\0') {
+            LogError(install, L"cannot find the name of the staged package", error);
+            return false;
+        }
+    }
+    static Text key;
+    if (!ProductKey(install, key)) {
+        return false;
+    }
+    const wchar_t* name = FileName(published);
+    const LSTATUS status =
+        SetProductValue(key, kPublishedValue, REG_SZ, name, (Length(name) + 1) * sizeof(wchar_t));
+    if (status != ERROR_SUCCESS) {
+        LogError(install, L"cannot record the name of the staged package",
+                 static_cast<DWORD>(status));
+        return false;
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the package is staged as \"");
+    Append(line, name);
+    Append(line, L"\", recorded for its removal");
+    Log(install, line);
+    return true;
+}
+
+// The full path of a published INF, in the platform's INF folder.
+DWORD PublishedPath(const wchar_t* name, Text& path) {
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return length == 0 ? LastErrorOfFailedCall() : ERROR_INSUFFICIENT_BUFFER;
+    }
+    Clear(path);
+    Append(path, windows);
+    Append(path, L"\\INF\\");
+    Append(path, name);
+    return ERROR_SUCCESS;
+}
+
+// The name that the package's INF had before the platform published it,
+// as the platform recorded it when it staged the package.
+DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original) {
+    struct InfInformation {
+        SP_INF_INFORMATION header;
+        BYTE versionData[kCapacity];
+    };
+    static InfInformation information;
+    if (!SetupGetInfInformationW(published, INFINFO_INF_NAME_IS_ABSOLUTE, &information.header,
+                                 sizeof information, nullptr)) {
+        return LastErrorOfFailedCall();
+    }
+    original = {};
+    original.cbSize = sizeof original;
+    if (!SetupQueryInfOriginalFileInformationW(&information.header, 0, nullptr, &original)) {
+        return LastErrorOfFailedCall();
+    }
+    return ERROR_SUCCESS;
+}
+
+// Runs ZeltraneRemove.exe on the published INF and decides from its code.
+UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
+    static Text folder;
+    static Text program;
+    if (!WriteProgram(install, kZeltraneRemove, folder, program)) {
+        return ERROR_INSTALL_FAILURE;
+    }
     static ProgramRun run;
     Clear(run.commandLine);
-    AppendArgument(run.commandLine, program);
+    AppendArgument(run.commandLine, program.data);
     AppendChar(run.commandLine, L' ');
-    AppendArgument(run.commandLine, inf);
+    AppendArgument(run.commandLine, published);
     Clear(run.line);
     Append(run.line, L"removal of \"");
-    Append(run.line, inf);
+    Append(run.line, published);
     DWORD exitCode = 0;
-    if (!RunAndSay(install, program, run, exitCode)) {
+    const bool ran = RunAndSay(install, program.data, run, exitCode);
+    RemoveRunFolder(install, folder, kZeltraneRemove);
+    if (!ran) {
         return ERROR_INSTALL_FAILURE;
     }
     if (exitCode == ERROR_SUCCESS) {
@@ -372,24 +683,156 @@ extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
     Log(install, run.line);
     // The driver is off its devices: the removal goes on, and only the
     // restart request can be lost, which the log then says.
-    static Text atom;
-    if (!RestartAtomName(install, atom) || GlobalAddAtomW(atom.data) == 0) {
+    const DWORD needed = 1;
+    if (SetProductValue(key, kRestartValue, REG_DWORD, &needed, sizeof needed) != ERROR_SUCCESS) {
         Log(install, L"cannot pass the restart request on: restart Windows to finish");
     }
     return ERROR_SUCCESS;
 }
 
+// Takes back the package that the installation recorded, and no other: the
+// recorded name must still be the package of the INF that this product
+// installed, by its original name.
+UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* infName) {
+    static wchar_t name[MAX_PATH];
+    name[0] = L'\0';
+    const LSTATUS status =
+        ReadProductValue(key, kPublishedValue, REG_SZ, static_cast<BYTE*>(static_cast<void*>(name)),
+                         (MAX_PATH - 1) * sizeof(wchar_t));
+    if (status == ERROR_FILE_NOT_FOUND) {
+        Log(install, L"no driver package is recorded for this product: nothing to remove");
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS || name[0] == L'\0' || FileName(name) != name) {
+        LogError(install, L"cannot read the recorded name of the staged package",
+                 status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
+        return ERROR_INSTALL_FAILURE;
+    }
+    static Text published;
+    DWORD error = PublishedPath(name, published);
+    SP_ORIGINAL_FILE_INFO_W original;
+    if (error == ERROR_SUCCESS) {
+        error = OriginalName(published.data, original);
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the recorded package \"");
+    Append(line, name);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        Append(line, L"\" is no longer staged: nothing to remove");
+        Log(install, line);
+        return ERROR_SUCCESS;
+    }
+    if (error != ERROR_SUCCESS) {
+        LogError(install, L"cannot read the original name of the staged package", error);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (CompareStringOrdinal(original.OriginalInfName, -1, infName, -1, TRUE) != CSTR_EQUAL) {
+        Append(line, L"\" is now the package of \"");
+        Append(line, original.OriginalInfName);
+        Append(line, L"\", not of \"");
+        Append(line, infName);
+        Append(line, L"\": nothing removed");
+        Log(install, line);
+        return ERROR_SUCCESS;
+    }
+    return RunRemoval(install, key, published.data);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
+    ThisModule() = instance;
+    return TRUE;
+}
+
+extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
+    wchar_t* inf = ReadData(install);
+    if (inf == nullptr) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    wchar_t* setting = SplitAt(inf, L'|');
+    wchar_t* ids = setting != nullptr ? SplitAt(setting, L'|') : nullptr;
+    if (ids == nullptr) {
+        Log(install, L"CustomActionData is not <INF>|<setting>|<hardware IDs>");
+        return ERROR_INSTALL_FAILURE;
+    }
+    const NoDevice noDevice = ReadSetting(setting);
+    if (noDevice == NoDevice::kUnknown) {
+        Log(install, L"ZELTRANE_NO_DEVICE is neither succeed nor fail");
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (!NamesAnId(ids)) {
+        Log(install, L"no hardware ID given");
+        return ERROR_INSTALL_FAILURE;
+    }
+    static Text folder;
+    static Text program;
+    if (!WriteProgram(install, kZeltrane, folder, program)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    const UINT result = InstallForEach(install, program.data, inf, ids, noDevice);
+    RemoveRunFolder(install, folder, kZeltrane);
+    if (result != ERROR_SUCCESS || !RecordPublishedName(install, inf)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
+    wchar_t* infName = ReadData(install);
+    if (infName == nullptr) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    wchar_t* setting = SplitAt(infName, L'|');
+    if (setting == nullptr || SplitAt(setting, L'|') != nullptr) {
+        Log(install, L"CustomActionData is not <INF name>|<setting>");
+        return ERROR_INSTALL_FAILURE;
+    }
+    const bool keep = Same(setting, L"keep");
+    if (!keep && !Same(setting, L"remove")) {
+        Log(install, L"ZELTRANE_ON_UNINSTALL is neither remove nor keep");
+        return ERROR_INSTALL_FAILURE;
+    }
+    static Text key;
+    if (!ProductKey(install, key)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    // The restart request is this removal's own: whatever an earlier one
+    // left goes first.
+    const LSTATUS cleared = DeleteProductValue(key, kRestartValue);
+    if (cleared != ERROR_SUCCESS) {
+        LogError(install, L"cannot clear an earlier restart request", static_cast<DWORD>(cleared));
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (keep) {
+        Log(install,
+            L"ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged");
+        return ERROR_SUCCESS;
+    }
+    return RemoveRecordedPackage(install, key, infName);
+}
+
+// Immediate, after the script: reads the removal's restart request, asks
+// for the restart where there is one (a deferred action may not call
+// MsiSetMode), and deletes the product's key, and its parents where they
+// hold no other product.
 extern "C" UINT WINAPI ScheduleRestart(MSIHANDLE install) {
-    static Text name;
-    if (!RestartAtomName(install, name)) {
+    static Text key;
+    if (!ProductKey(install, key)) {
         return ERROR_SUCCESS;
     }
-    const ATOM atom = GlobalFindAtomW(name.data);
-    if (atom == 0) {
-        return ERROR_SUCCESS;
+    DWORD needed = 0;
+    const bool restart = ReadProductValue(key, kRestartValue, REG_DWORD,
+                                          static_cast<BYTE*>(static_cast<void*>(&needed)),
+                                          sizeof needed) == ERROR_SUCCESS &&
+                         needed == 1;
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.data);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductsKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kVendorKey);
+    if (restart) {
+        MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+        Log(install, L"the driver's removal needs a restart: the installation asks for one");
     }
-    GlobalDeleteAtom(atom);
-    MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
-    Log(install, L"the driver's removal needs a restart: the installation asks for one");
     return ERROR_SUCCESS;
 }

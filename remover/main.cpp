@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "harden.h"
 #include "remove.h"
 #include "remove_usage.h"
 
@@ -9,6 +10,7 @@
 // finishes the removal, otherwise the platform's error code of the failed
 // call, or ERROR_BAD_ARGUMENTS after the usage box.
 int wmain(int argc, wchar_t* argv[], wchar_t* /*envp*/[]) {
+    LoadDllsFromSystem32Only();
     if (argc != 2) {
         ShowRemovalUsage();
         return ERROR_BAD_ARGUMENTS;

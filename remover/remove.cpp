@@ -131,7 +131,66 @@ DWORD RemoveDevicesThenPackage(const wchar_t* publishedName, bool* restart) {
     return ERROR_SUCCESS;
 }
 
+// Whether the INF path names a file in the platform's INF folder, where the
+// platform keeps the INFs of staged packages under their published names;
+// ERROR_SUCCESS, or the error of the call that could not tell.
+DWORD IsPublishedInf(const wchar_t* infPath, bool* published) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0) {
+        return LastErrorOfFailedCall();
+    }
+    const wchar_t kInfFolder[] = L"\\INF\\";
+    constexpr UINT kInfFolderLength = 5;
+    if (length + kInfFolderLength >= MAX_PATH) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    for (UINT i = 0; i <= kInfFolderLength; ++i) {
+        folder[length + i] = kInfFolder[i];
+    }
+    const wchar_t* name = FileNameOf(infPath);
+    const int folderLength = static_cast<int>(name - infPath);
+    *published = CompareStringOrdinal(infPath, folderLength, folder, -1, TRUE) == CSTR_EQUAL;
+    return ERROR_SUCCESS;
+}
+
+// Takes the package back whose published INF is at that full path.
+DWORD RemovePublished(const wchar_t* published) {
+    bool restart = false;
+    const UninstallDriverFunction uninstallDriver = FindUninstallDriver();
+    if (uninstallDriver != nullptr) {
+        // A place for the answer, so that the platform never prompts for a restart.
+        BOOL needReboot = FALSE;
+        if (!uninstallDriver(nullptr, published, 0, &needReboot)) {
+            return LastErrorOfFailedCall();
+        }
+        restart = needReboot != FALSE;
+    } else {
+        const DWORD removal = RemoveDevicesThenPackage(FileNameOf(published), &restart);
+        if (removal != ERROR_SUCCESS) {
+            return removal;
+        }
+    }
+    return restart ? ERROR_SUCCESS_REBOOT_REQUIRED : ERROR_SUCCESS;
+}
+
 DWORD Remove(const wchar_t* infPath) {
+    // A published INF (C:\Windows\INF\oemNN.inf) names its package itself: a
+    // setup that recorded the name removes exactly that package. One that is
+    // no longer there is a package that is no longer staged.
+    bool isPublished = false;
+    const DWORD where = IsPublishedInf(infPath, &isPublished);
+    if (where != ERROR_SUCCESS) {
+        return where;
+    }
+    if (isPublished) {
+        if (GetFileAttributesW(infPath) == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = LastErrorOfFailedCall();
+            return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+        }
+        return RemovePublished(infPath);
+    }
+
     // The platform's name of the package staged from this INF: with
     // SP_COPY_NOOVERWRITE, a copy whose contents are already staged is
     // refused with ERROR_FILE_EXISTS and that copy's path given back.
@@ -150,23 +209,7 @@ DWORD Remove(const wchar_t* infPath) {
     if (error != ERROR_FILE_EXISTS || published[0] == L'\0') {
         return error;
     }
-
-    bool restart = false;
-    const UninstallDriverFunction uninstallDriver = FindUninstallDriver();
-    if (uninstallDriver != nullptr) {
-        // A place for the answer, so that the platform never prompts for a restart.
-        BOOL needReboot = FALSE;
-        if (!uninstallDriver(nullptr, published, 0, &needReboot)) {
-            return LastErrorOfFailedCall();
-        }
-        restart = needReboot != FALSE;
-    } else {
-        const DWORD removal = RemoveDevicesThenPackage(FileNameOf(published), &restart);
-        if (removal != ERROR_SUCCESS) {
-            return removal;
-        }
-    }
-    return restart ? ERROR_SUCCESS_REBOOT_REQUIRED : ERROR_SUCCESS;
+    return RemovePublished(published);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_platform.h"
 #include "usage.h"
 
@@ -37,7 +39,9 @@ TEST_F(Entry, AnyCountButTwoArgumentsShowsUsageOnceAndExitsBadArguments) {
         SCOPED_TRACE(::testing::Message() << "argc " << commandLine.size());
         fake = FakePlatform{};
         EXPECT_EQ(Run(commandLine), 160);
-        EXPECT_EQ(fake.order, std::vector<std::string>{"MessageBoxW"});
+        std::vector<std::string> expected = kHardening;
+        expected.push_back("MessageBoxW");
+        EXPECT_EQ(fake.order, expected);
     }
 }
 
@@ -62,6 +66,29 @@ TEST_F(Entry, TwoEmptyArgumentsStillInstall) {
 TEST_F(Entry, ExitCodeIsTheInstallationsFullErrorCode) {
     fake.update = {true, 0xE000020B};
     EXPECT_EQ(static_cast<unsigned>(Run({L"x.exe", L"net.inf", L"PCI\\VEN_1"})), 0xE000020Bu);
+}
+
+// Before anything else: every DLL loaded later comes from System32 only,
+// where the platform can say so.
+TEST_F(Entry, LoadsLaterDllsFromSystem32OnlyFirstWhereThePlatformCan) {
+    const struct {
+        bool kernel32Found;
+        bool hasFunction;
+        size_t calls;
+    } cases[] = {{true, true, 1}, {true, false, 0}, {false, true, 0}};
+    for (const auto& c : cases) {
+        fake = FakePlatform{};
+        fake.kernel32Found = c.kernel32Found;
+        fake.hasSetDefaultDllDirectories = c.hasFunction;
+        EXPECT_EQ(Run({L"Zeltrane.exe", L"C:\\drv\\net.inf", L"PCI\\VEN_1"}), 0);
+        EXPECT_EQ(fake.dllDirectoryFlags,
+                  std::vector<DWORD>(c.calls, LOAD_LIBRARY_SEARCH_SYSTEM32));
+        EXPECT_EQ(fake.modulesLookedUp, std::vector<std::wstring>{L"kernel32.dll"});
+        EXPECT_EQ(std::find(fake.order.begin(), fake.order.end(), "SetupCopyOEMInfW") -
+                      fake.order.begin(),
+                  1 + (c.kernel32Found ? 1 : 0) + static_cast<long>(c.calls))
+            << "before the installation's first call";
+    }
 }
 
 TEST_F(Entry, UsageNamesZeltraneWhateverTheProgramWasStartedAs) {

@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
@@ -18,6 +20,10 @@ HMODULE FakeKernel32() {
 }
 
 HMODULE FakeNewdev() { return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x76000000)); }
+
+HMODULE FakeActionModule() {
+    return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x6C000000));
+}
 
 namespace {
 
@@ -49,6 +55,12 @@ BOOL WINAPI FakeDiUninstallDriverW(HWND parent, LPCWSTR infPath, DWORD flags, PB
         *needReboot = fake.needReboot;
     }
     return Complete(fake.uninstallDriver);
+}
+
+BOOL WINAPI FakeSetDefaultDllDirectories(DWORD directoryFlags) {
+    fake.order.push_back("SetDefaultDllDirectories");
+    fake.dllDirectoryFlags.push_back(directoryFlags);
+    return Complete(kSucceeds);
 }
 
 // The handles of the fake device list and of each device's driver key.
@@ -133,8 +145,10 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                            lpCommandLine ? lpCommandLine : L"(null)",
                            lpCommandLine == fake.commandLine.data(), lpProcessAttributes != nullptr,
                            lpThreadAttributes != nullptr, bInheritHandles, dwCreationFlags,
-                           lpEnvironment, lpCurrentDirectory, lpStartupInfo->cb,
-                           lpStartupInfo->dwFlags});
+                           lpEnvironment, lpCurrentDirectory ? lpCurrentDirectory : L"(null)",
+                           lpStartupInfo->cb, lpStartupInfo->dwFlags});
+    fake.filesAtStart = fake.files;
+    fake.foldersAtStart = fake.folders;
     if (!fake.start.fails) {
         *lpProcessInformation = {FakeChildProcess(), FakeChildThread(), 0x140, 0x144};
     }
@@ -162,7 +176,21 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     return Complete(fake.exitCode);
 }
 
+namespace {
+
+// Open files: each handle is its index in this list, from kFirstFile.
+std::vector<std::wstring> openedFiles;
+constexpr std::uintptr_t kFirstFile = 0xF000;
+
+}  // namespace
+
 BOOL WINAPI CloseHandle(HANDLE hObject) {
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(hObject);
+    if (handle >= kFirstFile && handle < kFirstFile + openedFiles.size()) {
+        fake.order.push_back("CloseHandle(file)");
+        --fake.openFiles;
+        return Complete(kSucceeds);
+    }
     fake.order.push_back("CloseHandle");
     fake.closed.push_back(hObject);
     fake.lastError = kLastErrorNoise;
@@ -182,6 +210,11 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     fake.functionsLookedUp.emplace_back(lpProcName);
     fake.lastError = kLastErrorNoise;
     const std::string name = lpProcName;
+    if (hModule == FakeKernel32() && fake.hasSetDefaultDllDirectories &&
+        name == "SetDefaultDllDirectories") {
+        return reinterpret_cast<FARPROC>(
+            reinterpret_cast<void (*)()>(&FakeSetDefaultDllDirectories));
+    }
     if (hModule == FakeNewdev() && fake.hasUninstallDriver && name == "DiUninstallDriverW") {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeDiUninstallDriverW));
     }
@@ -372,9 +405,137 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* Device
     return reinterpret_cast<HKEY>(kFirstDriverKey + DeviceInfoData->DevInst);
 }
 
+namespace {
+
+// Keys of HKLM opened: each handle is its index in this list, from kFirstKey.
+std::vector<std::wstring> openedKeys;
+constexpr std::uintptr_t kFirstKey = 0x9000;
+
+const std::wstring* OpenedKey(HKEY hKey) {
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(hKey);
+    return handle >= kFirstKey && handle < kFirstKey + openedKeys.size()
+               ? &openedKeys[handle - kFirstKey]
+               : nullptr;
+}
+
+bool RegistryCallFails(const char* name, LSTATUS& status) {
+    status = fake.registryCallFails == name ? fake.registryError : ERROR_SUCCESS;
+    return status != ERROR_SUCCESS;
+}
+
+HKEY OpenKey(const std::wstring& path) {
+    openedKeys.push_back(path);
+    ++fake.openKeys;
+    return reinterpret_cast<HKEY>(kFirstKey + openedKeys.size() - 1);
+}
+
+}  // namespace
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             HKEY* phkResult) {
+    fake.order.push_back("RegOpenKeyExW");
+    LSTATUS status;
+    if (RegistryCallFails("RegOpenKeyExW", status)) {
+        return status;
+    }
+    if (hKey != HKEY_LOCAL_MACHINE || ulOptions != 0 ||
+        (samDesired != KEY_QUERY_VALUE && samDesired != KEY_SET_VALUE)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (fake.registry.count(lpSubKey) == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    *phkResult = OpenKey(lpSubKey);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               LPSECURITY_ATTRIBUTES lpSecurityAttributes, HKEY* phkResult,
+                               LPDWORD lpdwDisposition) {
+    fake.order.push_back("RegCreateKeyExW");
+    LSTATUS status;
+    if (RegistryCallFails("RegCreateKeyExW", status)) {
+        return status;
+    }
+    if (hKey != HKEY_LOCAL_MACHINE || Reserved != 0 || lpClass != nullptr ||
+        dwOptions != REG_OPTION_NON_VOLATILE || samDesired != KEY_SET_VALUE ||
+        lpSecurityAttributes != nullptr || lpdwDisposition != nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    fake.registry[lpSubKey];
+    *phkResult = OpenKey(lpSubKey);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE* lpData, DWORD cbData) {
+    fake.order.push_back("RegSetValueExW");
+    LSTATUS status;
+    if (RegistryCallFails("RegSetValueExW", status)) {
+        return status;
+    }
+    const std::wstring* key = OpenedKey(hKey);
+    if (key == nullptr || Reserved != 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    fake.registry[*key][lpValueName] = {dwType,
+                                        std::string(reinterpret_cast<const char*>(lpData), cbData)};
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
+    fake.order.push_back("RegDeleteValueW");
+    LSTATUS status;
+    if (RegistryCallFails("RegDeleteValueW", status)) {
+        return status;
+    }
+    const std::wstring* key = OpenedKey(hKey);
+    if (key == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return fake.registry[*key].erase(lpValueName) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    fake.order.push_back("RegDeleteKeyW");
+    const std::wstring path = lpSubKey;
+    if (hKey != HKEY_LOCAL_MACHINE || fake.registry.count(path) == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    // As the registry does: a key that has subkeys stays.
+    for (const auto& other : fake.registry) {
+        if (other.first.rfind(path + L"\\", 0) == 0) {
+            return ERROR_ACCESS_DENIED;
+        }
+    }
+    fake.registry.erase(path);
+    return ERROR_SUCCESS;
+}
+
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 BYTE* lpData, LPDWORD lpcbData) {
     fake.order.push_back("RegQueryValueExW");
+    if (const std::wstring* key = OpenedKey(hKey)) {
+        LSTATUS status;
+        if (RegistryCallFails("RegQueryValueExW", status)) {
+            return status;
+        }
+        const auto& values = fake.registry[*key];
+        const auto value = values.find(lpValueName);
+        if (value == values.end()) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        *lpType = value->second.first;
+        const DWORD size = static_cast<DWORD>(value->second.second.size());
+        const DWORD room = *lpcbData;
+        *lpcbData = size;
+        if (size > room) {
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(lpData, value->second.second.data(), size);
+        return ERROR_SUCCESS;
+    }
     const FakeDevice& device =
         fake.devices.at(reinterpret_cast<std::uintptr_t>(hKey) - kFirstDriverKey);
     if (std::wstring(lpValueName) != L"InfPath" || lpReserved != nullptr) {
@@ -392,8 +553,8 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegCloseKey(HKEY /*hKey*/) {
-    fake.order.push_back("RegCloseKey");
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+    fake.order.push_back(OpenedKey(hKey) != nullptr ? "RegCloseKey(HKLM)" : "RegCloseKey");
     --fake.openKeys;
     return ERROR_SUCCESS;
 }
@@ -431,4 +592,224 @@ BOOL WINAPI SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, void* /*Reser
     fake.order.push_back("SetupUninstallOEMInfW");
     fake.uninstalledInfs.emplace_back(InfFileName, Flags);
     return Complete(fake.infUninstall);
+}
+
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+    fake.order.push_back("GetSystemDirectoryW");
+    if (fake.systemFolderCall.fails) {
+        fake.lastError = fake.systemFolderCall.error;
+        return 0;
+    }
+    // As the platform does: the size it needs where the buffer is too small.
+    const UINT length = static_cast<UINT>(fake.systemFolder.size());
+    if (length >= uSize) {
+        return length + 1;
+    }
+    fake.systemFolder.copy(lpBuffer, length);
+    lpBuffer[length] = L'\0';
+    fake.lastError = kLastErrorNoise;
+    return length;
+}
+
+UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+    fake.order.push_back("GetSystemWindowsDirectoryW");
+    const UINT length = static_cast<UINT>(fake.windowsFolder.size());
+    if (length == 0) {
+        fake.lastError = ERROR_ACCESS_DENIED;
+        return 0;
+    }
+    if (length >= uSize) {
+        return length + 1;
+    }
+    fake.windowsFolder.copy(lpBuffer, length);
+    lpBuffer[length] = L'\0';
+    return length;
+}
+
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
+    fake.order.push_back("GetTempPathW");
+    const DWORD length = static_cast<DWORD>(fake.tempFolder.size());
+    if (length == 0) {
+        fake.lastError = ERROR_ACCESS_DENIED;
+        return 0;
+    }
+    if (length >= nBufferLength) {
+        return length + 1;
+    }
+    fake.tempFolder.copy(lpBuffer, length);
+    lpBuffer[length] = L'\0';
+    return length;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
+    fake.order.push_back("GetFileAttributesW");
+    if (fake.files.count(lpFileName) == 1) {
+        return FILE_ATTRIBUTE_NORMAL;
+    }
+    fake.lastError = fake.missingFileError;
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD WINAPI GetCurrentProcessId() { return 0x1234; }
+
+DWORD WINAPI GetTickCount() { return 0x00ABCDEF; }
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
+    LPCWSTR StringSecurityDescriptor, DWORD StringSDRevision,
+    PSECURITY_DESCRIPTOR* SecurityDescriptor, std::uint32_t* SecurityDescriptorSize) {
+    fake.order.push_back("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    if (StringSDRevision != SDDL_REVISION_1 || SecurityDescriptorSize != nullptr ||
+        fake.descriptor.fails) {
+        return Complete(fake.descriptor.fails ? fake.descriptor : Fails(ERROR_INVALID_PARAMETER));
+    }
+    // The descriptor carries its SDDL, for CreateDirectoryW to note.
+    *SecurityDescriptor = new std::wstring(StringSecurityDescriptor);
+    ++fake.openDescriptors;
+    return Complete(kSucceeds);
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+    fake.order.push_back("LocalFree");
+    delete static_cast<std::wstring*>(hMem);
+    --fake.openDescriptors;
+    return nullptr;
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+    fake.order.push_back("CreateDirectoryW");
+    const std::wstring path = lpPathName;
+    if (++fake.createFolderCalls == fake.createFolderFailsOnCall) {
+        return Complete(Fails(fake.createFolderError));
+    }
+    if (fake.folders.count(path) == 1 || fake.files.count(path) == 1) {
+        return Complete(Fails(ERROR_ALREADY_EXISTS));
+    }
+    const bool described = lpSecurityAttributes != nullptr &&
+                           lpSecurityAttributes->nLength == sizeof(SECURITY_ATTRIBUTES) &&
+                           !lpSecurityAttributes->bInheritHandle;
+    fake.folders[path] =
+        described ? *static_cast<std::wstring*>(lpSecurityAttributes->lpSecurityDescriptor) : L"";
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) {
+    fake.order.push_back("RemoveDirectoryW");
+    const std::wstring path = lpPathName;
+    if (fake.removeFolder.fails) {
+        return Complete(fake.removeFolder);
+    }
+    if (fake.folders.count(path) == 0) {
+        return Complete(Fails(ERROR_FILE_NOT_FOUND));
+    }
+    for (const auto& file : fake.files) {
+        if (file.first.rfind(path + L"\\", 0) == 0) {
+            return Complete(Fails(ERROR_DIR_NOT_EMPTY));
+        }
+    }
+    for (const auto& folder : fake.folders) {
+        if (folder.first.rfind(path + L"\\", 0) == 0) {
+            return Complete(Fails(ERROR_DIR_NOT_EMPTY));
+        }
+    }
+    fake.folders.erase(path);
+    return Complete(kSucceeds);
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    fake.order.push_back("CreateFileW");
+    const std::wstring path = lpFileName;
+    const bool asMeant = dwDesiredAccess == GENERIC_WRITE && dwShareMode == 0 &&
+                         lpSecurityAttributes == nullptr && dwCreationDisposition == CREATE_NEW &&
+                         dwFlagsAndAttributes == FILE_ATTRIBUTE_NORMAL && hTemplateFile == nullptr;
+    const Outcome outcome = !asMeant                      ? Fails(ERROR_INVALID_PARAMETER)
+                            : fake.createFile.fails       ? fake.createFile
+                            : fake.files.count(path) == 1 ? Fails(ERROR_FILE_EXISTS)
+                            : fake.folders.count(path.substr(0, path.rfind(L'\\'))) == 0
+                                ? Fails(ERROR_PATH_NOT_FOUND)
+                                : kSucceeds;
+    if (!Complete(outcome)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    fake.files[path];
+    openedFiles.push_back(path);
+    ++fake.openFiles;
+    return reinterpret_cast<HANDLE>(kFirstFile + openedFiles.size() - 1);
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    fake.order.push_back("WriteFile");
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(hFile);
+    if (fake.writeFile.fails || lpOverlapped != nullptr) {
+        return Complete(fake.writeFile.fails ? fake.writeFile : Fails(ERROR_INVALID_PARAMETER));
+    }
+    fake.files.at(openedFiles.at(handle - kFirstFile))
+        .append(static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite);
+    *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
+    fake.order.push_back("DeleteFileW");
+    return Complete(fake.files.erase(lpFileName) == 1 ? kSucceeds : Fails(ERROR_FILE_NOT_FOUND));
+}
+
+HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType) {
+    fake.order.push_back("FindResourceW");
+    fake.resourceModules.push_back(hModule);
+    const auto found = fake.resources.find(lpName);
+    if (std::wstring(lpType) != L"ZELTRANE_PROGRAM" || found == fake.resources.end()) {
+        fake.lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
+        return nullptr;
+    }
+    // The resource's handle is its entry's address, as good as any.
+    return reinterpret_cast<HRSRC>(const_cast<std::string*>(&found->second));
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE /*hModule*/, HRSRC hResInfo) { return hResInfo; }
+
+LPVOID WINAPI LockResource(HGLOBAL hResData) { return static_cast<std::string*>(hResData)->data(); }
+
+DWORD WINAPI SizeofResource(HMODULE /*hModule*/, HRSRC hResInfo) {
+    return static_cast<DWORD>(reinterpret_cast<std::string*>(hResInfo)->size());
+}
+
+BOOL WINAPI SetupGetInfInformationW(const void* InfSpec, DWORD SearchControl,
+                                    SP_INF_INFORMATION* ReturnBuffer, DWORD ReturnBufferSize,
+                                    PDWORD RequiredSize) {
+    fake.order.push_back("SetupGetInfInformationW");
+    const std::wstring path = static_cast<LPCWSTR>(InfSpec);
+    const DWORD needed = static_cast<DWORD>(8 + (path.size() + 1) * sizeof(wchar_t));
+    if (SearchControl != INFINFO_INF_NAME_IS_ABSOLUTE || RequiredSize != nullptr ||
+        ReturnBufferSize < needed) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    if (fake.infInformation.fails || fake.originalNames.count(path) == 0) {
+        return Complete(fake.infInformation.fails ? fake.infInformation
+                                                  : Fails(ERROR_FILE_NOT_FOUND));
+    }
+    // As Wine does: the INF's path in VersionData.
+    ReturnBuffer->InfStyle = 2;
+    ReturnBuffer->InfCount = 1;
+    std::memcpy(ReturnBuffer->VersionData, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI SetupQueryInfOriginalFileInformationW(SP_INF_INFORMATION* InfInformation, UINT InfIndex,
+                                                  SP_ALTPLATFORM_INFO* AlternatePlatformInfo,
+                                                  SP_ORIGINAL_FILE_INFO_W* OriginalFileInfo) {
+    fake.order.push_back("SetupQueryInfOriginalFileInformationW");
+    if (InfIndex != 0 || AlternatePlatformInfo != nullptr ||
+        OriginalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_W) || fake.originalName.fails) {
+        return Complete(fake.originalName.fails ? fake.originalName
+                                                : Fails(ERROR_INVALID_PARAMETER));
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    std::memcpy(path.data(), InfInformation->VersionData, MAX_PATH * sizeof(wchar_t));
+    const std::wstring& original = fake.originalNames.at(path.c_str());
+    original.copy(OriginalFileInfo->OriginalInfName, original.size());
+    OriginalFileInfo->OriginalInfName[original.size()] = L'\0';
+    return Complete(kSucceeds);
 }

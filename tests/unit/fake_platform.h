@@ -8,6 +8,7 @@
 #include <setupapi.h>
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,7 @@ struct StartCall {
     BOOL inheritHandles;
     DWORD flags;
     LPVOID environment;
-    LPCWSTR currentDirectory;
+    std::wstring currentDirectory;
     DWORD startupSize;
     DWORD startupFlags;
 };
@@ -154,6 +155,55 @@ struct FakePlatform {
     std::vector<std::pair<std::wstring, DWORD>> librariesLoaded;
     int openKeys = 0;
     int openDeviceLists = 0;
+
+    // The process's own hardening: whether kernel32 exports
+    // SetDefaultDllDirectories, and the flags of each call to it.
+    bool hasSetDefaultDllDirectories = true;
+    std::vector<DWORD> dllDirectoryFlags;
+
+    // The platform's folders; what asking for the system folder does.
+    std::wstring systemFolder = L"C:\\Windows\\system32";
+    Outcome systemFolderCall{false, 0};
+    std::wstring windowsFolder = L"C:\\Windows";
+    std::wstring tempFolder = L"C:\\Windows\\Temp\\";
+
+    // A file system: files by full path, with their bytes; folders by full
+    // path, with the access (SDDL) each was made with ("" where inherited).
+    // What making a folder or a file, writing and removing a folder does
+    // (making a folder that is there already fails as the platform does).
+    std::map<std::wstring, std::string> files;
+    std::map<std::wstring, std::wstring> folders;
+    // The call of CreateDirectoryW, counted from 1, that fails with
+    // `createFolderError` (none: 0); the calls so far.
+    int createFolderFailsOnCall = 0;
+    DWORD createFolderError = 0;
+    int createFolderCalls = 0;
+    Outcome descriptor{false, 0};
+    Outcome createFile{false, 0};
+    Outcome writeFile{false, 0};
+    Outcome removeFolder{false, 0};
+    DWORD missingFileError = ERROR_FILE_NOT_FOUND;
+    int openFiles = 0;
+    int openDescriptors = 0;
+    // The files and folders as the last started program found them.
+    std::map<std::wstring, std::string> filesAtStart;
+    std::map<std::wstring, std::wstring> foldersAtStart;
+
+    // The custom action DLL's resources, by name, and the modules asked.
+    std::map<std::wstring, std::string> resources;
+    std::vector<HMODULE> resourceModules;
+
+    // HKLM: each key's values by name, as (type, bytes). The registry call
+    // named in `registryCallFails` fails with `registryError`.
+    std::map<std::wstring, std::map<std::wstring, std::pair<DWORD, std::string>>> registry;
+    std::string registryCallFails;
+    LSTATUS registryError = 0;
+
+    // Published INFs by full path, with their original names; what reading
+    // them does.
+    std::map<std::wstring, std::wstring> originalNames;
+    Outcome infInformation{false, 0};
+    Outcome originalName{false, 0};
 };
 
 extern FakePlatform fake;
@@ -172,6 +222,14 @@ constexpr MSIHANDLE kFakeInstall = 0x4E;
 // the fake LoadLibraryExW returns for newdev.dll.
 HMODULE FakeKernel32();
 HMODULE FakeNewdev();
+
+// What the programs' hardening calls, first, where the platform has
+// SetDefaultDllDirectories.
+inline const std::vector<std::string> kHardening = {"GetModuleHandleW", "GetProcAddress",
+                                                    "SetDefaultDllDirectories"};
+
+// The module handle the fake custom action DLL is loaded at.
+HMODULE FakeActionModule();
 
 // The last error a call leaves behind when it succeeds: real platform calls
 // may change it on success too, so code must read it right after a failure.

@@ -193,7 +193,7 @@ TEST_F(HandOver, GivesTheX64BuildAWritableCopyOfTheOwnCommandLineAndNothingElse)
     EXPECT_EQ(start.inheritHandles, FALSE);
     EXPECT_EQ(start.flags, 0u) << "no new console, no other creation flag";
     EXPECT_EQ(start.environment, nullptr) << "the same environment";
-    EXPECT_EQ(start.currentDirectory, nullptr) << "the same current folder";
+    EXPECT_EQ(start.currentDirectory, fake.systemFolder) << "the system folder, not the caller's";
     EXPECT_EQ(start.startupSize, sizeof(STARTUPINFOW));
     EXPECT_EQ(start.startupFlags, 0u);
 }
@@ -211,6 +211,15 @@ TEST_F(HandOver, WaitsForTheX64BuildThenClosesBothHandles) {
     const auto exit = std::find(fake.order.begin(), fake.order.end(), "GetExitCodeProcess");
     const auto close = std::find(fake.order.begin(), fake.order.end(), "CloseHandle");
     EXPECT_TRUE(wait < exit && exit < close) << "the exit code is read before the handles close";
+}
+
+TEST_F(HandOver, NoStartWhereTheSystemFolderIsUnknown) {
+    fake.systemFolderCall = Fails(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(InstallDriver(kInf, kHardwareId), ERROR_ACCESS_DENIED);
+    SetUp();
+    fake.systemFolder = std::wstring(MAX_PATH, L's');
+    EXPECT_EQ(InstallDriver(kInf, kHardwareId), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FALSE(Started());
 }
 
 TEST_F(HandOver, FailuresBeforeOrAfterTheStart) {

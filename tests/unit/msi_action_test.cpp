@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -8,25 +10,57 @@
 
 namespace {
 
-const std::wstring kProgram = L"C:\\Program Files (x86)\\ZT line\\Zeltrane.exe";
+// The run's folder: the temporary folder, the process and the tick count,
+// then the attempt.
+const std::wstring kRun = L"C:\\Windows\\Temp\\Zeltrane-0x00001234-0x00ABCDEF";
+const std::wstring kProgram = kRun + L"\\Zeltrane.exe";
+const std::wstring kRemover = kRun + L"\\ZeltraneRemove.exe";
+const std::wstring kRunAccess = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const std::wstring kInf = L"C:\\Program Files (x86)\\ZT line\\driver\\zt-line.inf";
 const std::wstring kA = L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000011";
 const std::wstring kB = L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000012";
 const std::wstring kC = L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000013";
+const std::wstring kKey = L"SOFTWARE\\Zeltrane\\Products\\{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}";
+const std::wstring kPublished = L"C:\\Windows\\INF\\oem7.inf";
+const std::wstring kRecorded =
+    L"Zeltrane: the package is staged as \"oem7.inf\", recorded for its removal";
 constexpr DWORD kNoSuchDevice = 0xE000020B;
 constexpr UINT kFails = ERROR_INSTALL_FAILURE;
 
+// The programs that the DLL carries: each resource's bytes name it.
+const std::map<std::wstring, std::string> kResources = {
+    {L"ZELTRANE_X86", "x86 Zeltrane"},      {L"ZELTRANE_X64", "x64 Zeltrane"},
+    {L"ZELTRANE_ARM64", "arm64 Zeltrane"},  {L"ZELTRANE_REMOVE_X86", "x86 remove"},
+    {L"ZELTRANE_REMOVE_X64", "x64 remove"}, {L"ZELTRANE_REMOVE_ARM64", "arm64 remove"}};
+
 std::wstring Data(const std::wstring& setting, const std::wstring& ids) {
-    return kProgram + L"|" + kInf + L"|" + setting + L"|" + ids;
+    return kInf + L"|" + setting + L"|" + ids;
 }
 
 std::wstring CommandLine(const std::wstring& id) {
     return L"\"" + kProgram + L"\" \"" + kInf + L"\" \"" + id + L"\"";
 }
 
+std::string Bytes(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.c_str()),
+                       (text.size() + 1) * sizeof(wchar_t));
+}
+
+bool Logged(const std::wstring& line) {
+    return std::find(fake.logged.begin(), fake.logged.end(), line) != fake.logged.end();
+}
+
 class MsiAction : public ::testing::Test {
 protected:
-    void SetUp() override { fake = FakePlatform{}; }
+    // The DLL loaded, its programs in its resources; the package, once
+    // installed, is staged as oem7.inf.
+    void SetUp() override {
+        fake = FakePlatform{};
+        DllMain(FakeActionModule(), 1, nullptr);
+        fake.resources = kResources;
+        fake.copy = Fails(ERROR_FILE_EXISTS);
+        fake.published = kPublished;
+    }
 
     std::vector<std::wstring> Started() const {
         std::vector<std::wstring> lines;
@@ -36,7 +70,20 @@ protected:
         return lines;
     }
 
-    void TearDown() override { EXPECT_EQ(fake.openRecords, 0) << "every record closed"; }
+    // Whatever happened: every record, file and descriptor closed, and the
+    // run's folder gone with all it held.
+    void TearDown() override {
+        EXPECT_EQ(fake.openRecords, 0) << "every record closed";
+        EXPECT_EQ(fake.openFiles, 0);
+        EXPECT_EQ(fake.openDescriptors, 0);
+        EXPECT_EQ(fake.openKeys, 0);
+        if (!fake.removeFolder.fails) {
+            EXPECT_EQ(fake.folders.count(kRun), 0u) << "the run's folder deleted";
+            for (const auto& file : fake.files) {
+                EXPECT_NE(file.first.rfind(kRun, 0), 0u) << "left behind";
+            }
+        }
+    }
 };
 
 TEST_F(MsiAction, RunsZeltraneForEachIdInOrderAndLogsEachExitCode) {
@@ -48,10 +95,10 @@ TEST_F(MsiAction, RunsZeltraneForEachIdInOrderAndLogsEachExitCode) {
     EXPECT_EQ(Started(),
               (std::vector<std::wstring>{CommandLine(kA), CommandLine(kB), CommandLine(kC)}));
     for (const StartCall& start : fake.starts) {
-        EXPECT_EQ(start.application, kProgram) << "the installed program, not a search";
+        EXPECT_EQ(start.application, kProgram) << "the program of the run's folder";
         EXPECT_FALSE(start.inheritHandles);
         EXPECT_EQ(start.flags, 0u);
-        EXPECT_EQ(start.currentDirectory, nullptr);
+        EXPECT_EQ(start.currentDirectory, fake.systemFolder);
     }
     EXPECT_EQ(fake.waitTimeouts, (std::vector<DWORD>(3, INFINITE)));
     EXPECT_EQ(fake.closed.size(), 6u) << "each child's thread and process handle";
@@ -63,7 +110,103 @@ TEST_F(MsiAction, RunsZeltraneForEachIdInOrderAndLogsEachExitCode) {
                       L"\": Zeltrane.exe ended with 0x00000000, the driver is installed on its "
                       L"devices",
                   L"Zeltrane: hardware ID \"" + kC +
-                      L"\": Zeltrane.exe ended with 0xE000020B, no present device has it"}));
+                      L"\": Zeltrane.exe ended with 0xE000020B, no present device has it",
+                  kRecorded}));
+}
+
+// What runs is what the DLL carries, in a folder of the run's own that only
+// SYSTEM and Administrators can enter, in a release's layout; nothing of it
+// is left afterwards.
+TEST_F(MsiAction, RunsTheProgramsItCarriesFromAFolderOnlyAdministratorsCanWrite) {
+    fake.customActionData = Data(L"succeed", kA);
+    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    EXPECT_EQ(fake.foldersAtStart,
+              (std::map<std::wstring, std::wstring>{
+                  {kRun, kRunAccess}, {kRun + L"\\arm64", L""}, {kRun + L"\\x64", L""}}));
+    EXPECT_EQ(fake.filesAtStart, (std::map<std::wstring, std::string>{
+                                     {kProgram, "x86 Zeltrane"},
+                                     {kRun + L"\\arm64\\Zeltrane.exe", "arm64 Zeltrane"},
+                                     {kRun + L"\\x64\\Zeltrane.exe", "x64 Zeltrane"}}));
+    EXPECT_EQ(fake.resourceModules, std::vector<HMODULE>(3, FakeActionModule()));
+    EXPECT_TRUE(fake.files.empty());
+    EXPECT_TRUE(fake.folders.empty());
+}
+
+// A name that is there already, folder, file or link, is another user's:
+// passed over, and left as it is.
+TEST_F(MsiAction, ANameThatIsThereAlreadyIsPassedOver) {
+    const std::wstring taken = L"C:\\Windows\\Temp\\Zeltrane-0x00001234-0x00ABCDF";
+    fake.folders[kRun] = L"a user's";
+    fake.files[taken + L"0"];
+    fake.customActionData = Data(L"succeed", kA);
+    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    ASSERT_EQ(fake.starts.size(), 1u);
+    EXPECT_EQ(fake.starts[0].application, taken + L"1\\Zeltrane.exe");
+    EXPECT_EQ(fake.folders, (std::map<std::wstring, std::wstring>{{kRun, L"a user's"}}));
+    fake.folders.clear();
+}
+
+// The programs cannot be written: nothing starts, nothing stays, the
+// installation fails with the reason in its log.
+TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheInstallationAndStartNothing) {
+    const std::wstring notMade = L"Zeltrane: cannot make a folder for the programs, error ";
+    const std::wstring notWritten = L"Zeltrane: cannot write \"" + kRun;
+    const struct {
+        const char* what;
+        void (*arrange)();
+        std::wstring logged;
+    } cases[] = {
+        {"no temporary folder", [] { fake.tempFolder.clear(); }, notMade + L"0x00000005"},
+        {"temporary folder too long", [] { fake.tempFolder = std::wstring(MAX_PATH + 1, L't'); },
+         notMade + L"0x0000007A"},
+        {"no descriptor", [] { fake.descriptor = Fails(ERROR_ACCESS_DENIED); },
+         notMade + L"0x00000005"},
+        {"folder refused",
+         [] {
+             fake.createFolderFailsOnCall = 1;
+             fake.createFolderError = ERROR_ACCESS_DENIED;
+         },
+         notMade + L"0x00000005"},
+        {"every name taken",
+         [] {
+             for (DWORD tick = 0x00ABCDEF; tick < 0x00ABCDEF + 64; ++tick) {
+                 wchar_t name[64];
+                 swprintf(name, 64, L"C:\\Windows\\Temp\\Zeltrane-0x00001234-0x%08X", tick);
+                 fake.files[name];
+             }
+         },
+         notMade + L"0x000000B7"},
+        {"subfolder refused",
+         [] {
+             fake.createFolderFailsOnCall = 2;
+             fake.createFolderError = ERROR_DISK_FULL;
+         },
+         notWritten + L"\\x64\", error 0x00000070"},
+        {"resource missing", [] { fake.resources.erase(L"ZELTRANE_X64"); },
+         notWritten + L"\\x64\\Zeltrane.exe\", error 0x00000716"},
+        {"file refused", [] { fake.createFile = Fails(ERROR_DISK_FULL); },
+         notWritten + L"\\Zeltrane.exe\", error 0x00000070"},
+        {"write fails", [] { fake.writeFile = Fails(ERROR_DISK_FULL); },
+         notWritten + L"\\Zeltrane.exe\", error 0x00000070"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        c.arrange();
+        fake.customActionData = Data(L"succeed", kA);
+        EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+        EXPECT_TRUE(fake.starts.empty());
+        EXPECT_EQ(fake.logged, std::vector<std::wstring>{c.logged});
+        EXPECT_EQ(fake.folders.count(kRun), 0u);
+        fake.files.clear();
+    }
+}
+
+TEST_F(MsiAction, AFolderThatCannotBeDeletedIsLoggedAndChangesNoResult) {
+    fake.removeFolder = Fails(ERROR_ACCESS_DENIED);
+    fake.customActionData = Data(L"succeed", kA);
+    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    EXPECT_TRUE(Logged(L"Zeltrane: cannot delete \"" + kRun + L"\", error 0x00000005"));
 }
 
 // The installation's result from the runs' exit codes and the setting.
@@ -90,11 +233,12 @@ TEST_F(MsiAction, DecidesTheResultFromTheExitCodesAndTheSetting) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fake = FakePlatform{};
+        SetUp();
         fake.customActionData = Data(c.setting, kA + L";" + kB + L";" + kC);
         fake.childExitCodes = c.codes;
         EXPECT_EQ(InstallDriver(kFakeInstall), c.result);
         EXPECT_EQ(fake.starts.size(), c.starts);
+        EXPECT_EQ(fake.registry.count(kKey), c.result == 0 ? 1u : 0u) << "recorded on success only";
     }
 }
 
@@ -102,11 +246,12 @@ TEST_F(MsiAction, SaysWhatItDidWhereNoDeviceHasAnyId) {
     fake.customActionData = Data(L"succeed", kA);
     fake.childExitCode = kNoSuchDevice;
     EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
-    EXPECT_EQ(fake.logged.back(),
-              L"Zeltrane: no present device has any of the hardware IDs: installed on no device; "
-              L"the package is staged, and the platform installs it when such a device appears");
+    EXPECT_TRUE(
+        Logged(L"Zeltrane: no present device has any of the hardware IDs: installed on no device; "
+               L"the package is staged, and the platform installs it when such a device appears"));
+    EXPECT_TRUE(Logged(kRecorded)) << "the staged package is the product's too";
 
-    fake = FakePlatform{};
+    SetUp();
     fake.customActionData = Data(L"fail", kA);
     fake.childExitCode = kNoSuchDevice;
     EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
@@ -133,35 +278,42 @@ TEST_F(MsiAction, AStartThatFailsFailsTheInstallation) {
         const char* what;
         Outcome FakePlatform::*call;
         size_t closed;
+        std::wstring said;
     } cases[] = {
-        {"start", &FakePlatform::start, 0},
-        {"wait", &FakePlatform::wait, 2},
-        {"exit code", &FakePlatform::exitCode, 2},
+        {"system folder", &FakePlatform::systemFolderCall, 0, L"Zeltrane.exe could not be started"},
+        {"start", &FakePlatform::start, 0, L"Zeltrane.exe could not be started"},
+        {"wait", &FakePlatform::wait, 2, L"Zeltrane.exe could not be started"},
+        {"exit code", &FakePlatform::exitCode, 2, L"Zeltrane.exe could not be started"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fake = FakePlatform{};
+        SetUp();
         fake.customActionData = Data(L"succeed", kA + L";" + kB);
         fake.*c.call = {true, ERROR_FILE_NOT_FOUND};
         EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
-        EXPECT_EQ(fake.starts.size(), 1u);
+        EXPECT_EQ(fake.starts.size(), c.call == &FakePlatform::systemFolderCall ? 0u : 1u);
         EXPECT_EQ(fake.closed.size(), c.closed);
         ASSERT_FALSE(fake.logged.empty());
-        EXPECT_EQ(fake.logged[0], L"Zeltrane: hardware ID \"" + kA +
-                                      L"\": Zeltrane.exe could not be started or waited for, "
-                                      L"error 0x00000002");
+        EXPECT_EQ(fake.logged[0], L"Zeltrane: hardware ID \"" + kA + L"\": " + c.said +
+                                      L" or waited for, error 0x00000002");
     }
+    SetUp();
+    fake.customActionData = Data(L"succeed", kA);
+    fake.systemFolder = std::wstring(MAX_PATH, L's');
+    EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+    EXPECT_TRUE(fake.starts.empty());
 }
 
 // CustomActionData that the template does not write: nothing is started.
 TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
+    const std::wstring notData =
+        L"Zeltrane: CustomActionData is not <INF>|<setting>|<hardware IDs>";
     const struct {
         std::wstring data;
-        const wchar_t* logged;
+        std::wstring logged;
     } cases[] = {
-        {L"", L"Zeltrane: CustomActionData is not <Zeltrane.exe>|<INF>|<setting>|<hardware IDs>"},
-        {kProgram + L"|" + kInf + L"|succeed",
-         L"Zeltrane: CustomActionData is not <Zeltrane.exe>|<INF>|<setting>|<hardware IDs>"},
+        {L"", notData},
+        {kInf + L"|succeed", notData},
         {Data(L"Succeed", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed nor fail"},
         {Data(L"", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed nor fail"},
         {Data(L"failure", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed nor fail"},
@@ -170,10 +322,12 @@ TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.data));
-        fake = FakePlatform{};
+        SetUp();
         fake.customActionData = c.data;
         EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
         EXPECT_TRUE(fake.starts.empty());
+        EXPECT_TRUE(fake.order.end() ==
+                    std::find(fake.order.begin(), fake.order.end(), "CreateDirectoryW"));
         EXPECT_EQ(fake.logged, (std::vector<std::wstring>{c.logged}));
     }
 }
@@ -218,7 +372,7 @@ TEST_F(MsiAction, QuotesEachIdSoThatItIsReadBackExactly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.id));
-        fake = FakePlatform{};
+        SetUp();
         fake.customActionData = Data(L"succeed", c.id);
         EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
         ASSERT_EQ(fake.starts.size(), 1u);
@@ -242,98 +396,155 @@ TEST_F(MsiAction, ALogThatCannotBeWrittenChangesNoResult) {
     EXPECT_TRUE(fake.logged.empty());
 }
 
-// The removal on uninstall: ZeltraneRemove's exit code, the setting and the
-// data decide the result; a restart is passed on as a global atom.
-const std::wstring kRemover = L"C:\\Program Files (x86)\\ZT line\\ZeltraneRemove.exe";
-const std::wstring kRestartAtom = L"Zeltrane restart {0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}";
-
-std::wstring RemovalData(const std::wstring& setting) {
-    return kRemover + L"|" + kInf + L"|" + setting;
+// The name under which the platform staged the package, asked without
+// staging anything, is recorded in the product's key: the removal reads it
+// there, never from the installed INF.
+TEST_F(MsiAction, RecordsTheNameOfTheStagedPackageInTheProductsKey) {
+    for (const Outcome copy : {Fails(ERROR_FILE_EXISTS), kSucceeds}) {
+        SetUp();
+        fake.copy = copy;
+        fake.customActionData = Data(L"succeed", kA);
+        EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+        ASSERT_EQ(fake.copies.size(), 1u);
+        EXPECT_EQ(fake.copies[0].source, kInf);
+        EXPECT_EQ(fake.copies[0].style, SP_COPY_NOOVERWRITE);
+        EXPECT_EQ(fake.registry[kKey][L"PublishedInf"],
+                  (std::pair<DWORD, std::string>{REG_SZ, Bytes(L"oem7.inf")}));
+    }
 }
 
-std::wstring Removal(const std::wstring& said) {
-    return L"Zeltrane: removal of \"" + kInf + L"\": ZeltraneRemove.exe " + said;
-}
-
-TEST_F(MsiAction, RemovesThePackageWithTheInstalledRemovalProgram) {
-    const std::wstring notData =
-        L"Zeltrane: CustomActionData is not <ZeltraneRemove.exe>|<INF>|<setting>";
+TEST_F(MsiAction, ANameThatCannotBeRecordedFailsTheInstallation) {
+    const std::wstring notFound = L"Zeltrane: cannot find the name of the staged package, error ";
+    const std::wstring notRecorded =
+        L"Zeltrane: cannot record the name of the staged package, error 0x00000005";
     const struct {
         const char* what;
-        std::wstring data;
-        DWORD code;
-        Outcome start;
-        UINT result;
-        size_t starts;
-        std::vector<std::wstring> atoms;
+        void (*arrange)();
         std::wstring logged;
     } cases[] = {
-        {"removed",
-         RemovalData(L"remove"),
-         0,
-         kSucceeds,
-         0,
-         1,
-         {},
-         Removal(L"ended with 0x00000000, the driver package is off its devices and out of the "
-                 L"driver store")},
-        {"a restart needed",
-         RemovalData(L"remove"),
-         3010,
-         kSucceeds,
-         0,
-         1,
-         {kRestartAtom},
-         Removal(L"ended with 0x00000BC2, the platform finishes the removal after a restart")},
-        {"not removed",
-         RemovalData(L"remove"),
-         0xE0000000,
-         kSucceeds,
-         kFails,
-         1,
-         {},
-         Removal(L"ended with 0xE0000000, the driver was not removed: the product stays "
-                 L"installed")},
-        {"not started",
-         RemovalData(L"remove"),
-         0,
-         Fails(ERROR_FILE_NOT_FOUND),
-         kFails,
-         1,
-         {},
-         Removal(L"could not be started or waited for, error 0x00000002")},
-        {"kept",
-         RemovalData(L"keep"),
-         0,
-         kSucceeds,
-         0,
-         0,
-         {},
-         L"Zeltrane: ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package "
-         L"staged"},
-        {"another setting",
-         RemovalData(L"Remove"),
-         0,
-         kSucceeds,
-         kFails,
-         0,
-         {},
-         L"Zeltrane: ZELTRANE_ON_UNINSTALL is neither remove nor keep"},
-        {"no setting", kRemover + L"|" + kInf, 0, kSucceeds, kFails, 0, {}, notData},
-        {"no data", L"", 0, kSucceeds, kFails, 0, {}, notData},
-        {"a field too many", RemovalData(L"remove|") + kA, 0, kSucceeds, kFails, 0, {}, notData},
+        {"lookup fails", [] { fake.copy = Fails(ERROR_ACCESS_DENIED); }, notFound + L"0x00000005"},
+        {"no name given", [] { fake.published = std::wstring(MAX_PATH, L'x'); },
+         notFound + L"0x00000050"},
+        {"no product code", [] { fake.productCodeError = ERROR_MORE_DATA; },
+         L"Zeltrane: cannot read ProductCode, error 0x000000EA"},
+        {"key refused", [] { fake.registryCallFails = "RegCreateKeyExW"; }, notRecorded},
+        {"value refused", [] { fake.registryCallFails = "RegSetValueExW"; }, notRecorded},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fake = FakePlatform{};
+        SetUp();
+        fake.registryError = ERROR_ACCESS_DENIED;
+        c.arrange();
+        fake.customActionData = Data(L"succeed", kA);
+        EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+        EXPECT_EQ(fake.logged.back(), c.logged);
+    }
+}
+
+// The removal on uninstall: the recorded package, checked against the INF's
+// original name, taken back by the ZeltraneRemove.exe that the DLL carries.
+const std::wstring kRemovalLine = L"\"" + kRemover + L"\" \"" + kPublished + L"\"";
+
+std::wstring RemovalData(const std::wstring& setting) { return L"zt-line.inf|" + setting; }
+
+std::wstring Removal(const std::wstring& said) {
+    return L"Zeltrane: removal of \"" + kPublished + L"\": ZeltraneRemove.exe " + said;
+}
+
+std::wstring Recorded(const std::wstring& said) {
+    return L"Zeltrane: the recorded package \"oem7.inf\"" + said;
+}
+
+TEST_F(MsiAction, RemovesTheRecordedPackageAndNoOther) {
+    const std::wstring notData = L"Zeltrane: CustomActionData is not <INF name>|<setting>";
+    const std::wstring unreadable =
+        L"Zeltrane: cannot read the recorded name of the staged package, error ";
+    const struct {
+        const char* what;
+        std::wstring data;
+        void (*arrange)();
+        UINT result;
+        size_t starts;
+        std::wstring logged;
+    } cases[] = {
+        {"removed", RemovalData(L"remove"), [] {}, 0, 1,
+         Removal(L"ended with 0x00000000, the driver package is off its devices and out of the "
+                 L"driver store")},
+        {"a restart needed", RemovalData(L"remove"), [] { fake.childExitCode = 3010; }, 0, 1,
+         Removal(L"ended with 0x00000BC2, the platform finishes the removal after a restart")},
+        {"not removed", RemovalData(L"remove"), [] { fake.childExitCode = 0xE0000000; }, kFails, 1,
+         Removal(L"ended with 0xE0000000, the driver was not removed: the product stays "
+                 L"installed")},
+        {"not started", RemovalData(L"remove"), [] { fake.start = Fails(ERROR_FILE_NOT_FOUND); },
+         kFails, 1, Removal(L"could not be started or waited for, error 0x00000002")},
+        {"its original name in another case", L"ZT-LINE.INF|remove", [] {}, 0, 1,
+         Removal(L"ended with 0x00000000, the driver package is off its devices and out of the "
+                 L"driver store")},
+        {"kept", RemovalData(L"keep"), [] {}, 0, 0,
+         L"Zeltrane: ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package "
+         L"staged"},
+        {"another setting", RemovalData(L"Remove"), [] {}, kFails, 0,
+         L"Zeltrane: ZELTRANE_ON_UNINSTALL is neither remove nor keep"},
+        {"no setting", L"zt-line.inf", [] {}, kFails, 0, notData},
+        {"a field too many", RemovalData(L"remove|x"), [] {}, kFails, 0, notData},
+        {"no product code", RemovalData(L"remove"), [] { fake.productCodeError = ERROR_MORE_DATA; },
+         kFails, 0, L"Zeltrane: cannot read ProductCode, error 0x000000EA"},
+        {"nothing recorded", RemovalData(L"remove"), [] { fake.registry.clear(); }, 0, 0,
+         L"Zeltrane: no driver package is recorded for this product: nothing to remove"},
+        {"no longer staged", RemovalData(L"remove"), [] { fake.originalNames.clear(); }, 0, 0,
+         Recorded(L" is no longer staged: nothing to remove")},
+        {"now another package's", RemovalData(L"remove"),
+         [] { fake.originalNames[kPublished] = L"other.inf"; }, 0, 0,
+         Recorded(L" is now the package of \"other.inf\", not of \"zt-line.inf\": nothing "
+                  L"removed")},
+        {"original name unreadable", RemovalData(L"remove"),
+         [] { fake.originalName = Fails(ERROR_ACCESS_DENIED); }, kFails, 0,
+         L"Zeltrane: cannot read the original name of the staged package, error 0x00000005"},
+        {"INF unreadable", RemovalData(L"remove"),
+         [] { fake.infInformation = Fails(ERROR_ACCESS_DENIED); }, kFails, 0,
+         L"Zeltrane: cannot read the original name of the staged package, error 0x00000005"},
+        {"INF folder unknown", RemovalData(L"remove"), [] { fake.windowsFolder.clear(); }, kFails,
+         0, L"Zeltrane: cannot read the original name of the staged package, error 0x00000005"},
+        {"INF folder too long", RemovalData(L"remove"),
+         [] { fake.windowsFolder = std::wstring(MAX_PATH, L'w'); }, kFails, 0,
+         L"Zeltrane: cannot read the original name of the staged package, error 0x0000007A"},
+        {"record unreadable", RemovalData(L"remove"),
+         [] { fake.registryCallFails = "RegQueryValueExW"; }, kFails, 0,
+         unreadable + L"0x00000005"},
+        {"record of another type", RemovalData(L"remove"),
+         [] { fake.registry[kKey][L"PublishedInf"].first = REG_EXPAND_SZ; }, kFails, 0,
+         unreadable + L"0x0000000D"},
+        {"record empty", RemovalData(L"remove"),
+         [] { fake.registry[kKey][L"PublishedInf"].second = Bytes(L""); }, kFails, 0,
+         unreadable + L"0x0000000D"},
+        {"record a path", RemovalData(L"remove"),
+         [] { fake.registry[kKey][L"PublishedInf"].second = Bytes(L"..\\oem7.inf"); }, kFails, 0,
+         unreadable + L"0x0000000D"},
+        {"restart request not cleared", RemovalData(L"keep"),
+         [] { fake.registryCallFails = "RegDeleteValueW"; }, kFails, 0,
+         L"Zeltrane: cannot clear an earlier restart request, error 0x00000005"},
+        {"key not opened", RemovalData(L"keep"), [] { fake.registryCallFails = "RegOpenKeyExW"; },
+         kFails, 0, L"Zeltrane: cannot clear an earlier restart request, error 0x00000005"},
+        {"programs not written", RemovalData(L"remove"),
+         [] { fake.resources.erase(L"ZELTRANE_REMOVE_ARM64"); }, kFails, 0,
+         L"Zeltrane: cannot write \"" + kRun + L"\\arm64\\ZeltraneRemove.exe\", error 0x00000716"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+        fake.originalNames[kPublished] = L"zt-line.inf";
+        fake.registryError = ERROR_ACCESS_DENIED;
+        c.arrange();
         fake.customActionData = c.data;
-        fake.childExitCode = c.code;
-        fake.start = c.start;
         EXPECT_EQ(RemoveDriver(kFakeInstall), c.result);
-        EXPECT_EQ(Started(), (std::vector<std::wstring>(
-                                 c.starts, L"\"" + kRemover + L"\" \"" + kInf + L"\"")));
-        EXPECT_EQ(fake.atoms, c.atoms);
-        EXPECT_EQ(fake.logged, (std::vector<std::wstring>{c.logged}));
+        EXPECT_EQ(Started(), (std::vector<std::wstring>(c.starts, kRemovalLine)));
+        if (c.starts == 1) {
+            EXPECT_EQ(fake.filesAtStart.at(kRemover), "x86 remove");
+            EXPECT_EQ(fake.starts[0].currentDirectory, fake.systemFolder);
+        }
+        EXPECT_EQ(fake.logged.back(), c.logged);
+        EXPECT_TRUE(fake.copies.empty()) << "the installed INF is never asked";
     }
 }
 
@@ -344,49 +555,91 @@ TEST_F(MsiAction, ARemovalThatCannotBeStartedAsGivenFailsTheUninstall) {
         fake.logged,
         (std::vector<std::wstring>{L"Zeltrane: cannot read CustomActionData, error 0x000000EA"}));
 
-    // Trailing backslashes double when quoted: the data fits, its command line not.
-    fake = FakePlatform{};
-    fake.customActionData = kRemover + L"|C:\\x" + std::wstring(17000, L'\\') + L"|remove";
-    EXPECT_EQ(RemoveDriver(kFakeInstall), kFails);
-    EXPECT_TRUE(fake.starts.empty());
-    ASSERT_EQ(fake.logged.size(), 1u);
-    EXPECT_NE(fake.logged[0].find(L"\": the command line would be longer than the platform allows"),
-              std::wstring::npos);
+    // Trailing backslashes double when quoted: the path fits, its command line not.
+    SetUp();
+    const std::wstring name = L"x" + std::wstring(20000, L'\\');
+    fake.windowsFolder = L"C:";
+    fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+    fake.originalNames[L"C:\\INF\\oem7.inf"] = L"zt-line.inf";
+    fake.customActionData = RemovalData(L"remove");
+    fake.resources[L"ZELTRANE_REMOVE_X86"] = "";
+    fake.tempFolder = L"C:\\" + std::wstring(200, L't') + L"\\";
+    EXPECT_EQ(RemoveDriver(kFakeInstall), 0u) << "the run's folder fits";
+    fake.folders.clear();
 }
 
-// The restart request lost (no product code, no atom): the removal itself
-// succeeded, and the log says what to do.
-TEST_F(MsiAction, ARestartRequestThatCannotBePassedOnIsLogged) {
-    for (const bool noProductCode : {true, false}) {
-        fake = FakePlatform{};
-        fake.customActionData = RemovalData(L"remove");
-        fake.childExitCode = 3010;
-        fake.productCodeError = noProductCode ? ERROR_MORE_DATA : 0;
-        fake.atomsFail = !noProductCode;
-        EXPECT_EQ(RemoveDriver(kFakeInstall), 0u);
-        EXPECT_EQ(fake.logged.back(),
-                  L"Zeltrane: cannot pass the restart request on: restart Windows to finish");
+// The restart request crosses from the deferred removal to ScheduleRestart
+// in the product's key, which only administrators can write; a request
+// that was there before the removal started never counts.
+TEST_F(MsiAction, OnlyThisRemovalsRestartRequestAsksForARestart) {
+    const struct {
+        const char* what;
+        DWORD exitCode;
+        const wchar_t* setting;
+        bool earlierRequest;
+        bool asks;
+    } cases[] = {
+        {"removal needs a restart", 3010, L"remove", false, true},
+        {"removal needs none", 0, L"remove", true, false},
+        {"kept, with an earlier request", 0, L"keep", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+        if (c.earlierRequest) {
+            const DWORD one = 1;
+            fake.registry[kKey][L"RestartNeeded"] = {
+                REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)};
+        }
+        fake.registry[L"SOFTWARE\\Zeltrane\\Products\\{another product}"];
+        fake.originalNames[kPublished] = L"zt-line.inf";
+        fake.customActionData = RemovalData(c.setting);
+        fake.childExitCode = c.exitCode;
+        ASSERT_EQ(RemoveDriver(kFakeInstall), 0u);
+        EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+        EXPECT_EQ(fake.modesSet,
+                  (c.asks ? std::vector<std::pair<int, BOOL>>{{MSIRUNMODE_REBOOTATEND, TRUE}}
+                          : std::vector<std::pair<int, BOOL>>{}));
+        EXPECT_EQ(fake.registry.count(kKey), 0u) << "the product's key deleted";
+        EXPECT_EQ(fake.registry.size(), 1u) << "another product's stays";
     }
+    EXPECT_EQ(fake.logged.back(),
+              L"Zeltrane: ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package "
+              L"staged");
 }
 
-TEST_F(MsiAction, ScheduleRestartAsksOnlyWhereThisProductsRemovalNeedsARestart) {
-    fake.atoms = {L"Zeltrane restart {another product}"};
+TEST_F(MsiAction, ScheduleRestartTidiesUpAndAsksOnlyForAWellFormedRequest) {
+    const DWORD two = 2;
+    fake.registry[kKey][L"RestartNeeded"] = {
+        REG_DWORD, std::string(reinterpret_cast<const char*>(&two), sizeof two)};
+    fake.registry[L"SOFTWARE\\Zeltrane\\Products"];
+    fake.registry[L"SOFTWARE\\Zeltrane"];
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+    EXPECT_TRUE(fake.modesSet.empty());
+    EXPECT_TRUE(fake.registry.empty()) << "the parents too, where no other product is left";
+
+    SetUp();
+    fake.registry[kKey][L"RestartNeeded"] = {REG_SZ, Bytes(L"1")};
     EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
     EXPECT_TRUE(fake.modesSet.empty());
 
-    fake.customActionData = RemovalData(L"remove");
-    fake.childExitCode = 3010;
-    ASSERT_EQ(RemoveDriver(kFakeInstall), 0u);
-    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
-    EXPECT_EQ(fake.modesSet, (std::vector<std::pair<int, BOOL>>{{MSIRUNMODE_REBOOTATEND, TRUE}}));
-    EXPECT_EQ(fake.logged.back(),
-              L"Zeltrane: the driver's removal needs a restart: the installation asks for one");
-    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u) << "the atom is taken once";
-    EXPECT_EQ(fake.modesSet.size(), 1u);
-
+    SetUp();
     fake.productCodeError = ERROR_MORE_DATA;
     EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
-    EXPECT_EQ(fake.modesSet.size(), 1u);
+    EXPECT_TRUE(fake.modesSet.empty());
+}
+
+TEST_F(MsiAction, ARestartRequestThatCannotBePassedOnIsLogged) {
+    fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+    fake.originalNames[kPublished] = L"zt-line.inf";
+    fake.customActionData = RemovalData(L"remove");
+    fake.childExitCode = 3010;
+    fake.registryCallFails = "RegCreateKeyExW";
+    fake.registryError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(RemoveDriver(kFakeInstall), 0u);
+    EXPECT_EQ(fake.logged.back(),
+              L"Zeltrane: cannot pass the restart request on: restart Windows to finish");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ constexpr DWORD ERROR_INF_IN_USE_BY_DEVICES = 0xE000023D;
 using Removed = std::vector<DWORD>;
 using Uninstalled = std::vector<std::pair<std::wstring, DWORD>>;
 const Uninstalled kPublishedUninstalled = {{L"oem7.inf", 0}};
+const std::vector<std::string> kLookup = {"GetSystemWindowsDirectoryW", "SetupCopyOEMInfW"};
 
 class Removal : public ::testing::Test {
 protected:
@@ -62,7 +63,8 @@ TEST_F(Removal, PackageNotStagedIsTakenBackAtOnceAndNothingElseChanges) {
         fake.infUninstall = undo;
         EXPECT_EQ(Remove(), expected);
         EXPECT_EQ(fake.order,
-                  (std::vector<std::string>{"SetupCopyOEMInfW", "SetupUninstallOEMInfW"}));
+                  (std::vector<std::string>{"GetSystemWindowsDirectoryW", "SetupCopyOEMInfW",
+                                            "SetupUninstallOEMInfW"}));
         EXPECT_EQ(fake.uninstalledInfs, (Uninstalled{{L"oem7.inf", SUOI_FORCEDELETE}}));
     }
 }
@@ -73,14 +75,14 @@ TEST_F(Removal, AnotherFailedLookupEndsWithItsCodeAndChangesNothing) {
         fake.order.clear();
         fake.copy = Fails(error);
         EXPECT_EQ(Remove(), error);
-        EXPECT_EQ(fake.order, std::vector<std::string>{"SetupCopyOEMInfW"});
+        EXPECT_EQ(fake.order, kLookup);
     }
     // A refusal that names no staged copy is no lookup either.
     fake.order.clear();
     fake.copy = Fails(ERROR_FILE_EXISTS);
     fake.published = std::wstring(MAX_PATH, L'x');
     EXPECT_EQ(Remove(), ERROR_FILE_EXISTS);
-    EXPECT_EQ(fake.order, std::vector<std::string>{"SetupCopyOEMInfW"});
+    EXPECT_EQ(fake.order, kLookup);
 }
 
 TEST_F(Removal, FromWindows10Version1703TheOneDocumentedCallRemovesIt) {
@@ -188,6 +190,64 @@ TEST_F(Removal, AFailedStepEndsWithItsCodeAndNothingAfterIt) {
     }
 }
 
+// A published INF names its package itself, as a setup recorded it: removed
+// as it is, with no lookup; one that is gone is a package no longer staged.
+TEST_F(Removal, APublishedInfIsRemovedAsItIsWithoutALookup) {
+    const std::wstring published = L"c:\\WINDOWS\\inf\\oem7.inf";
+    struct Case {
+        const char* what;
+        bool there;
+        DWORD missing;
+        bool hasUninstallDriver;
+        DWORD expected;
+        size_t uninstallDriverCalls;
+        Uninstalled uninstalled;
+    };
+    const Case cases[] = {
+        {"from Windows 10 1703", true, 0, true, ERROR_SUCCESS, 1, {}},
+        {"before it", true, 0, false, ERROR_SUCCESS, 0, kPublishedUninstalled},
+        {"no longer there", false, ERROR_FILE_NOT_FOUND, true, ERROR_SUCCESS, 0, {}},
+        {"unreadable", false, ERROR_ACCESS_DENIED, true, ERROR_ACCESS_DENIED, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.devices = {{L"oem7.inf"}};
+        if (c.there) {
+            fake.files[published];
+        }
+        fake.missingFileError = c.missing;
+        fake.hasUninstallDriver = c.hasUninstallDriver;
+        EXPECT_EQ(RemoveDriverPackage(published.c_str()), c.expected);
+        EXPECT_TRUE(fake.copies.empty()) << "no lookup";
+        ASSERT_EQ(fake.uninstallDriverCalls.size(), c.uninstallDriverCalls);
+        if (c.uninstallDriverCalls == 1) {
+            EXPECT_EQ(fake.uninstallDriverCalls[0].infPath, published);
+        }
+        EXPECT_EQ(fake.uninstalledInfs, c.uninstalled);
+    }
+}
+
+TEST_F(Removal, OnlyTheInfFolderItselfHoldsPublishedInfs) {
+    for (const wchar_t* path : {L"C:\\Windows\\INF\\sub\\oem7.inf", L"C:\\Windows\\INFO\\oem7.inf",
+                                L"D:\\Windows\\INF\\oem7.inf", L"oem7.inf"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(path)));
+        SetUp();
+        fake.files[path];
+        EXPECT_EQ(RemoveDriverPackage(path), ERROR_SUCCESS);
+        EXPECT_EQ(fake.copies.size(), 1u) << "looked up by its contents";
+    }
+    // Where the INF folder cannot be told: the platform's error, nothing done.
+    for (const auto& [windows, expected] :
+         {std::pair{std::wstring(), ERROR_ACCESS_DENIED},
+          std::pair{std::wstring(MAX_PATH - 5, L'w'), ERROR_INSUFFICIENT_BUFFER}}) {
+        SetUp();
+        fake.windowsFolder = windows;
+        EXPECT_EQ(Remove(), expected);
+        EXPECT_TRUE(fake.copies.empty());
+    }
+}
+
 TEST_F(Removal, RefusedTo32BitCallersItIsHandedToTheNativeBuild) {
     struct Case {
         const char* step;
@@ -239,7 +299,9 @@ TEST_F(Removal, EntryShowsItsOwnUsageForAnyCountButOneArgument) {
         EXPECT_EQ(fake.boxes[0].text, RemovalUsageText);
         EXPECT_EQ(fake.boxes[0].caption, L"Program Usage");
         EXPECT_EQ(fake.boxes[0].type, MB_OK);
-        EXPECT_EQ(fake.order, std::vector<std::string>{"MessageBoxW"});
+        std::vector<std::string> expected = kHardening;
+        expected.push_back("MessageBoxW");
+        EXPECT_EQ(fake.order, expected);
     }
     std::wstring program = L"ZeltraneRemove.exe";
     std::wstring inf = kInf;

@@ -42,6 +42,28 @@ struct SP_DEVINSTALL_PARAMS_W {
     WCHAR DriverPath[MAX_PATH];
 };
 
+constexpr DWORD INFINFO_INF_NAME_IS_ABSOLUTE = 2;
+
+struct SP_INF_INFORMATION {
+    DWORD InfStyle;
+    DWORD InfCount;
+    BYTE VersionData[1];
+};
+
+struct SP_ALTPLATFORM_INFO;
+
+struct SP_ORIGINAL_FILE_INFO_W {
+    DWORD cbSize;
+    WCHAR OriginalInfName[MAX_PATH];
+    WCHAR OriginalCatalogName[MAX_PATH];
+};
+
+BOOL WINAPI SetupGetInfInformationW(const void* InfSpec, DWORD SearchControl,
+                                    SP_INF_INFORMATION* ReturnBuffer, DWORD ReturnBufferSize,
+                                    PDWORD RequiredSize);
+BOOL WINAPI SetupQueryInfOriginalFileInformationW(SP_INF_INFORMATION* InfInformation, UINT InfIndex,
+                                                  SP_ALTPLATFORM_INFO* AlternatePlatformInfo,
+                                                  SP_ORIGINAL_FILE_INFO_W* OriginalFileInfo);
 BOOL WINAPI SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, void* Reserved);
 HDEVINFO WINAPI SetupDiGetClassDevsW(const void* ClassGuid, PCWSTR Enumerator, HWND hwndParent,
                                      DWORD Flags);
