@@ -693,7 +693,10 @@ UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
 // Takes back the package that the installation recorded, and no other: the
 // recorded name must still be the package of the INF that this product
 // installed, by its original name.
-UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* infName) {
+UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* inf) {
+    // The INF's own name, where the MSI names it with the folder it has in
+    // the package.
+    const wchar_t* infName = FileName(inf);
     static wchar_t name[MAX_PATH];
     name[0] = L'\0';
     const LSTATUS status =

@@ -31,13 +31,22 @@
 ;         not installed for that ID, the setup stopped there and removed the
 ;         files it had copied.
 ;   1603  Zeltrane.exe could not be started at all.
+;   267   the installation folder is refused (ERROR_DIRECTORY): nothing was
+;         installed. The setup installs only into a folder of its own
+;         directly in $PROGRAMFILES, where only administrators can make
+;         folders, so that nothing that it runs as an administrator, then or
+;         at the uninstall, can have been placed or changed by another user.
+;         /D= another folder, and the directory page offers no other.
 ;   1, 2  NSIS's own: cancelled by the user, or a file could not be copied.
 ; The details window lists each ID with Zeltrane's exit code.
 ;
 ; Upgrades: a setup of the same PRODUCT_NAME installs into the folder that
 ; the installed one registered, replaces its files (the driver package's
-; folder whole) and its one registration, with DisplayVersion, Publisher,
-; InstallLocation and EstimatedSize.
+; files that it recorded, by name) and its one registration, with
+; DisplayVersion, Publisher, InstallLocation and EstimatedSize. The files of
+; the package are recorded under the registration, by name, so that a
+; failed installation, an upgrade and the uninstall delete exactly those,
+; and nothing that another hand put beside them.
 ;
 ; Signing: with SIGN_COMMAND, makensis runs that command with the file's
 ; path as its last argument on the uninstaller before it is stored in the
@@ -54,6 +63,11 @@
 ;   any   ZeltraneRemove's code (see its README): the driver was not
 ;         removed, and the files and the registration stay.
 ;   1603  ZeltraneRemove.exe could not be started; nothing was removed.
+; The programs it starts run in the system folder, never in a folder that
+; other users may write.
+; Safe with NSIS 3.09 and later, and with a 3.08 that has the fix of
+; CVE-2023-37378 (Debian's 3.08-3+deb12u1): earlier ones let other users
+; change the copy of the uninstaller that runs from the temporary folder.
 ; uninstall.exe copies itself to the temporary folder, starts the copy and
 ; ends at once with 0, as every NSIS uninstaller does; a script or a
 ; deployment tool that waits for the code runs it in place:
@@ -109,6 +123,9 @@
 !define NOT_STARTED 1603
 ; What ZeltraneRemove ends with where the platform needs a restart to finish.
 !define RESTART_NEEDED 3010
+; What the setup ends with where the installation folder is refused:
+; ERROR_DIRECTORY, which Zeltrane itself never returns.
+!define FOLDER_REFUSED 267
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 
 !include LogicLib.nsh
@@ -138,8 +155,40 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; The package's files and folders, each by its path under "driver", as the
+; values 0, 1, ... of these keys under the registration: what the setup
+; installed, and what it deletes.
+!define DRIVER_FILES "${UNINSTALL_KEY}\DriverFiles"
+!define DRIVER_FOLDERS "${UNINSTALL_KEY}\DriverFolders"
+
+; Deletes the package's recorded files by name, then its recorded folders
+; where they are empty, the deepest first; never a whole folder.
+!macro RemoveDriverFiles
+    StrCpy $1 0
+    ${Do}
+        ClearErrors
+        ReadRegStr $2 HKLM "${DRIVER_FILES}" $1
+        ${IfThen} ${Errors} ${|} ${Break} ${|}
+        Delete "$INSTDIR\driver\$2"
+        IntOp $1 $1 + 1
+    ${Loop}
+    StrCpy $1 0
+    ${Do}
+        ClearErrors
+        ReadRegStr $2 HKLM "${DRIVER_FOLDERS}" $1
+        ${IfThen} ${Errors} ${|} ${Break} ${|}
+        IntOp $1 $1 + 1
+    ${Loop}
+    ${DoWhile} $1 > 0
+        IntOp $1 $1 - 1
+        ReadRegStr $2 HKLM "${DRIVER_FOLDERS}" $1
+        RMDir "$INSTDIR\driver\$2"
+    ${Loop}
+    RMDir "$INSTDIR\driver"
+!macroend
+
 ; What the setup copies, removed again by the uninstaller and by a failed
-; installation; only these files, never the whole (user-chosen) folder.
+; installation; only these files, by name, never a whole folder.
 !macro RemoveFiles
     Delete "$INSTDIR\Zeltrane.exe"
     Delete "$INSTDIR\ZeltraneRemove.exe"
@@ -148,7 +197,7 @@ UninstPage instfiles
     Delete "$INSTDIR\x64\ZeltraneRemove.exe"
     Delete "$INSTDIR\arm64\Zeltrane.exe"
     Delete "$INSTDIR\arm64\ZeltraneRemove.exe"
-    RMDir /r "$INSTDIR\driver"
+    !insertmacro RemoveDriverFiles
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR\x64"
     RMDir "$INSTDIR\arm64"
@@ -156,10 +205,49 @@ UninstPage instfiles
 !macroend
 
 ; The hardware IDs not yet run, the one taken off them, and those that
-; Zeltrane installed for.
+; Zeltrane installed for; how many of the package's files and folders are
+; recorded.
 Var Ids
 Var Id
 Var Installed
+Var Recorded
+Var RecordKey
+
+; Whether the installation folder is one that only administrators can
+; write: a folder directly in $PROGRAMFILES, where only they can make one
+; ($0 1), or any other ($0 0). The names compare without case, as the
+; platform's do; a short name or another spelling of the same folder is
+; refused too.
+Function IsAdministratorsFolder
+    ${GetParent} "$INSTDIR" $1
+    ${GetFileName} "$INSTDIR" $2
+    StrCpy $0 0
+    ${If} $1 == $PROGRAMFILES
+    ${AndIf} $2 != ""
+    ${AndIf} $2 != "."
+    ${AndIf} $2 != ".."
+        StrCpy $0 1
+    ${EndIf}
+FunctionEnd
+
+; The directory page accepts no other folder.
+Function .onVerifyInstDir
+    Call IsAdministratorsFolder
+    ${If} $0 = 0
+        Abort
+    ${EndIf}
+FunctionEnd
+
+; Records one of the package's files or folders (${Locate}'s $R9), by its
+; path under "driver", as the next value of the key $RecordKey.
+Function RecordDriverPath
+    StrLen $1 "$INSTDIR\driver\"
+    StrCpy $2 $R9 "" $1
+    WriteRegStr HKLM $RecordKey $Recorded $2
+    IntOp $Recorded $Recorded + 1
+    ; ${Locate} goes on.
+    Push ""
+FunctionEnd
 
 ; Takes the next ID off $Ids into $Id, empty when none is left. An empty piece
 ; (";;", a trailing ";") names no ID.
@@ -193,6 +281,17 @@ Function Fail
 FunctionEnd
 
 Section "Driver"
+    ; Before anything is made: /D= may name any folder, which the directory
+    ; page's check never sees in a silent run.
+    Call IsAdministratorsFolder
+    ${If} $0 = 0
+        DetailPrint "$INSTDIR is not a folder directly in $PROGRAMFILES: nothing installed."
+        ${IfNot} ${Silent}
+            MessageBox MB_OK|MB_ICONSTOP "The setup installs only into a folder of its own directly in $PROGRAMFILES, which only administrators can write.$\r$\n$\r$\n$INSTDIR is not one: nothing was installed."
+        ${EndIf}
+        SetErrorLevel ${FOLDER_REFUSED}
+        Quit
+    ${EndIf}
     SetOutPath "$INSTDIR"
     File "${RELEASE_DIR}\Zeltrane.exe"
     ; The removal program, which the uninstaller runs.
@@ -207,13 +306,24 @@ Section "Driver"
     SetOutPath "$INSTDIR\arm64"
     File "${RELEASE_DIR}\arm64\Zeltrane.exe"
     File "${RELEASE_DIR}\arm64\ZeltraneRemove.exe"
-    ; The package whole, in place of an installed version's.
-    RMDir /r "$INSTDIR\driver"
+    ; The package, in place of an installed version's, whose files go by
+    ; the names that it recorded; then what this one installs, recorded.
+    !insertmacro RemoveDriverFiles
+    DeleteRegKey HKLM "${DRIVER_FILES}"
+    DeleteRegKey HKLM "${DRIVER_FOLDERS}"
     SetOutPath "$INSTDIR\driver"
     File /r "${PACKAGE_DIR}\*.*"
-    ; Out of the installation folder, which a failure removes: a process's
-    ; current folder cannot be removed.
-    SetOutPath "$TEMP"
+    StrCpy $RecordKey "${DRIVER_FILES}"
+    StrCpy $Recorded 0
+    ${Locate} "$INSTDIR\driver" "/L=F /G=1" RecordDriverPath
+    ; The folders as ${Locate} meets them, each before what it holds.
+    StrCpy $RecordKey "${DRIVER_FOLDERS}"
+    StrCpy $Recorded 0
+    ${Locate} "$INSTDIR\driver" "/L=D /G=1" RecordDriverPath
+    ; The programs run in the system folder, which only administrators can
+    ; write; it is also out of the installation folder, which a failure
+    ; removes, and a process's current folder cannot be removed.
+    SetOutPath "$SYSDIR"
 
     StrCpy $Ids "${HARDWARE_ID}"
     StrCpy $Installed ""
@@ -273,8 +383,9 @@ SectionEnd
 
 Section "Uninstall"
     StrCpy $0 0
-    ; Out of the installation folder, which is removed after this.
-    SetOutPath "$TEMP"
+    ; The system folder, as at the installation: the program's current
+    ; folder, out of the installation folder, which is removed after this.
+    SetOutPath "$SYSDIR"
 !if "${ZELTRANE_ON_UNINSTALL}" == "remove"
     ; As for Zeltrane.exe: the error flag is the only sign of a program
     ; that did not start.

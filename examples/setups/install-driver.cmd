@@ -30,12 +30,26 @@ rem It copies nothing and installs no uninstaller; the driver package stays
 rem in the platform's driver store, which "pnputil /delete-driver oemNN.inf
 rem /uninstall" empties (pnputil /enum-drivers names the oemNN.inf).
 
+rem It runs the Zeltrane.exe beside it, and the package, as an administrator:
+rem keep this folder where only administrators can write (a share or a
+rem folder that other users may change would let them run code as you).
+
 rem No delayed expansion: a ! in a folder's name stays a !.
 setlocal EnableExtensions DisableDelayedExpansion
 if "%~3"=="" goto usage
-set "no_device=%ZELTRANE_NO_DEVICE%"
-if not defined no_device set "no_device=succeed"
-if not "%no_device%"=="succeed" if not "%no_device%"=="fail" goto usage
+rem The setting, read with delayed expansion (!...!), which expands it after
+rem cmd has parsed the line: its text never becomes part of a command, so
+rem that a value holding " or & (any process of the user may set one) runs
+rem nothing. Only one of the fixed words leaves the block.
+setlocal EnableDelayedExpansion
+set "no_device=succeed"
+if defined ZELTRANE_NO_DEVICE (
+    set "no_device="
+    if "!ZELTRANE_NO_DEVICE!"=="succeed" set "no_device=succeed"
+    if "!ZELTRANE_NO_DEVICE!"=="fail" set "no_device=fail"
+)
+endlocal & set "no_device=%no_device%"
+if not defined no_device goto usage
 
 rem The INF's full path: Zeltrane wants it, and a relative path would be
 rem taken from whatever the current folder is.

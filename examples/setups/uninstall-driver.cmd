@@ -20,17 +20,31 @@ rem ZELTRANE_ON_UNINSTALL is read from the environment this file runs in:
 rem   set ZELTRANE_ON_UNINSTALL=keep
 rem It deletes no file: the folder is yours to remove afterwards.
 
+rem It runs the ZeltraneRemove.exe beside it, and the package, as an administrator:
+rem keep this folder where only administrators can write (a share or a
+rem folder that other users may change would let them run code as you).
+
 rem No delayed expansion: a ! in a folder's name stays a !.
 setlocal EnableExtensions DisableDelayedExpansion
 if "%~2"=="" goto usage
 if not "%~3"=="" goto usage
-set "on_uninstall=%ZELTRANE_ON_UNINSTALL%"
-if not defined on_uninstall set "on_uninstall=remove"
+rem The setting, read with delayed expansion (!...!), which expands it after
+rem cmd has parsed the line: its text never becomes part of a command, so
+rem that a value holding " or & (any process of the user may set one) runs
+rem nothing. Only one of the fixed words leaves the block.
+setlocal EnableDelayedExpansion
+set "on_uninstall=remove"
+if defined ZELTRANE_ON_UNINSTALL (
+    set "on_uninstall="
+    if "!ZELTRANE_ON_UNINSTALL!"=="remove" set "on_uninstall=remove"
+    if "!ZELTRANE_ON_UNINSTALL!"=="keep" set "on_uninstall=keep"
+)
+endlocal & set "on_uninstall=%on_uninstall%"
+if not defined on_uninstall goto usage
 if "%on_uninstall%"=="keep" (
     echo ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged.
     exit /b 0
 )
-if not "%on_uninstall%"=="remove" goto usage
 
 rem The INF's full path, as install-driver.cmd gave it to Zeltrane.
 pushd "%~dp0"

@@ -56,8 +56,8 @@ for wanted in $wanted_imports; do
     check "imports ${wanted/|/!} by name at load time" grep -qxF "static|$wanted" <<<"$table"
 done
 # The hand-over to the native build: the 32-bit image only, which 64-bit Windows refuses.
-handover="GetModuleFileNameW GetCommandLineW CreateProcessW WaitForSingleObject GetExitCodeProcess
-    CloseHandle"
+handover="GetModuleFileNameW GetCommandLineW GetSystemDirectoryW CreateProcessW WaitForSingleObject
+    GetExitCodeProcess CloseHandle"
 if [ "$arch" = x86 ]; then
     for function in $handover; do
         check "imports kernel32.dll!$function by name at load time" \
@@ -87,8 +87,7 @@ fi
 # The 32-bit image tells an ARM64 machine from an x64 one by IsWow64Process2,
 # which exists only from Windows 10 version 1511: binding it at load time would
 # keep the image from loading on older Windows, so it is looked up by name in
-# the kernel32 already loaded, when a hand-over needs it. It is the one
-# function bound at run time; the others build no such lookup at all.
+# the kernel32 already loaded, when a hand-over needs it.
 if [ "$arch" = x86 ]; then
     for function in GetModuleHandleW GetProcAddress GetCurrentProcess; do
         check "imports kernel32.dll!$function by name at load time" \
@@ -98,13 +97,19 @@ if [ "$arch" = x86 ]; then
         test -z "$(cut -d'|' -f3 <<<"$table" | grep -x IsWow64Process2)"
     check "names IsWow64Process2 for the lookup" grep -qx IsWow64Process2 <(strings -a "$image")
     check "names kernel32.dll for the lookup" grep -qx kernel32.dll <(strings -a -el "$image")
-elif [ "$program" = ZeltraneRemove ]; then
-    check "looks up no loaded module" \
-        test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^GetModuleHandle')"
-else
-    check "binds nothing at run time" \
-        test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^(GetProcAddress|GetModuleHandle)')"
 fi
+# Every image makes the DLLs that its process loads later come from System32
+# only, with SetDefaultDllDirectories, which Windows Vista and 7 without their
+# update lack: looked up in the kernel32 already loaded, never bound.
+for function in GetModuleHandleW GetProcAddress; do
+    check "imports kernel32.dll!$function by name at load time" \
+        grep -qxF "static|kernel32.dll|$function" <<<"$table"
+done
+check "SetDefaultDllDirectories is not bound at load time" \
+    test -z "$(cut -d'|' -f3 <<<"$table" | grep -x SetDefaultDllDirectories)"
+check "names SetDefaultDllDirectories for the lookup" \
+    grep -qx SetDefaultDllDirectories <(strings -a "$image")
+check "names kernel32.dll for the lookup" grep -qx kernel32.dll <(strings -a -el "$image")
 
 # Hardening.
 check "DYNAMIC_BASE" has 'IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE' "$headers"

@@ -2,10 +2,13 @@
 # Audits the linked custom action of the MSI template, ZeltraneMsiAction.dll,
 # as a file: a 32-bit x86 DLL (the MSI is a 32-bit package), hardened as the
 # images are, exporting its three entries by name, importing only what every
-# Windows has.
-# usage: audit-msi-action.sh DLL
+# Windows has, and carrying the six images it runs, byte for byte, as
+# resources: it starts no other program.
+# usage: audit-msi-action.sh DLL ZELTRANE-X86 ZELTRANE-X64 ZELTRANE-ARM64
+#                            REMOVE-X86 REMOVE-X64 REMOVE-ARM64
 set -u
 dll=$1
+images=("${@:2}")
 failures=0
 check() { # check DESCRIPTION COMMAND...: prints ok or FAIL
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
@@ -30,16 +33,27 @@ table=$(llvm-readobj --coff-imports "$dll" | awk '/^Import \{/ { kind = "static"
     /Symbol: / { print kind "|" dll "|" ($2 ~ /^\(/ ? "" : $2) }')
 dlls=$(cut -d'|' -f2 <<<"$table" | sort -u)
 echo "     imported DLLs: $(tr '\n' ' ' <<<"$dlls")"
-check "imports only kernel32, msvcrt and msi" \
-    test -z "$(grep -vxE 'kernel32\.dll|msvcrt\.dll|msi\.dll' <<<"$dlls")"
+check "imports only kernel32, msvcrt, msi, setupapi and advapi32" \
+    test -z "$(grep -vxE '(kernel32|msvcrt|msi|setupapi|advapi32)\.dll' <<<"$dlls")"
 for wanted in msi.dll'|'MsiGetPropertyW msi.dll'|'MsiProcessMessage msi.dll'|'MsiSetMode \
-    kernel32.dll'|'CreateProcessW kernel32.dll'|'GetExitCodeProcess kernel32.dll'|'GlobalAddAtomW \
-    kernel32.dll'|'GlobalFindAtomW kernel32.dll'|'GlobalDeleteAtom; do
+    kernel32.dll'|'CreateProcessW kernel32.dll'|'GetExitCodeProcess kernel32.dll'|'FindResourceW \
+    kernel32.dll'|'CreateDirectoryW kernel32.dll'|'GetSystemDirectoryW \
+    setupapi.dll'|'SetupCopyOEMInfW setupapi.dll'|'SetupQueryInfOriginalFileInformationW \
+    advapi32.dll'|'ConvertStringSecurityDescriptorToSecurityDescriptorW \
+    advapi32.dll'|'RegCreateKeyExW; do
     check "imports ${wanted/|/!} by name at load time" grep -qxF "static|$wanted" <<<"$table"
 done
 check "no delay-load imports" test -z "$(grep '^delay|' <<<"$table")"
 check "no import by ordinal only" test -z "$(grep '|$' <<<"$table")"
 check "no ANSI variants" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '[a-z0-9]A(Ex)?$')"
 check "loads no DLL at run time" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E '^LoadLibrary')"
+# The restart request crosses in the registry, never as an atom that any
+# process of the window station could make.
+check "uses no global atom" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E 'Atom')"
+for image in "${images[@]}"; do
+    check "carries $image byte for byte" python3 -c 'import sys
+sys.exit(open(sys.argv[2], "rb").read() not in open(sys.argv[1], "rb").read())' "$dll" "$image"
+done
+check "carries six images" test "${#images[@]}" -eq 6
 
 [ "$failures" -eq 0 ]

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the release package and its signing: two runs give the same bytes;
 # the ZIP holds exactly the six built images (both programs' ZeltraneRemove.exe
-# taken from beside each Zeltrane.exe), the documents, the three setup
-# templates and the MSI's custom action; with a
+# taken from beside each Zeltrane.exe), the documents, the four setup
+# templates, the permission script for their MSI and the MSI's custom action; with a
 # throwaway certificate (made here, nothing secret is kept) all seven verify,
 # with a time stamp from an authority on loopback that this script starts and
 # stops; a changed byte breaks the signature; removing it gives the built image
@@ -48,11 +48,11 @@ check "says in one line that the images are unsigned" \
     test "$(grep -c '^unsigned: ' "$work/unsigned.log")" -eq 1
 check "a second run gives a byte-identical ZIP" cmp -s "$zip" "$work/again/$name.zip"
 check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum --quiet -c '$name.zip.sha256'"
-templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd setups/uninstall-driver.cmd"
+templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd setups/uninstall-driver.cmd setups/lock-permissions.py"
 # shellcheck disable=SC2086 # the names, one argument each
 expected=$(printf '%s\n' "${shipped[@]%%:*}" \
     README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md $templates | sed "s|^|$name/|")
-check "holds the six images, the custom action, five documents and four templates, nothing else" \
+check "holds the six images, the custom action, five documents, four templates and the MSI's permission script, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
 for file in "${shipped[@]}"; do
     check "${file%%:*} is the built one" cmp -s "${file#*:}" <(inner "$zip" "${file%%:*}")
@@ -175,7 +175,9 @@ check "signed x86 image passes the image audit" bash -c \
 check "signed x86 removal image passes the image audit" bash -c \
     "'$source_dir/tests/image/audit-image.sh' signed-ZeltraneRemove.exe x86 '$version' '$empty_x86' ZeltraneRemove >audit-remove.log"
 check "signed custom action passes its audit" bash -c \
-    "'$source_dir/tests/image/audit-msi-action.sh' signed-setups-ZeltraneMsiAction.dll >audit-msi-action.log"
+    "'$source_dir/tests/image/audit-msi-action.sh' signed-setups-ZeltraneMsiAction.dll '$x86' '$x64' '$arm64' \
+    '$(dirname "$x86")/ZeltraneRemove.exe' '$(dirname "$x64")/ZeltraneRemove.exe' \
+    '$(dirname "$arm64")/ZeltraneRemove.exe' >audit-msi-action.log"
 
 # A signing failure leaves no package under the name.
 mkdir -p "$work/failed" && cp "$signed" "$work/failed/$name.zip"

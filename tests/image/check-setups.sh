@@ -4,8 +4,9 @@
 # hold the actions that install the driver as the template means it (the
 # release's custom action DLL, stored in the MSI, deferred, not
 # impersonated, its result checked, sequenced after InstallFiles and before
-# InstallFinalize; its data, set just before it, naming the installed 32-bit
-# Zeltrane.exe, the INF's installed path, the setting and the IDs as given),
+# InstallFinalize, on a first installation only, never on a repair; its
+# data, set just before it, naming the INF's installed path, the setting and
+# the IDs as given, and no program: the action runs only what it carries),
 # the setting's default as a property, and the release layout and the package
 # as files; the NSIS setup is a 32-bit Windows program; scripts/setups takes
 # ZELTRANE_NO_DEVICE=fail and refuses another value or no ID. Then the same
@@ -13,8 +14,10 @@
 # tables with msibuild: the action where wixl has placed
 # Before="InstallFinalize" (1, ahead of InstallInitialize) and
 # After="InstallFiles" (6601, after InstallFinalize), immediate,
-# impersonated, with its result ignored, or running Zeltrane.exe itself as
-# 1.3.0's did; its data set after it or before the installed paths are known.
+# impersonated, with its result ignored, running Zeltrane.exe itself as
+# 1.3.0's did, running on a repair (REINSTALL), its data naming a program
+# under INSTALLDIR; its data set after it or before the installed paths are
+# known.
 # The upgrade: the Upgrade table finds older versions of the product's
 # upgrade code to remove and newer ones only to detect, a launch condition
 # refuses a newer one, FindRelatedProducts runs before LaunchConditions in
@@ -25,14 +28,21 @@
 # own numbering may put it), FindRelatedProducts after LaunchConditions, the
 # older versions only detected, the newer removed, no launch condition.
 # The removal: RemoveDriver the same kind of call, placed between
-# InstallInitialize and RemoveFiles, its data set before it naming the
-# installed ZeltraneRemove.exe and the INF by their folders and the setting;
+# InstallInitialize and RemoveFiles, its data set before it naming the INF's
+# own name and the setting, nothing under INSTALLDIR;
 # ScheduleRestart immediate, after InstallFinalize; all three only when the
 # product is removed and not by an upgrade; ZELTRANE_ON_UNINSTALL=keep
 # reaches the property, another value is refused; and the faults: the
 # removal after RemoveFiles or before InstallInitialize, immediate,
 # impersonated, its result ignored, running on an upgrade's removal, its data
-# naming the file by its key, the restart request inside the script.
+# naming a program under INSTALLDIR, the restart request inside the script.
+# The permissions: INSTALLDIR, every folder under it (each with its
+# CreateFolder row, the folders made by CreateFolders before InstallFiles)
+# and every file locked by an MsiLockPermissionsEx row with an explicit,
+# protected descriptor (owner Administrators, SYSTEM and Administrators
+# full control, Users read and execute), and no LockPermissions table
+# beside it; and the faults: INSTALLDIR's row gone, a file's row gone, a
+# file that Users may write, a folder that inherits, no CreateFolders.
 # Signed with the release's throwaway certificate (SIGNING-DIR, left by
 # check-release.sh), the NSIS setup, the MSI and the custom action in it
 # verify against its root; a changed byte of the setup or a changed value in
@@ -65,7 +75,7 @@ field() { cut -f"$1" <<<"$2"; }
 
 # check_msi MSI: the driver's actions, as the template means them.
 check_msi() {
-    local msi=$1 action data type file component sequence files
+    local msi=$1 action data type sequence files name
     action=$(row "$msi" CustomAction InstallDriver)
     data=$(row "$msi" CustomAction InstallDriver.Data)
     type=$(field 2 "$action")
@@ -90,21 +100,15 @@ check_msi() {
     fi
     # 51: sets a property, here the deferred action's CustomActionData.
     if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != InstallDriver ] ||
-        [ "$(field 4 "$data")" != "[#Zeltrane.exe]|[DriverDir]zt-sample.inf|[ZELTRANE_NO_DEVICE]|$hardware_id" ]; then
-        echo "     its data is not Zeltrane.exe, the INF's installed path, the setting and the IDs"
+        [ "$(field 4 "$data")" != "[DriverDir]zt-sample.inf|[ZELTRANE_NO_DEVICE]|$hardware_id" ]; then
+        echo "     its data is not the INF's installed path, the setting and the IDs"
         return 1
     fi
-    file=$(row "$msi" File Zeltrane.exe)
-    component=$(row "$msi" Component "$(field 2 "$file")")
-    if [ "$(field 3 "$file")" != Zeltrane.exe ] || [ "$(field 3 "$component")" != INSTALLDIR ]; then
-        echo "     does not name the installed 32-bit Zeltrane.exe"
-        return 1
-    fi
-    if [ "$(field 2 "$(row "$msi" InstallExecuteSequence InstallDriver)")" != \
-        "(NOT Installed OR REINSTALL) AND NOT UPGRADINGPRODUCTCODE" ]; then
-        echo "     may run on a removal, or while an upgrade removes this product"
-        return 1
-    fi
+    for name in InstallDriver.Data InstallDriver; do
+        [ "$(field 2 "$(row "$msi" InstallExecuteSequence "$name")")" = \
+            "NOT Installed AND NOT UPGRADINGPRODUCTCODE" ] ||
+            { echo "     $name may run on a repair or a removal, or while an upgrade removes this product"; return 1; }
+    done
     sequence() { field 3 "$(row "$msi" InstallExecuteSequence "$1")"; }
     sequence=$(sequence InstallDriver)
     echo "     sequence: CostFinalize $(sequence CostFinalize), InstallFiles $(sequence InstallFiles)," \
@@ -139,8 +143,8 @@ check_removal() {
         return 1
     fi
     if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != RemoveDriver ] ||
-        [ "$(field 4 "$data")" != "[INSTALLDIR]ZeltraneRemove.exe|[DriverDir]zt-sample.inf|[ZELTRANE_ON_UNINSTALL]" ]; then
-        echo "     its data is not ZeltraneRemove.exe and the INF by their folders, and the setting"
+        [ "$(field 4 "$data")" != "zt-sample.inf|[ZELTRANE_ON_UNINSTALL]" ]; then
+        echo "     its data is not the INF's own name and the setting"
         return 1
     fi
     # ScheduleRestart: a stored DLL, immediate (not in the script), checked.
@@ -164,6 +168,41 @@ check_removal() {
     fi
     [ "$(sequence ScheduleRestart)" -gt "$(sequence InstallFinalize)" ] ||
         { echo "     ScheduleRestart runs before the script"; return 1; }
+}
+# check_locks MSI: INSTALLDIR, the folders under it and every file locked.
+check_locks() {
+    local msi=$1 folder=O:BAG:SYD:P\(A\;OICI\;FA\;\;\;SY\)\(A\;OICI\;FA\;\;\;BA\)\(A\;OICI\;0x1200a9\;\;\;BU\)
+    local file=O:BAG:SYD:P\(A\;\;FA\;\;\;SY\)\(A\;\;FA\;\;\;BA\)\(A\;\;0x1200a9\;\;\;BU\)
+    local locks folders directory name count=0
+    locks=$(msiinfo export "$msi" MsiLockPermissionsEx 2>/dev/null | tr -d '\r' | awk 'NR > 3')
+    if msiinfo tables "$msi" | grep -qx LockPermissions; then
+        echo "     a LockPermissions table too: Windows Installer 5.0 fails the installation (1941)"
+        return 1
+    fi
+    # The folders: INSTALLDIR and every Directory whose parents lead to it.
+    folders=$(msiinfo export "$msi" Directory | tr -d '\r' | awk -F'\t' 'NR > 3 { parent[$1] = $2 }
+        END { for (d in parent) { p = d; while (p != "" && p != "INSTALLDIR") p = parent[p]
+              if (p == "INSTALLDIR") print d } }' | LC_ALL=C sort)
+    for directory in $folders; do
+        if [ -z "$(msiinfo export "$msi" CreateFolder | tr -d '\r' | awk -F'\t' -v d="$directory" 'NR > 3 && $1 == d')" ] ||
+            ! grep -qxF "$(printf '%s\t%s\tCreateFolder\t%s\t' "Folder.$directory" "$directory" "$folder")" <<<"$locks"; then
+            echo "     the folder $directory is not created and locked"
+            return 1
+        fi
+        count=$((count + 1))
+    done
+    for name in $(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $1 }'); do
+        grep -qxF "$(printf '%s\t%s\tFile\t%s\t' "File.$name" "$name" "$file")" <<<"$locks" ||
+            { echo "     the file $name is not locked"; return 1; }
+        count=$((count + 1))
+    done
+    [ "$(wc -l <<<"$locks")" -eq "$count" ] || { echo "     locks for other objects"; return 1; }
+    sequence() { field 3 "$(row "$msi" InstallExecuteSequence "$1")"; }
+    echo "     $count objects locked; CreateFolders $(sequence CreateFolders), InstallFiles $(sequence InstallFiles)"
+    if [ -z "$(sequence CreateFolders)" ] || [ "$(sequence CreateFolders)" -ge "$(sequence InstallFiles)" ]; then
+        echo "     CreateFolders does not make the folders before InstallFiles"
+        return 1
+    fi
 }
 setting() { field 2 "$(row "$1" Property ZELTRANE_NO_DEVICE)"; }
 property() { field 2 "$(row "$1" Property "$2")"; }
@@ -209,6 +248,7 @@ check_upgrade() {
 refused() { ! check_msi "$1"; }
 upgrade_refused() { ! check_upgrade "$1"; }
 removal_refused() { ! check_removal "$1"; }
+locks_refused() { ! check_locks "$1"; }
 
 if ! build "$work/sample"; then
     cat "$work/sample.log"
@@ -218,6 +258,7 @@ check "the MSI installs the driver as the template means it" check_msi "$work/sa
 check "the MSI replaces older versions and refuses newer ones" check_upgrade "$work/sample/driver-setup.msi"
 check "the MSI's setting defaults to succeed" test "$(setting "$work/sample/driver-setup.msi")" = succeed
 check "the MSI takes the driver back when the product is removed" check_removal "$work/sample/driver-setup.msi"
+check "the MSI locks INSTALLDIR, every folder under it and every file" check_locks "$work/sample/driver-setup.msi"
 check "the MSI's removal setting defaults to remove" \
     test "$(property "$work/sample/driver-setup.msi" ZELTRANE_ON_UNINSTALL)" = remove
 check "the MSI's product code is noted beside it" \
@@ -286,6 +327,8 @@ for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDri
     "CustomAction SET Type = 1025 WHERE Action = 'InstallDriver':impersonated" \
     "CustomAction SET Type = 3137 WHERE Action = 'InstallDriver':ignoring its result" \
     "CustomAction SET Type = 3090, Source = 'Zeltrane.exe' WHERE Action = 'InstallDriver':running Zeltrane.exe itself" \
+    "InstallExecuteSequence SET Condition = '(NOT Installed OR REINSTALL) AND NOT UPGRADINGPRODUCTCODE' WHERE Action = 'InstallDriver':running on a repair" \
+    "CustomAction SET Target = '[INSTALLDIR]Zeltrane.exePIPE[DriverDir]zt-sample.infPIPE[ZELTRANE_NO_DEVICE]PIPE$hardware_id' WHERE Action = 'InstallDriver.Data':data naming a program under INSTALLDIR" \
     "InstallExecuteSequence SET Sequence = 6591 WHERE Action = 'InstallDriver.Data':data set after it" \
     "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver.Data':data set before CostFinalize"; do
     fault_copy "UPDATE ${fault%%:*}"
@@ -297,10 +340,19 @@ for fault in "InstallExecuteSequence SET Sequence = 3501 WHERE Action = 'RemoveD
     "CustomAction SET Type = 1025 WHERE Action = 'RemoveDriver':impersonated" \
     "CustomAction SET Type = 3137 WHERE Action = 'RemoveDriver':ignoring its result" \
     "InstallExecuteSequence SET Condition = 'REMOVE=\"ALL\"' WHERE Action = 'RemoveDriver':run on an upgrade's removal" \
-    "CustomAction SET Target = '[#ZeltraneRemove.exe]PIPE[DriverDir]zt-sample.infPIPE[ZELTRANE_ON_UNINSTALL]' WHERE Action = 'RemoveDriver.Data':data naming the file by its key" \
+    "CustomAction SET Target = '[INSTALLDIR]ZeltraneRemove.exePIPE[DriverDir]zt-sample.infPIPE[ZELTRANE_ON_UNINSTALL]' WHERE Action = 'RemoveDriver.Data':data naming a program under INSTALLDIR" \
     "CustomAction SET Type = 3073 WHERE Action = 'ScheduleRestart':restart request in the script"; do
     fault_copy "UPDATE ${fault%%:*}"
     check "an MSI with its removal ${fault#*:} is refused" removal_refused "$copy"
+done
+for fault in "DELETE FROM MsiLockPermissionsEx WHERE LockObject = 'INSTALLDIR':INSTALLDIR without its permission row" \
+    "DELETE FROM MsiLockPermissionsEx WHERE LockObject = 'Zeltrane.exe':Zeltrane.exe without its permission row" \
+    "UPDATE MsiLockPermissionsEx SET SDDLText = 'O:BAG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;BU)' WHERE LockObject = 'ZeltraneRemove.exe':a file that Users may write" \
+    "UPDATE MsiLockPermissionsEx SET SDDLText = 'O:BAG:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)' WHERE LockObject = 'X64Dir':a folder that inherits its parent's permissions" \
+    "DELETE FROM InstallExecuteSequence WHERE Action = 'CreateFolders':no CreateFolders action"; do
+    # The descriptors hold ':': the description follows the last one.
+    fault_copy "${fault%:*}"
+    check "an MSI with ${fault##*:} is refused" locks_refused "$copy"
 done
 for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'RemoveExistingProducts':RemoveExistingProducts after InstallFinalize" \
     "UPDATE InstallExecuteSequence SET Sequence = 101 WHERE Action = 'FindRelatedProducts':FindRelatedProducts after LaunchConditions" \
