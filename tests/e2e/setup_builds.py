@@ -46,9 +46,19 @@ UNINSTALLS = {"nsis": (setup_identity(0x21), "zt-off-nsis.inf", "ZT uninstall NS
               "batch": (setup_identity(0x23), "zt-off-batch.inf", None)}
 # The NSIS setup and the MSI of the uninstall cases again, built around a
 # release whose 32-bit ZeltraneRemove.exe is the sandbox's restart-needed.exe
-# (Wine never asks for a restart): restart-nsis and restart-msi, each with a
-# batch folder.
+# (Wine never asks for a restart), and whose custom action DLL carries it in
+# place of its own (build/windows-x86/stand-in/ZeltraneMsiAction.dll):
+# restart-nsis and restart-msi, each with a batch folder.
 RESTART_PRODUCTS = {"nsis": "ZT restart NSIS", "msi": "ZT restart MSI"}
+
+# The MSI that a hostile user meets (hostile-msi): (identity, the INF's own
+# name, product name), and the package of a bystander's device that the user
+# would have its removal take: (identity, the INF's own name). Each INF has a
+# name of its own, so that both Wine generations publish it under that name:
+# Wine 8 and 10 answer SetupQueryInfOriginalFileInformationW with the
+# published name, which then is the original one, as Windows answers.
+HOSTILE = (setup_identity(0x24), "zt-hostile.inf", "ZT hostile MSI")
+BYSTANDER = (setup_identity(0x25), "zt-bystander.inf")
 
 # A product line's package: three hardware IDs of the sample driver in one
 # INF, all installed by its one service. Each situation of each kind of
@@ -146,14 +156,14 @@ def make_setup(*arguments, environment=None):
                     *arguments], env=environment or setting_environment(None), check=True)
 
 
-def replaced(release, out, name, data):
-    """A copy of the release package, out/NAME.zip, whose 32-bit image of
-    that name holds the data."""
+def replaced(release, out, name, files):
+    """A copy of the release package, out/NAME.zip, whose files of those
+    paths inside its top folder hold the data given for each."""
     copy = out / ("%s.zip" % name)
     with zipfile.ZipFile(release) as good, zipfile.ZipFile(copy, "w") as bad:
         for entry in good.namelist():
-            ours = entry.endswith("/" + name) and entry.count("/") == 1
-            bad.writestr(entry, data if ours else good.read(entry))
+            inner = entry.split("/", 1)[1]
+            bad.writestr(entry, files[inner] if inner in files else good.read(entry))
     return copy
 
 
@@ -165,9 +175,11 @@ def build_setups(build_dir, x86_build, release):
     drivers = {"amd64": pathlib.Path(build_dir).resolve() / "sample" / sample.SAMPLE_DRIVER,
                "x86": x86_build / "sample" / sample.SAMPLE_DRIVER}
     out.mkdir(parents=True)
-    broken = replaced(release, out, "Zeltrane.exe", b"not a program\r\n")
-    restart = replaced(release, out, "ZeltraneRemove.exe",
-                       (x86_build / "stand-in" / "restart-needed.exe").read_bytes())
+    broken = replaced(release, out, "no-program", {"Zeltrane.exe": b"not a program\r\n"})
+    stand_in = x86_build / "stand-in"
+    restart = replaced(release, out, "restart", {
+        "ZeltraneRemove.exe": (stand_in / "restart-needed.exe").read_bytes(),
+        "setups/ZeltraneMsiAction.dll": (stand_in / "ZeltraneMsiAction.dll").read_bytes()})
     for name, (identity, inf, product) in SETUPS.items():
         package = sample.write_sample_package(out / "packages" / name / "zt-sample.inf", drivers,
                                               "; setup %s\n" % name, identity).parent
@@ -211,6 +223,12 @@ def build_setups(build_dir, x86_build, release):
         if kind in RESTART_PRODUCTS:
             make_setup(restart, package, inf, identity[0], out / ("restart-" + kind),
                        RESTART_PRODUCTS[kind])
+    identity, inf, product = HOSTILE
+    package = sample.write_sample_package(out / "packages" / "hostile-msi" / inf, drivers,
+                                          "; hostile\n", identity).parent
+    make_setup(release, package, inf, identity[0], out / "hostile-msi", product)
+    sample.write_sample_package(out / "packages" / "bystander" / BYSTANDER[1], drivers,
+                                "; bystander\n", BYSTANDER[0])
     for name, (kind, situation, setting) in line_setups().items():
         inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
         ids = ";".join(identity[0] for identity in line_identities(kind, situation))
@@ -225,6 +243,7 @@ def setup_devices():
     present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
     present += [identity[0] for identity, _ in UPGRADES.values()]
     present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
+    present += [HOSTILE[0][0], BYSTANDER[0][0]]
     for kind in LINE_KINDS:
         for situation, indices in LINE_SITUATIONS.items():
             identities = line_identities(kind, situation)

@@ -2,21 +2,28 @@
 batch file, for one ID and for a product line, their failures, upgrades, and
 their uninstall under each ZELTRANE_ON_UNINSTALL."""
 
+import os
 import subprocess
 import time
+from unittest import mock
 
 from cases import (ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND,
                    ERROR_NO_SUCH_DEVINST, INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN,
                    MSI_FAILURE, SETUP_NOT_STARTED, release_files, suite)
 from prefix import windows_path
 from removal import RemovalCase
-from setup_builds import (COMMAND_LINE_FAIL, LINE_SITUATIONS, NOTHING_INSTALLED, RELEASE_FILES,
-                          RESTART_PRODUCTS, SETUPS, UNINSTALLS, UPGRADE_VERSIONS, UPGRADES,
-                          line_identities, line_product, line_setup_name, windows_folder)
+from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, HOSTILE, LINE_SITUATIONS,
+                          NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, SETUPS, UNINSTALLS,
+                          UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
+                          line_setup_name, windows_folder)
 import setup_runs
 
 # What the removal ends with where the platform needs a restart to finish.
 ERROR_SUCCESS_REBOOT_REQUIRED = 3010
+# What the NSIS setup ends with where it refuses the installation folder.
+FOLDER_REFUSED = 267
+# The MSI's record of each product, as its 32-bit custom actions see the registry.
+PRODUCT_KEY = "HKLM\\Software\\Zeltrane\\Products\\%s"
 
 
 def files_in(folder):
@@ -54,6 +61,15 @@ class Setups(RemovalCase):
 
     def product_code(self, name):
         return (suite.setups / name / "driver-setup.msi.productcode").read_text().strip()
+
+    def marker(self):
+        """The file that the sandbox's marker.exe leaves where it runs."""
+        return suite.sandbox.prefix / "drive_c" / "windows" / "temp" / "zeltrane-marker.txt"
+
+    def registry(self, *arguments):
+        """reg.exe with the arguments, in the registry's 32-bit view, where
+        the MSI's custom actions keep their record: its exit code."""
+        return setup_runs.start(suite.sandbox, "reg %s /reg:32" % " ".join(arguments)).exit_code
 
     def assertSucceeded(self, run):
         self.assertEqual(run.exit_code, 0)
@@ -97,6 +113,18 @@ class Setups(RemovalCase):
                 self.assertEqual(run.exit_code, exit_code, "the setup's exit code, whole")
                 self.assertSilent(run)
                 self.assertNothingInstalled(name)
+        # /D= any folder but one directly in Program Files, where only
+        # administrators can make one: refused before anything is made.
+        setup = windows_path(suite.setups / "missing-inf" / "driver-setup.exe")
+        for folder in ("C:\\Vendor\\Net",
+                       windows_folder(suite.sandbox.program_files("ZT vendor", "net"))):
+            with self.subTest(folder=folder):
+                run = setup_runs.start(suite.sandbox, '"%s" /S /D=%s' % (setup, folder))
+                self.assertEqual(run.exit_code, FOLDER_REFUSED)
+                self.assertSilent(run)
+                self.assertNothingInstalled("missing-inf")
+                self.assertFalse((suite.sandbox.prefix / "drive_c" / "Vendor").exists())
+                self.assertFalse(suite.sandbox.program_files("ZT vendor").exists())
 
     def test_msi(self):
         identity, _, product = SETUPS["msi"]
@@ -111,15 +139,68 @@ class Setups(RemovalCase):
         with self.subTest("a second run on the same device"):
             self.assertSucceeded(self.run_msi("msi"))
             self.assertStillRunning(identity)
-        with self.subTest("uninstall, keeping the driver"):
+        with self.subTest("uninstall, keeping the driver, with a restart request made before"):
+            # Another process's request (Wine enforces no ACLs; on Windows
+            # only administrators can write the key): the removal clears it
+            # before it starts, so the uninstall does not end with 3010.
+            key = '"%s"' % (PRODUCT_KEY % code)
+            self.assertEqual(self.registry("add", key, "/v RestartNeeded /t REG_DWORD /d 1 /f"), 0)
             self.assertSucceeded(setup_runs.msi(suite.sandbox, suite.setups / "msi", "/x",
                                                 properties=" ZELTRANE_ON_UNINSTALL=keep"))
+            self.assertEqual(self.registry("query", key), 1, "the product's record deleted")
             self.assertFalse(suite.sandbox.program_files(product).exists(), "files removed")
             self.assertEqual(suite.sandbox.product(code), {"msi.state": INSTALLSTATE_UNKNOWN,
                                                            "uninstall": "(none)"})
             self.assertStillRunning(identity)
             [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
             self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+
+    def test_msi_hostile_user(self):
+        """What a user who can write INSTALLDIR (a folder that the MSI's
+        permissions did not lock, as Wine enforces none) can do: the
+        installed programs replaced by marker.exe never run, a repair
+        (msiexec /fmu) installs nothing, and the installed INF replaced by a
+        bystander's staged package's INF cannot turn the removal on that
+        package: the recorded one goes, the bystander's stays."""
+        identity, inf, product = HOSTILE
+        bystander, bystander_inf = BYSTANDER[0], suite.setups / "packages" / "bystander" / \
+            BYSTANDER[1]
+        # The bystander's package, installed as on 64-bit Windows from the
+        # release layout of its batch folder.
+        command = suite.sandbox.program_command('"%s"' % windows_path(bystander_inf),
+                                                '"%s"' % bystander[0],
+                                                program=suite.setups / "hostile-msi" / "batch" /
+                                                "Zeltrane.exe")
+        self.assertEqual(setup_runs.start(suite.sandbox, command).exit_code, 0)
+        self.assertStillRunning(bystander)
+        self.assertSucceeded(self.run_msi("hostile-msi"))
+        folder = suite.sandbox.program_files(product)
+        marker = suite.sandbox.program.parent / "stand-in" / "marker.exe"
+        for name in RELEASE_FILES:
+            if name.endswith(".exe"):
+                (folder / name).write_bytes(marker.read_bytes())
+        self.marker().unlink(missing_ok=True)
+        records, store = self.sample_driver_records(identity), suite.sandbox.package_store()
+        with self.subTest("a repair runs nothing and installs nothing"):
+            # msiexec /fmu as its properties say it: Wine 8's msiexec /fmu
+            # ends with 1 and repairs nothing.
+            log = suite.sandbox.state / "hostile-repair.log"
+            repair = setup_runs.msi(suite.sandbox, suite.setups / "hostile-msi", log=log,
+                                    properties=" REINSTALL=ALL REINSTALLMODE=mu")
+            self.assertEqual(repair.exit_code, 0)
+            self.assertEqual(setup_runs.msi_records(log), [], "no run of Zeltrane")
+            self.assertFalse(self.marker().exists(), "a replaced program ran")
+            self.assertEqual(self.sample_driver_records(identity), records, "driver untouched")
+            self.assertEqual(suite.sandbox.package_store(), store)
+        with self.subTest("the removal takes the recorded package, not the INF's"):
+            (folder / "driver" / inf).write_bytes(bystander_inf.read_bytes())
+            run = setup_runs.msi(suite.sandbox, suite.setups / "hostile-msi", "/x")
+            self.assertFalse(self.marker().exists(), "a replaced program ran")
+            self.assertNoDriver(identity[0])
+            self.assertPackageGone(store, inf, "own name", run.exit_code)
+            [device] = suite.sandbox.driver(bystander[0], "InfPath")
+            self.assertEqual(device["driver.InfPath"], BYSTANDER[1], "the bystander's untouched")
+            self.assertStillRunning(bystander)
 
     def test_msi_failure(self):
         run = self.run_msi("missing-inf")
@@ -155,6 +236,15 @@ class Setups(RemovalCase):
                 self.assertEqual(run.exit_code, exit_code, "the batch file's exit code, whole")
                 self.assertEqual(run.boxes, [])
                 self.assertNothingInstalled(name)
+        # A setting that any process of the user may have set, made to run a
+        # command: compared as text, it is only a setting that is neither.
+        self.marker().unlink(missing_ok=True)
+        hostile = 'x" & echo ran>%s & "' % windows_path(self.marker())
+        with mock.patch.dict(os.environ, {"ZELTRANE_NO_DEVICE": hostile}):
+            run = self.run_batch("missing-inf", "driver", "zt-sample.inf", hardware_id)
+        self.assertEqual(run.exit_code, ERROR_BAD_ARGUMENTS)
+        self.assertFalse(self.marker().exists(), "the setting's text ran as a command")
+        self.assertNothingInstalled("missing-inf")
 
     def run_line(self, kind, situation, setting):
         """The kind's setup for the situation's line, with the setting (None:
@@ -391,7 +481,16 @@ class Setups(RemovalCase):
                     [device] = suite.sandbox.driver(identity[0], "InfPath")
                     self.assertEqual(device["driver.InfPath"], inf, "published under its own name")
                 before = suite.sandbox.package_store()
+                planted = None
+                if kind == "nsis" and setting is None:
+                    # Another hand's file in the driver folder: the uninstall
+                    # deletes what the setup installed, by name, and no more.
+                    planted = suite.sandbox.program_files(product, "driver", "planted.txt")
+                    planted.write_bytes(b"not the setup's\r\n")
                 run = self.run_uninstall_case(kind, setting, True)
+                if planted:
+                    self.assertEqual(planted.read_bytes(), b"not the setup's\r\n")
+                    planted.unlink()
                 self.assertEqual(run.boxes, [])
                 name = RESTART_PRODUCTS.get(kind) if setting == "restart" else product
                 if name:
