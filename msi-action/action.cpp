@@ -424,7 +424,7 @@ LSTATUS DeleteProductValue(const Text& key, const wchar_t* name) {
         status = RegDeleteValueW(opened, name);
         RegCloseKey(opened);
     }
-    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    return status == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_SUCCESS) : status;
 }
 
 LSTATUS SetProductValue(const Text& key, const wchar_t* name, DWORD type, const void* data,
@@ -454,7 +454,7 @@ LSTATUS ReadProductValue(const Text& key, const wchar_t* name, DWORD wantedType,
     status = RegQueryValueExW(opened, name, nullptr, &type, data, &read);
     RegCloseKey(opened);
     if (status == ERROR_SUCCESS && type != wantedType) {
-        return ERROR_INVALID_DATA;
+        return static_cast<LSTATUS>(ERROR_INVALID_DATA);
     }
     return status;
 }
@@ -713,7 +713,7 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
     }
     static Text published;
     DWORD error = PublishedPath(name, published);
-    SP_ORIGINAL_FILE_INFO_W original;
+    SP_ORIGINAL_FILE_INFO_W original = {};
     if (error == ERROR_SUCCESS) {
         error = OriginalName(published.data, original);
     }

@@ -50,10 +50,23 @@ check "loads no DLL at run time" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E 
 # The restart request crosses in the registry, never as an atom that any
 # process of the window station could make.
 check "uses no global atom" test -z "$(cut -d'|' -f3 <<<"$table" | grep -E 'Atom')"
-for image in "${images[@]}"; do
-    check "carries $image byte for byte" python3 -c 'import sys
-sys.exit(open(sys.argv[2], "rb").read() not in open(sys.argv[1], "rb").read())' "$dll" "$image"
+# Each resource's name, address and size, and where the resource section's
+# addresses begin in the file.
+read -r va raw < <(llvm-readobj --sections "$dll" | awk '/Name: .rsrc/ { found = 1 }
+    found && /VirtualAddress:/ { va = $2 } found && /PointerToRawData:/ { print va, $2; exit }')
+resources=$(llvm-readobj --coff-resources "$dll" | awk '/Name: / { name = $2 }
+    /DataRVA:/ { rva = $2 } /DataSize:/ { print name, rva, $2 }')
+carried() { # carried NAME IMAGE: the resource of that name holds the image, byte for byte
+    local rva size
+    read -r rva size < <(awk -v name="$1" '$1 == name { print $2, $3 }' <<<"$resources")
+    [ -n "$rva" ] && [ "$size" -eq "$(stat -c %s "$2")" ] &&
+        tail -c +$((rva - va + raw + 1)) "$dll" | head -c "$size" | cmp -s - "$2"
+}
+names=(ZELTRANE_X86 ZELTRANE_X64 ZELTRANE_ARM64 ZELTRANE_REMOVE_X86 ZELTRANE_REMOVE_X64
+    ZELTRANE_REMOVE_ARM64)
+check "carries six programs, nothing else" test "$(wc -l <<<"$resources")" -eq 6 -a "${#images[@]}" -eq 6
+for i in "${!names[@]}"; do
+    check "carries ${images[i]} as ${names[i]}, byte for byte" carried "${names[i]}" "${images[i]}"
 done
-check "carries six images" test "${#images[@]}" -eq 6
 
 [ "$failures" -eq 0 ]
