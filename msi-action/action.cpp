@@ -50,6 +50,9 @@ constexpr DWORD kNoSuchDevice = 0xE000020B;
 // What ZeltraneRemove ends with where the platform needs a restart to finish.
 constexpr DWORD kRestartNeeded = 3010;
 
+// The largest INF whose staged copy is found by its bytes, and one byte more.
+constexpr DWORD kInfCapacity = 8 * 1024 * 1024 + 1;
+
 // The longest product code, {GUID}, with its terminating NUL.
 constexpr DWORD kProductCodeCapacity = 39;
 
@@ -577,27 +580,122 @@ DWORD Length(const wchar_t* text) {
     return length;
 }
 
-// Records the name under which the platform staged the package (oemNN.inf)
-// in the product's key, where the removal finds it: the INF that the
-// removal meets in the installation's folder is never asked again. With
-// SP_COPY_NOOVERWRITE, the platform refuses to copy a staged INF with
-// ERROR_FILE_EXISTS and names the staged copy. False (logged) where it cannot.
-bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
-    static wchar_t published[MAX_PATH];
-    published[0] = L'\0';
-    if (!SetupCopyOEMInfW(inf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, published, MAX_PATH,
-                          nullptr, nullptr)) {
-        const DWORD error = LastErrorOfFailedCall();
-        if (error != ERROR_FILE_EXISTS || published[0] == L'\0') {
-            LogError(install, L"cannot find the name of the staged package", error);
+// The full path of a published INF, in the platform's INF folder.
+DWORD PublishedPath(const wchar_t* name, Text& path) {
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return length == 0 ? LastErrorOfFailedCall() : ERROR_INSUFFICIENT_BUFFER;
+    }
+    Clear(path);
+    Append(path, windows);
+    Append(path, L"\\INF\\");
+    Append(path, name);
+    return ERROR_SUCCESS;
+}
+
+// Reads a whole file of less than `capacity` bytes into data, its size into
+// size; a larger one is refused, never cut.
+DWORD ReadWhole(const wchar_t* path, BYTE* data, DWORD capacity, DWORD& size) {
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    size = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!ReadFile(file, data, capacity, &size, nullptr)) {
+        error = LastErrorOfFailedCall();
+    } else if (size == capacity) {
+        error = ERROR_FILE_TOO_LARGE;
+    }
+    CloseHandle(file);
+    return error;
+}
+
+bool SameBytes(const BYTE* one, const BYTE* other, DWORD size) {
+    for (DWORD i = 0; i < size; ++i) {
+        if (one[i] != other[i]) {
             return false;
         }
+    }
+    return true;
+}
+
+// Where 64-bit Windows refuses the look-up to this 32-bit process, the
+// comparison that the platform makes, made here: the INF folder's copy whose
+// bytes are the INF's, as the platform publishes an INF, into `published`.
+DWORD FindPublishedCopy(const wchar_t* inf, Text& published) {
+    static BYTE ours[kInfCapacity];
+    static BYTE theirs[kInfCapacity];
+    DWORD ourSize = 0;
+    DWORD error = ReadWhole(inf, ours, kInfCapacity, ourSize);
+    static Text folder;
+    if (error == ERROR_SUCCESS) {
+        error = PublishedPath(L"", folder);
+    }
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    Clear(published);
+    Append(published, folder.data);
+    Append(published, L"*.inf");
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = FindFirstFileW(published.data, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    error = ERROR_FILE_NOT_FOUND;
+    do {
+        DWORD theirSize = 0;
+        if (found.nFileSizeLow != ourSize) {
+            continue;
+        }
+        Clear(published);
+        Append(published, folder.data);
+        Append(published, found.cFileName);
+        if (ReadWhole(published.data, theirs, kInfCapacity, theirSize) == ERROR_SUCCESS &&
+            theirSize == ourSize && SameBytes(ours, theirs, ourSize)) {
+            error = ERROR_SUCCESS;
+        }
+    } while (error != ERROR_SUCCESS && FindNextFileW(search, &found));
+    FindClose(search);
+    return error;
+}
+
+// The name under which the platform staged the package (oemNN.inf), with
+// the INF folder's path, into `published`: with SP_COPY_NOOVERWRITE, the
+// platform refuses to copy a staged INF with ERROR_FILE_EXISTS and names the
+// staged copy.
+DWORD FindPublishedName(const wchar_t* inf, Text& published) {
+    Clear(published);
+    if (SetupCopyOEMInfW(inf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, published.data, MAX_PATH,
+                         nullptr, nullptr)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = LastErrorOfFailedCall();
+    if (error == ERROR_IN_WOW64) {
+        return FindPublishedCopy(inf, published);
+    }
+    return error == ERROR_FILE_EXISTS && published.data[0] != L'\0' ? ERROR_SUCCESS : error;
+}
+
+// Records the name under which the platform staged the package in the
+// product's key, where the removal finds it: the INF that the removal meets
+// in the installation's folder is never asked again. False (logged) where
+// it cannot.
+bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
+    static Text published;
+    const DWORD error = FindPublishedName(inf, published);
+    if (error != ERROR_SUCCESS) {
+        LogError(install, L"cannot find the name of the staged package", error);
+        return false;
     }
     static Text key;
     if (!ProductKey(install, key)) {
         return false;
     }
-    const wchar_t* name = FileName(published);
+    const wchar_t* name = FileName(published.data);
     const LSTATUS status =
         SetProductValue(key, kPublishedValue, REG_SZ, name, (Length(name) + 1) * sizeof(wchar_t));
     if (status != ERROR_SUCCESS) {
@@ -612,20 +710,6 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
     Append(line, L"\", recorded for its removal");
     Log(install, line);
     return true;
-}
-
-// The full path of a published INF, in the platform's INF folder.
-DWORD PublishedPath(const wchar_t* name, Text& path) {
-    wchar_t windows[MAX_PATH];
-    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return length == 0 ? LastErrorOfFailedCall() : ERROR_INSUFFICIENT_BUFFER;
-    }
-    Clear(path);
-    Append(path, windows);
-    Append(path, L"\\INF\\");
-    Append(path, name);
-    return ERROR_SUCCESS;
 }
 
 // The name that the package's INF had before the platform published it,

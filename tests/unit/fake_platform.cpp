@@ -715,24 +715,46 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) {
     return Complete(kSucceeds);
 }
 
+// What CreateFileW does with a file opened to read (OPEN_EXISTING), or made
+// to write (CREATE_NEW, in a folder that is there).
+Outcome OpenFile(const std::wstring& path, bool reads, bool writes) {
+    if (reads) {
+        const bool unreadable = std::find(fake.unreadable.begin(), fake.unreadable.end(), path) !=
+                                fake.unreadable.end();
+        return unreadable                    ? Fails(ERROR_ACCESS_DENIED)
+               : fake.files.count(path) == 0 ? Fails(ERROR_FILE_NOT_FOUND)
+                                             : kSucceeds;
+    }
+    if (!writes) {
+        return Fails(ERROR_INVALID_PARAMETER);
+    }
+    if (fake.createFile.fails) {
+        return fake.createFile;
+    }
+    if (fake.files.count(path) == 1) {
+        return Fails(ERROR_FILE_EXISTS);
+    }
+    const bool folder = fake.folders.count(path.substr(0, path.rfind(L'\\'))) == 1;
+    return folder ? kSucceeds : Fails(ERROR_PATH_NOT_FOUND);
+}
+
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     fake.order.push_back("CreateFileW");
     const std::wstring path = lpFileName;
-    const bool asMeant = dwDesiredAccess == GENERIC_WRITE && dwShareMode == 0 &&
-                         lpSecurityAttributes == nullptr && dwCreationDisposition == CREATE_NEW &&
-                         dwFlagsAndAttributes == FILE_ATTRIBUTE_NORMAL && hTemplateFile == nullptr;
-    const Outcome outcome = !asMeant                      ? Fails(ERROR_INVALID_PARAMETER)
-                            : fake.createFile.fails       ? fake.createFile
-                            : fake.files.count(path) == 1 ? Fails(ERROR_FILE_EXISTS)
-                            : fake.folders.count(path.substr(0, path.rfind(L'\\'))) == 0
-                                ? Fails(ERROR_PATH_NOT_FOUND)
-                                : kSucceeds;
-    if (!Complete(outcome)) {
+    const bool common = lpSecurityAttributes == nullptr &&
+                        dwFlagsAndAttributes == FILE_ATTRIBUTE_NORMAL && hTemplateFile == nullptr;
+    const bool reads = common && dwDesiredAccess == GENERIC_READ &&
+                       dwShareMode == FILE_SHARE_READ && dwCreationDisposition == OPEN_EXISTING;
+    const bool writes = common && dwDesiredAccess == GENERIC_WRITE && dwShareMode == 0 &&
+                        dwCreationDisposition == CREATE_NEW;
+    if (!Complete(OpenFile(path, reads, writes))) {
         return INVALID_HANDLE_VALUE;
     }
-    fake.files[path];
+    if (writes) {
+        fake.files[path];
+    }
     openedFiles.push_back(path);
     ++fake.openFiles;
     return reinterpret_cast<HANDLE>(kFirstFile + openedFiles.size() - 1);
@@ -749,6 +771,82 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         .append(static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite);
     *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     return Complete(kSucceeds);
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    fake.order.push_back("ReadFile");
+    if (fake.readFile.fails || lpOverlapped != nullptr) {
+        return Complete(fake.readFile.fails ? fake.readFile : Fails(ERROR_INVALID_PARAMETER));
+    }
+    // A file's bytes from its start: each file is read once.
+    const std::string& data =
+        fake.files.at(openedFiles.at(reinterpret_cast<std::uintptr_t>(hFile) - kFirstFile));
+    const DWORD size = std::min<DWORD>(static_cast<DWORD>(data.size()), nNumberOfBytesToRead);
+    std::memcpy(lpBuffer, data.data(), size);
+    *lpNumberOfBytesRead = size;
+    return Complete(kSucceeds);
+}
+
+namespace {
+
+// The search of FindFirstFileW: the files it lists, and the next one's index.
+std::vector<std::wstring> listed;
+std::size_t nextListed = 0;
+HANDLE FakeSearch() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0xE000)); }
+
+void FillFound(WIN32_FIND_DATAW* found) {
+    const std::wstring& path = listed.at(nextListed++);
+    const std::wstring name = path.substr(path.rfind(L'\\') + 1);
+    *found = {};
+    const auto size = fake.listedSizes.find(path);
+    found->nFileSizeLow = size != fake.listedSizes.end()
+                              ? size->second
+                              : static_cast<DWORD>(fake.files.at(path).size());
+    name.copy(found->cFileName, name.size());
+    found->cFileName[name.size()] = L'\0';
+}
+
+}  // namespace
+
+// Lists the files of "<folder>\*.inf", as the custom action asks, by name.
+HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+    fake.order.push_back("FindFirstFileW");
+    const std::wstring pattern = lpFileName;
+    const std::wstring folder = pattern.substr(0, pattern.rfind(L'\\') + 1);
+    listed.clear();
+    nextListed = 0;
+    for (const auto& file : fake.files) {
+        const std::wstring& path = file.first;
+        const std::wstring name = path.substr(std::min(folder.size(), path.size()));
+        if (pattern == folder + L"*.inf" && path.rfind(folder, 0) == 0 &&
+            name.find(L'\\') == std::wstring::npos && name.size() > 4 &&
+            name.compare(name.size() - 4, 4, L".inf") == 0) {
+            listed.push_back(path);
+        }
+    }
+    if (listed.empty()) {
+        fake.lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    FillFound(lpFindFileData);
+    ++fake.openSearches;
+    return FakeSearch();
+}
+
+BOOL WINAPI FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
+    fake.order.push_back("FindNextFileW");
+    if (hFindFile != FakeSearch() || nextListed >= listed.size()) {
+        return Complete(Fails(ERROR_NO_MORE_ITEMS));
+    }
+    FillFound(lpFindFileData);
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile) {
+    fake.order.push_back("FindClose");
+    fake.openSearches -= hFindFile == FakeSearch() ? 1 : 0;
+    return TRUE;
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {

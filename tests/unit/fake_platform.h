@@ -183,6 +183,12 @@ struct FakePlatform {
     Outcome writeFile{false, 0};
     Outcome removeFolder{false, 0};
     DWORD missingFileError = ERROR_FILE_NOT_FOUND;
+    // Files that cannot be opened to read (ERROR_ACCESS_DENIED); what reading
+    // does; sizes that a folder's listing gives in place of the file's own.
+    std::vector<std::wstring> unreadable;
+    Outcome readFile{false, 0};
+    std::map<std::wstring, DWORD> listedSizes;
+    int openSearches = 0;
     int openFiles = 0;
     int openDescriptors = 0;
     // The files and folders as the last started program found them.

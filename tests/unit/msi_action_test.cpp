@@ -77,6 +77,7 @@ protected:
         EXPECT_EQ(fake.openFiles, 0);
         EXPECT_EQ(fake.openDescriptors, 0);
         EXPECT_EQ(fake.openKeys, 0);
+        EXPECT_EQ(fake.openSearches, 0);
         if (!fake.removeFolder.fails) {
             EXPECT_EQ(fake.folders.count(kRun), 0u) << "the run's folder deleted";
             for (const auto& file : fake.files) {
@@ -438,6 +439,62 @@ TEST_F(MsiAction, ANameThatCannotBeRecordedFailsTheInstallation) {
         fake.customActionData = Data(L"succeed", kA);
         EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
         EXPECT_EQ(fake.logged.back(), c.logged);
+    }
+}
+
+// 64-bit Windows may refuse the look-up to the 32-bit action: then the staged
+// package is the INF folder's copy with the INF's bytes, as the platform
+// publishes an INF.
+TEST_F(MsiAction, WhereTheLookupIsRefusedTheStagedCopyIsFoundByItsBytes) {
+    const std::wstring notFound = L"Zeltrane: cannot find the name of the staged package, error ";
+    const std::wstring copy = L"C:\\Windows\\INF\\oem9.inf";
+    const std::wstring found =
+        L"Zeltrane: the package is staged as \"oem9.inf\", recorded for its removal";
+    const struct {
+        const char* what;
+        void (*arrange)();
+        std::wstring logged;
+    } cases[] = {
+        {"found", [] {}, found},
+        {"an unreadable copy passed over",
+         [] {
+             fake.files[L"C:\\Windows\\INF\\oem8.inf"] = "[Version] ours";
+             fake.unreadable = {L"C:\\Windows\\INF\\oem8.inf"};
+         },
+         found},
+        {"changed since it was listed",
+         [] {
+             fake.listedSizes[L"C:\\Windows\\INF\\oem9.inf"] = 14;
+             fake.files[L"C:\\Windows\\INF\\oem9.inf"] = "[Version] ours, longer";
+         },
+         notFound + L"0x00000002"},
+        {"no copy", [] { fake.files.erase(L"C:\\Windows\\INF\\oem9.inf"); },
+         notFound + L"0x00000002"},
+        {"no INF in the folder",
+         [] {
+             fake.files = {{kInf, "[Version] ours"}, {L"C:\\Windows\\INF\\x.pnf", ""}};
+         },
+         notFound + L"0x00000002"},
+        {"the INF unreadable", [] { fake.unreadable = {kInf}; }, notFound + L"0x00000005"},
+        {"the INF too large", [] { fake.files[kInf] = std::string(8 * 1024 * 1024 + 1, 'x'); },
+         notFound + L"0x000000DF"},
+        {"reading fails", [] { fake.readFile = Fails(ERROR_ACCESS_DENIED); },
+         notFound + L"0x00000005"},
+        {"the INF folder unknown", [] { fake.windowsFolder.clear(); }, notFound + L"0x00000005"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.copy = Fails(ERROR_IN_WOW64);
+        fake.files = {{kInf, "[Version] ours"},
+                      {L"C:\\Windows\\INF\\oem3.inf", "[Version] other, longer"},
+                      {L"C:\\Windows\\INF\\oem5.inf", "[Version] ourz"},
+                      {copy, "[Version] ours"}};
+        c.arrange();
+        fake.customActionData = Data(L"succeed", kA);
+        EXPECT_EQ(InstallDriver(kFakeInstall), c.logged == found ? 0u : kFails);
+        EXPECT_EQ(fake.logged.back(), c.logged);
+        fake.files.clear();
     }
 }
 
