@@ -9,6 +9,11 @@
 #endif
 
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
+    return InstallDriverAs(infPath, hardwareId, L"Zeltrane.exe");
+}
+
+DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
+                      [[maybe_unused]] const wchar_t* imageName) {
     DWORD result = ERROR_SUCCESS;
 
     if (!SetupCopyOEMInfW(infPath, nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr)) {
@@ -24,7 +29,7 @@ DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
         // 64-bit Windows refuses device installation to 32-bit callers: the
         // machine's native build makes it, and its exit code is the result.
         if (error == ERROR_IN_WOW64) {
-            return HandOverToNativeBuild(L"Zeltrane.exe");
+            return HandOverToNativeBuild(imageName);
         }
 #endif
         if (result == ERROR_SUCCESS) {

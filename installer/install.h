@@ -9,3 +9,7 @@
 // build, an update refused with ERROR_IN_WOW64 hands the installation over to
 // the machine's native build (handover.h), whose result is returned instead.
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId);
+
+// The same, for a program of the release that installs as Zeltrane.exe does:
+// the hand-over starts the native build of that image name.
+DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId, const wchar_t* imageName);

@@ -2,11 +2,13 @@
 
 usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --arm64 IMAGE
                   --remove-x86 IMAGE --remove-x64 IMAGE --remove-arm64 IMAGE
+                  --create-x86 IMAGE --create-x64 IMAGE --create-arm64 IMAGE
                   --msi-action DLL --out DIR
 
 DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
 (the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, the removal
 program's three images beside them (ZeltraneRemove.exe, x64/ and arm64/),
+the creation program's likewise (ZeltraneCreate.exe),
 README.md, LICENSE,
 CHANGELOG.md, the guide for setups (docs/setups.md), the page on the images
 (docs/images.md), the setup templates and
@@ -16,7 +18,7 @@ DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
 same inputs give the same bytes: fixed order, times (SECONDS, the commit's
 time) and permissions.
 
-Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, all six images and
+Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, all nine images and
 the custom action DLL are Authenticode-signed with SHA-256 by osslsigncode
 before they are zipped. Its password is read by osslsigncode from the file
 that ZELTRANE_SIGN_PASSWORD_FILE names, never from a command line or an
@@ -64,6 +66,7 @@ def main():
     parser.add_argument("--arm64", required=True, type=pathlib.Path)
     for arch in ("x86", "x64", "arm64"):
         parser.add_argument("--remove-" + arch, required=True, type=pathlib.Path)
+        parser.add_argument("--create-" + arch, required=True, type=pathlib.Path)
     parser.add_argument("--msi-action", required=True, type=pathlib.Path)
     parser.add_argument("--out", required=True, type=pathlib.Path)
     args = parser.parse_args()
@@ -83,6 +86,8 @@ def main():
                   ("arm64/Zeltrane.exe", args.arm64), ("ZeltraneRemove.exe", args.remove_x86),
                   ("x64/ZeltraneRemove.exe", args.remove_x64),
                   ("arm64/ZeltraneRemove.exe", args.remove_arm64),
+                  ("ZeltraneCreate.exe", args.create_x86), ("x64/ZeltraneCreate.exe", args.create_x64),
+                  ("arm64/ZeltraneCreate.exe", args.create_arm64),
                   ("setups/ZeltraneMsiAction.dll", args.msi_action)]
         staged = []
         for inner, image in images:
@@ -94,7 +99,7 @@ def main():
         if settings:
             for inner, target in staged:
                 sign(target, settings)
-            print("signed: all six images and the MSI's custom action, SHA-256, with %s%s" % (
+            print("signed: all nine images and the MSI's custom action, SHA-256, with %s%s" % (
                 settings["pkcs12"],
                 ", time-stamped by " + settings["timestamp"] if settings["timestamp"] else ""))
         else:

@@ -14,6 +14,9 @@ namespace {
 // the folder's path and a name the platform chose.
 constexpr DWORD kPublishedCapacity = MAX_PATH;
 
+// The longest device instance ID, with its NUL (MAX_DEVICE_ID_LEN).
+constexpr DWORD kInstanceIdCapacity = 200;
+
 // DiUninstallDriverW, as the platform documents it.
 using UninstallDriverFunction = BOOL(WINAPI*)(HWND parent, LPCWSTR infPath, DWORD flags,
                                               PBOOL needReboot);
@@ -84,9 +87,28 @@ DWORD RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* device, bool* restart) {
     return ERROR_SUCCESS;
 }
 
+// Whether the device is root-enumerated (ROOT\...): one that no hardware
+// enumerates, which a setup made for a virtual adapter.
+bool RootEnumerated(HDEVINFO devices, SP_DEVINFO_DATA* device) {
+    wchar_t id[kInstanceIdCapacity];
+    if (!SetupDiGetDeviceInstanceIdW(devices, device, id, kInstanceIdCapacity, nullptr)) {
+        return false;
+    }
+    const wchar_t kRoot[] = L"ROOT\\";
+    for (int i = 0; kRoot[i] != L'\0'; ++i) {
+        if (CompareStringOrdinal(id + i, 1, kRoot + i, 1, TRUE) != CSTR_EQUAL) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Which devices a removal takes.
+enum class Devices { kAll, kRootEnumerated };
+
 // Removes every device, present or not, whose driver was installed from the
-// published INF.
-DWORD RemoveDevicesInstalledFrom(const wchar_t* publishedName, bool* restart) {
+// published INF, or only the root-enumerated ones among them.
+DWORD RemoveDevicesInstalledFrom(const wchar_t* publishedName, Devices which, bool* restart) {
     const HDEVINFO devices = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     if (devices == INVALID_HANDLE_VALUE) {
         return LastErrorOfFailedCall();
@@ -105,7 +127,8 @@ DWORD RemoveDevicesInstalledFrom(const wchar_t* publishedName, bool* restart) {
     for (DWORD index = count; index > 0 && error == ERROR_SUCCESS; --index) {
         if (!SetupDiEnumDeviceInfo(devices, index - 1, &device)) {
             error = LastErrorOfFailedCall();
-        } else if (InstalledFrom(devices, &device, publishedName)) {
+        } else if (InstalledFrom(devices, &device, publishedName) &&
+                   (which == Devices::kAll || RootEnumerated(devices, &device))) {
             error = RemoveDevice(devices, &device, restart);
         }
     }
@@ -121,7 +144,7 @@ DWORD RemoveDevicesInstalledFrom(const wchar_t* publishedName, bool* restart) {
 // device still uses (ERROR_INF_IN_USE_BY_DEVICES): that is the answer wanted
 // should any such device be left.
 DWORD RemoveDevicesThenPackage(const wchar_t* publishedName, bool* restart) {
-    const DWORD error = RemoveDevicesInstalledFrom(publishedName, restart);
+    const DWORD error = RemoveDevicesInstalledFrom(publishedName, Devices::kAll, restart);
     if (error != ERROR_SUCCESS) {
         return error;
     }
@@ -159,12 +182,20 @@ DWORD RemovePublished(const wchar_t* published) {
     bool restart = false;
     const UninstallDriverFunction uninstallDriver = FindUninstallDriver();
     if (uninstallDriver != nullptr) {
+        // DiUninstallDriverW leaves the nodes of the devices in place; one
+        // that no hardware enumerates would stay as an unknown device: those
+        // go first, as before Windows 10 version 1703.
+        const DWORD removal =
+            RemoveDevicesInstalledFrom(FileNameOf(published), Devices::kRootEnumerated, &restart);
+        if (removal != ERROR_SUCCESS) {
+            return removal;
+        }
         // A place for the answer, so that the platform never prompts for a restart.
         BOOL needReboot = FALSE;
         if (!uninstallDriver(nullptr, published, 0, &needReboot)) {
             return LastErrorOfFailedCall();
         }
-        restart = needReboot != FALSE;
+        restart = restart || needReboot != FALSE;
     } else {
         const DWORD removal = RemoveDevicesThenPackage(FileNameOf(published), &restart);
         if (removal != ERROR_SUCCESS) {

@@ -7,11 +7,12 @@ import shutil
 from cases import (ERROR_FILE_NOT_FOUND, ERROR_IN_WOW64, NO_DEVICE, release_files, suite,
                    update_line)
 from prefix import windows_path
-from removal import RemovalCase, identity
+from removal import identity
+import creation
 import sample
 
 
-class X86(RemovalCase):
+class X86(creation.CreationCase):
     """The 32-bit product image: one case of each kind, each start is slow.
     Without the override the prefix acts as 32-bit Windows; the hand-over
     cases run the signed release layout as on 64-bit Windows."""
@@ -35,7 +36,7 @@ class X86(RemovalCase):
         layout = suite.sandbox.state / folder
         shutil.rmtree(layout, ignore_errors=True)
         images = [folder + name for folder in ["", "arm64/"] + (["x64/"] if with_x64 else [])
-                  for name in ("Zeltrane.exe", "ZeltraneRemove.exe")]
+                  for name in ("Zeltrane.exe", "ZeltraneRemove.exe", "ZeltraneCreate.exe")]
         for inner, image in release_files(images).items():
             (layout / inner).parent.mkdir(parents=True, exist_ok=True)
             (layout / inner).write_bytes(image)
@@ -143,11 +144,26 @@ class X86(RemovalCase):
         self.assertNoDriver(hardware_id)
         self.assertPackageGone(before, published, "own name", run.exit_code)
 
+    def test_handover_create(self):
+        # The 32-bit ZeltraneCreate.exe as on 64-bit Windows: the update
+        # refused, the x64 build installs on the one device, whichever of
+        # the two made it (Wine's setupapi does not refuse 32-bit callers the
+        # device's registration, as Windows does).
+        own = creation.identity(4)
+        inf = self.package("pkg-handover-create", "zt-virtual4.inf", "; virtual 4\n", own)
+        layout = self.release_layout("release")
+        run = self.run_creation('"%s"' % windows_path(inf), '"%s"' % own[0],
+                                program=layout / "ZeltraneCreate.exe", as_64bit_windows=True)
+        self.assertEqual(len(run.refused), 1, "handed over after the refusal")
+        self.assertEqual(run.exit_code, 0)
+        self.assertSilent(run)
+        self.assertOneDeviceRuns(own)
+
     def test_handover_folder_beyond_ascii(self):
         self.check_handover_install("Zeltrane réseau Ωmega 1.1", "Pilotes ñ", "zt-ñ handover.inf")
 
 
-class Arm64(RemovalCase):
+class Arm64(creation.CreationCase):
     """The native ARM64 build under ARM64 Wine, in an ARM64 platform root.
     That Wine has no 32-bit side, and every start goes through QEMU here:
     one case of each kind. The newdev stand-in cannot call that Wine's own
@@ -175,6 +191,17 @@ class Arm64(RemovalCase):
 
     def test_missing_inf(self):
         self.check_missing_inf()
+
+    def test_create(self):
+        # The ARM64 ZeltraneCreate.exe: the device made, the ARM64 driver
+        # running on it, and gone again with the package.
+        own = creation.identity(5)
+        inf = self.package("pkg-create", "zt-virtual5.inf", "; virtual 5\n", own)
+        run = self.run_creation('"%s"' % windows_path(inf), '"%s"' % own[0])
+        self.assertEqual(run.exit_code, 0)
+        self.assertOneDeviceRuns(own)
+        self.run_removal('"%s"' % windows_path(inf))
+        self.assertEqual(suite.sandbox.driver(own[0]), [], "no device left")
 
     def test_remove(self):
         # As far as this Wine goes (Debian 12's, Wine 8): the route of

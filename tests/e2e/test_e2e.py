@@ -9,7 +9,8 @@ usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE X86-
          puts BUILD_DIR/stand-in/newdev.dll, the newdev stand-in, into its
          system32 (see sandbox/newdev.cpp); stop undoes the first.
   GROUP  runs one group of cases against BUILD_DIR/Zeltrane.exe: Harness,
-         Usage, Install, Failures, Text, Removal (and ZeltraneRemove.exe) for
+         Usage, Install, Failures, Text, Removal (and ZeltraneRemove.exe),
+         Creation (and ZeltraneCreate.exe) for
          the x64 build; Arm64 for the
          ARM64 build under ARM64 Wine.
 With X86-IMAGE, the 32-bit image in a sandbox of its own; the group X86 holds
@@ -40,6 +41,7 @@ import types
 import unittest
 
 from cases import LIMITS, account, suite
+from creation import Creation
 from handover import Arm64, X86
 from harness import Harness
 from program import Failures, Install, Text, Usage
@@ -53,8 +55,8 @@ import wine
 
 SKIPPED = 77
 GROUPS = {group.__name__: group
-          for group in (Harness, Usage, Install, Failures, Text, Removal, X86, Arm64,
-                        Setups)}
+          for group in (Harness, Usage, Install, Failures, Text, Removal, Creation, X86,
+                        Arm64, Setups)}
 
 
 def machine_route():

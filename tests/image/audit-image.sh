@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Audits a linked Zeltrane.exe or ZeltraneRemove.exe as a file: machine,
+# Audits a linked Zeltrane.exe, ZeltraneRemove.exe or ZeltraneCreate.exe as a file: machine,
 # subsystem, imports, hardening, load configuration, manifest, version
 # information and size.
 # usage: audit-image.sh IMAGE x86|x64|arm64 VERSION EMPTY-IMAGE [PROGRAM]
 # EMPTY-IMAGE is an empty program built with the same toolchain and flags;
-# PROGRAM is Zeltrane (the default) or ZeltraneRemove.
+# PROGRAM is Zeltrane (the default), ZeltraneRemove or ZeltraneCreate.
 set -u
 image=$1 arch=$2 version=$3 empty=$4 program=${5:-Zeltrane}
 failures=0
@@ -42,8 +42,18 @@ if [ "$program" = ZeltraneRemove ]; then
         setupapi.dll|SetupUninstallOEMInfW setupapi.dll|SetupDiGetClassDevsW
         setupapi.dll|SetupDiEnumDeviceInfo setupapi.dll|SetupDiOpenDevRegKey
         setupapi.dll|SetupDiCallClassInstaller setupapi.dll|SetupDiGetDeviceInstallParamsW
-        setupapi.dll|SetupDiDestroyDeviceInfoList advapi32.dll|RegQueryValueExW
-        advapi32.dll|RegCloseKey"
+        setupapi.dll|SetupDiDestroyDeviceInfoList setupapi.dll|SetupDiGetDeviceInstanceIdW
+        advapi32.dll|RegQueryValueExW advapi32.dll|RegCloseKey"
+elif [ "$program" = ZeltraneCreate ]; then
+    # Zeltrane.exe's calls, and the device's creation before them.
+    platform_dlls=(kernel32 msvcrt user32 setupapi newdev)
+    wanted_imports="user32.dll|MessageBoxW user32.dll|GetDesktopWindow
+        setupapi.dll|SetupCopyOEMInfW newdev.dll|UpdateDriverForPlugAndPlayDevicesW
+        setupapi.dll|SetupDiGetClassDevsW setupapi.dll|SetupDiEnumDeviceInfo
+        setupapi.dll|SetupDiGetDeviceRegistryPropertyW setupapi.dll|SetupDiGetINFClassW
+        setupapi.dll|SetupDiCreateDeviceInfoList setupapi.dll|SetupDiCreateDeviceInfoW
+        setupapi.dll|SetupDiSetDeviceRegistryPropertyW setupapi.dll|SetupDiCallClassInstaller
+        setupapi.dll|SetupDiDestroyDeviceInfoList"
 else
     platform_dlls=(kernel32 msvcrt user32 setupapi newdev)
     wanted_imports="user32.dll|MessageBoxW user32.dll|GetDesktopWindow
@@ -183,8 +193,9 @@ signature=$(sed -nE 's/^ *CertificateTableSize: (0x[0-9A-Fa-f]+)$/\1/p' <<<"$hea
 size=$(($(stat -c %s "$image") - ${signature:-0}))
 echo "     size: $size bytes$([ "${signature:-0x0}" != 0x0 ] && echo " without its signature of $((signature)) bytes");" \
     "an empty program with the same toolchain and flags: $(stat -c %s "$empty") bytes"
-# The removal program lists devices and reads their driver keys: 4 KiB more.
-limit=$([ "$program" = ZeltraneRemove ] && echo 22 || echo 18)
+# The removal program lists devices and reads their driver keys, the creation
+# program lists and makes them: 4 KiB more.
+limit=$([ "$program" = Zeltrane ] && echo 18 || echo 22)
 check "within $limit KiB" test "$size" -le $((limit * 1024))
 
 echo "$failures failed"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the release package and its signing: two runs give the same bytes;
-# the ZIP holds exactly the six built images (both programs' ZeltraneRemove.exe
-# taken from beside each Zeltrane.exe), the documents, the four setup
+# the ZIP holds exactly the nine built images (ZeltraneRemove.exe and
+# ZeltraneCreate.exe taken from beside each Zeltrane.exe), the documents, the four setup
 # templates, the permission script for their MSI and the MSI's custom action; with a
-# throwaway certificate (made here, nothing secret is kept) all seven verify,
+# throwaway certificate (made here, nothing secret is kept) all ten verify,
 # with a time stamp from an authority on loopback that this script starts and
 # stops; a changed byte breaks the signature; removing it gives the built image
 # again but for the PE checksum; the signed x86 image passes the image audit; a
@@ -20,6 +20,9 @@ shipped=(Zeltrane.exe:"$x86" x64/Zeltrane.exe:"$x64" arm64/Zeltrane.exe:"$arm64"
     ZeltraneRemove.exe:"$(dirname "$x86")/ZeltraneRemove.exe"
     x64/ZeltraneRemove.exe:"$(dirname "$x64")/ZeltraneRemove.exe"
     arm64/ZeltraneRemove.exe:"$(dirname "$arm64")/ZeltraneRemove.exe"
+    ZeltraneCreate.exe:"$(dirname "$x86")/ZeltraneCreate.exe"
+    x64/ZeltraneCreate.exe:"$(dirname "$x64")/ZeltraneCreate.exe"
+    arm64/ZeltraneCreate.exe:"$(dirname "$arm64")/ZeltraneCreate.exe"
     setups/ZeltraneMsiAction.dll:"$msi_action")
 epoch=1765000000 # 2025-12-06 05:46:40 UTC, as a commit's time would be
 failures=0
@@ -33,7 +36,9 @@ package() { # package OUT-DIR: runs the release packaging into OUT-DIR, output t
     python3 "$source_dir/release/package.py" --version "$version" --epoch "$epoch" \
         --x86 "$x86" --x64 "$x64" --arm64 "$arm64" --remove-x86 "$(dirname "$x86")/ZeltraneRemove.exe" \
         --remove-x64 "$(dirname "$x64")/ZeltraneRemove.exe" \
-        --remove-arm64 "$(dirname "$arm64")/ZeltraneRemove.exe" --msi-action "$msi_action" --out "$1" \
+        --remove-arm64 "$(dirname "$arm64")/ZeltraneRemove.exe" \
+        --create-x86 "$(dirname "$x86")/ZeltraneCreate.exe" --create-x64 "$(dirname "$x64")/ZeltraneCreate.exe" \
+        --create-arm64 "$(dirname "$arm64")/ZeltraneCreate.exe" --msi-action "$msi_action" --out "$1" \
         >"$1.log" 2>&1
 }
 inner() { unzip -p "$1" "$name/$2"; }
@@ -52,7 +57,7 @@ templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver
 # shellcheck disable=SC2086 # the names, one argument each
 expected=$(printf '%s\n' "${shipped[@]%%:*}" \
     README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md $templates | sed "s|^|$name/|")
-check "holds the six images, the custom action, five documents, four templates and the MSI's permission script, nothing else" \
+check "holds the nine images, the custom action, five documents, four templates and the MSI's permission script, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
 for file in "${shipped[@]}"; do
     check "${file%%:*} is the built one" cmp -s "${file#*:}" <(inner "$zip" "${file%%:*}")
@@ -141,6 +146,9 @@ mkdir -p download && cp "$signed" "$signed.sha256" download/ && cp root.pem down
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/ZeltraneRemove.exe" &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/x64/ZeltraneRemove.exe" &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/arm64/ZeltraneRemove.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/ZeltraneCreate.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/x64/ZeltraneCreate.exe" &&
+        osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/arm64/ZeltraneCreate.exe" &&
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/setups/ZeltraneMsiAction.dll"
 ) >download.log 2>&1
 check "a download verifies with the README's commands" test $? -eq 0
@@ -174,6 +182,8 @@ check "signed x86 image passes the image audit" bash -c \
     "'$source_dir/tests/image/audit-image.sh' signed-Zeltrane.exe x86 '$version' '$empty_x86' >audit.log"
 check "signed x86 removal image passes the image audit" bash -c \
     "'$source_dir/tests/image/audit-image.sh' signed-ZeltraneRemove.exe x86 '$version' '$empty_x86' ZeltraneRemove >audit-remove.log"
+check "signed x86 creation image passes the image audit" bash -c \
+    "'$source_dir/tests/image/audit-image.sh' signed-ZeltraneCreate.exe x86 '$version' '$empty_x86' ZeltraneCreate >audit-create.log"
 check "signed custom action passes its audit" bash -c \
     "'$source_dir/tests/image/audit-msi-action.sh' signed-setups-ZeltraneMsiAction.dll '$x86' '$x64' '$arm64' \
     '$(dirname "$x86")/ZeltraneRemove.exe' '$(dirname "$x64")/ZeltraneRemove.exe' \

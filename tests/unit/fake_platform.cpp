@@ -559,9 +559,124 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The list of the device that SetupDiCreateDeviceInfoList makes, and the
+// class that the fake INF names.
+HDEVINFO FakeCreatedList() { return reinterpret_cast<HDEVINFO>(static_cast<std::uintptr_t>(0xD2)); }
+constexpr GUID kNetClass = {
+    0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+bool IsNetClass(const GUID* guid) {
+    return guid != nullptr && std::memcmp(guid, &kNetClass, sizeof kNetClass) == 0;
+}
+
+}  // namespace
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
+                                              SP_DEVINFO_DATA* DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, BYTE* PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize) {
+    fake.order.push_back("SetupDiGetDeviceRegistryPropertyW");
+    const FakeDevice& device = fake.devices.at(DeviceInfoData->DevInst);
+    if (DeviceInfoSet != FakeDeviceList() || Property != SPDRP_HARDWAREID) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    if (device.hardwareIds.empty()) {
+        return Complete(Fails(ERROR_INVALID_DATA));
+    }
+    std::wstring list;
+    for (const std::wstring& id : device.hardwareIds) {
+        list += id;
+        list += L'\0';
+    }
+    list += L'\0';
+    const DWORD size = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+    *PropertyRegDataType = device.idsType;
+    *RequiredSize = size;
+    if (size > PropertyBufferSize) {
+        return Complete(Fails(ERROR_INSUFFICIENT_BUFFER));
+    }
+    std::memcpy(PropertyBuffer, list.data(), size);
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                        PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize) {
+    fake.order.push_back("SetupDiGetDeviceInstanceIdW");
+    const std::wstring& id = fake.devices.at(DeviceInfoData->DevInst).instanceId;
+    if (DeviceInfoSet != FakeDeviceList() || RequiredSize != nullptr || id.empty() ||
+        id.size() >= DeviceInstanceIdSize) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    id.copy(DeviceInstanceId, id.size());
+    DeviceInstanceId[id.size()] = L'\0';
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI SetupDiGetINFClassW(PCWSTR InfName, GUID* ClassGuid, PWSTR ClassName,
+                                DWORD ClassNameSize, PDWORD RequiredSize) {
+    fake.order.push_back("SetupDiGetINFClassW");
+    fake.infClassAsked = InfName;
+    if (!fake.infClass.fails && ClassNameSize >= MAX_CLASS_NAME_LEN && RequiredSize == nullptr) {
+        *ClassGuid = kNetClass;
+        std::wcscpy(ClassName, L"Net");
+    }
+    return Complete(fake.infClass);
+}
+
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent) {
+    fake.order.push_back("SetupDiCreateDeviceInfoList");
+    if (!IsNetClass(ClassGuid) || hwndParent != nullptr || !Complete(fake.createList)) {
+        fake.lastError = fake.createList.fails ? fake.createList.error : ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    ++fake.openDeviceLists;
+    return FakeCreatedList();
+}
+
+BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceName,
+                                     const GUID* ClassGuid, PCWSTR DeviceDescription,
+                                     HWND hwndParent, DWORD CreationFlags,
+                                     SP_DEVINFO_DATA* DeviceInfoData) {
+    fake.order.push_back("SetupDiCreateDeviceInfoW");
+    if (DeviceInfoSet != FakeCreatedList() || !IsNetClass(ClassGuid) ||
+        DeviceDescription != nullptr || hwndParent != nullptr ||
+        DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    fake.createdName = DeviceName;
+    fake.createdFlags = CreationFlags;
+    DeviceInfoData->DevInst = 0xC0;
+    return Complete(fake.createInfo);
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
+                                              SP_DEVINFO_DATA* DeviceInfoData, DWORD Property,
+                                              const BYTE* PropertyBuffer,
+                                              DWORD PropertyBufferSize) {
+    fake.order.push_back("SetupDiSetDeviceRegistryPropertyW");
+    if (DeviceInfoSet != FakeCreatedList() || DeviceInfoData->DevInst != 0xC0 ||
+        Property != SPDRP_HARDWAREID) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    fake.createdIds.assign(reinterpret_cast<const wchar_t*>(PropertyBuffer),
+                           PropertyBufferSize / sizeof(wchar_t));
+    return Complete(fake.setIds);
+}
+
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       SP_DEVINFO_DATA* DeviceInfoData) {
     fake.order.push_back("SetupDiCallClassInstaller");
+    if (DeviceInfoSet == FakeCreatedList() && DeviceInfoData->DevInst == 0xC0) {
+        if (InstallFunction == DIF_REGISTERDEVICE) {
+            fake.registered = !fake.registration.fails;
+            return Complete(fake.registration);
+        }
+        fake.createdRemoved = InstallFunction == DIF_REMOVE && fake.registered;
+        return Complete(fake.createdRemoved ? kSucceeds : Fails(ERROR_INVALID_PARAMETER));
+    }
     if (InstallFunction != DIF_REMOVE || DeviceInfoSet != FakeDeviceList()) {
         return Complete(Fails(ERROR_INVALID_PARAMETER));
     }
@@ -584,7 +699,8 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DA
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     fake.order.push_back("SetupDiDestroyDeviceInfoList");
-    fake.openDeviceLists -= DeviceInfoSet == FakeDeviceList() ? 1 : 0;
+    fake.openDeviceLists -=
+        DeviceInfoSet == FakeDeviceList() || DeviceInfoSet == FakeCreatedList() ? 1 : 0;
     return Complete(kSucceeds);
 }
 

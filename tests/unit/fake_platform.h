@@ -67,6 +67,11 @@ struct FakeDevice {
     bool hasDriver = true;
     DWORD type = REG_SZ;
     DWORD flagsAfterRemoval = 0;
+    // Its hardware IDs, none where the device has no such property.
+    std::vector<std::wstring> hardwareIds = {};
+    DWORD idsType = REG_MULTI_SZ;
+    // Its device instance ID; none where it cannot be read.
+    std::wstring instanceId = L"PCI\\VEN_7A5C&DEV_0C31\\3&11583659&0&10";
 };
 
 // What a call does: succeed, or return FALSE leaving `error` as the last error.
@@ -155,6 +160,22 @@ struct FakePlatform {
     std::vector<std::pair<std::wstring, DWORD>> librariesLoaded;
     int openKeys = 0;
     int openDeviceLists = 0;
+
+    // Device creation: what asking the INF's class, making the list and the
+    // device, setting its IDs and registering it do; the device as those
+    // calls left it (its IDs as the REG_MULTI_SZ given, with its NULs);
+    // whether it was registered, and removed again.
+    Outcome infClass{false, 0};
+    Outcome createList{false, 0};
+    Outcome createInfo{false, 0};
+    Outcome setIds{false, 0};
+    Outcome registration{false, 0};
+    std::wstring infClassAsked;
+    std::wstring createdName;
+    DWORD createdFlags = 0;
+    std::wstring createdIds;
+    bool registered = false;
+    bool createdRemoved = false;
 
     // The process's own hardening: whether kernel32 exports
     // SetDefaultDllDirectories, and the flags of each call to it.

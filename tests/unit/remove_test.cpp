@@ -113,6 +113,42 @@ TEST_F(Removal, FromWindows10Version1703TheOneDocumentedCallRemovesIt) {
     }
 }
 
+// DiUninstallDriverW leaves the nodes of the devices in place: the package's
+// root-enumerated devices (a setup's virtual adapters) go first, with
+// DIF_REMOVE; those that hardware enumerates keep their nodes.
+TEST_F(Removal, FromWindows10Version1703ThePackagesRootEnumeratedDevicesGoFirst) {
+    auto device = [](const wchar_t* inf, const wchar_t* instance, DWORD flags = 0) {
+        FakeDevice made{inf, true, REG_SZ, flags};
+        made.instanceId = instance;
+        return made;
+    };
+    struct Case {
+        const char* what;
+        DWORD rootFlags;
+        Outcome removal;
+        DWORD expected;
+        size_t uninstallDriverCalls;
+    };
+    for (const Case& c :
+         {Case{"removed", 0, kSucceeds, ERROR_SUCCESS, 1},
+          Case{"a restart needed", DI_NEEDREBOOT, kSucceeds, ERROR_SUCCESS_REBOOT_REQUIRED, 1},
+          Case{"refused", 0, Fails(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED, 0}}) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.hasUninstallDriver = true;
+        fake.deviceRemoval = c.removal;
+        fake.devices = {device(L"oem7.inf", L"ROOT\\NET\\0000"),
+                        device(L"oem7.inf", L"PCI\\VEN_7A5C&DEV_0C31\\0"),
+                        device(L"oem8.inf", L"ROOT\\NET\\0001"),
+                        device(L"oem7.inf", L"root\\net\\0002", c.rootFlags),
+                        device(L"oem7.inf", L"ROO"),
+                        device(L"oem7.inf", L"")};
+        EXPECT_EQ(Remove(), c.expected);
+        EXPECT_EQ(fake.removedDevices, c.removal.fails ? Removed{3} : (Removed{3, 0}));
+        EXPECT_EQ(fake.uninstallDriverCalls.size(), c.uninstallDriverCalls);
+    }
+}
+
 TEST_F(Removal, BeforeItEachDeviceInstalledFromThePackageIsRemovedThenThePackage) {
     // Only the driver keys that name oem7.inf, in any case, as a string.
     for (const bool newdevLoads : {false, true}) {

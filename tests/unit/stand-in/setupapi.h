@@ -12,6 +12,17 @@ constexpr UINT DIF_REMOVE = 0x00000005;
 constexpr DWORD DI_NEEDRESTART = 0x00000080;
 constexpr DWORD DI_NEEDREBOOT = 0x00000100;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
+constexpr DWORD MAX_CLASS_NAME_LEN = 32;
+constexpr DWORD SPDRP_HARDWAREID = 0x00000001;
+constexpr DWORD DICD_GENERATE_ID = 0x00000001;
+constexpr UINT DIF_REGISTERDEVICE = 0x00000019;
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
 constexpr DWORD ERROR_IN_WOW64 = 0xE0000235;
 
 BOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaLocation,
@@ -76,3 +87,20 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
                                            SP_DEVINSTALL_PARAMS_W* DeviceInstallParams);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                              DWORD Property, PDWORD PropertyRegDataType,
+                                              BYTE* PropertyBuffer, DWORD PropertyBufferSize,
+                                              PDWORD RequiredSize);
+BOOL WINAPI SetupDiGetINFClassW(PCWSTR InfName, GUID* ClassGuid, PWSTR ClassName,
+                                DWORD ClassNameSize, PDWORD RequiredSize);
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent);
+BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceName,
+                                     const GUID* ClassGuid, PCWSTR DeviceDescription,
+                                     HWND hwndParent, DWORD CreationFlags,
+                                     SP_DEVINFO_DATA* DeviceInfoData);
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                              DWORD Property, const BYTE* PropertyBuffer,
+                                              DWORD PropertyBufferSize);
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                        PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize);

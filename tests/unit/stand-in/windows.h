@@ -139,6 +139,7 @@ constexpr DWORD MAX_PATH = 260;
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_MULTI_SZ = 7;
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 constexpr int CSTR_EQUAL = 2;

@@ -1,0 +1,152 @@
+#include "create.h"
+
+#include <setupapi.h>
+
+#include "install.h"
+#include "last_error.h"
+#ifdef ZELTRANE_HANDS_OVER
+#include "handover.h"
+#endif
+
+namespace {
+
+// The longest list of hardware IDs read from a device, in characters.
+constexpr DWORD kIdsCapacity = 4096;
+
+// The longest class name, with its NUL: kClassNameCapacity of cfgmgr32.h.
+constexpr DWORD kClassNameCapacity = 32;
+
+// The release's name of this program, whose native build a hand-over starts.
+const wchar_t kImageName[] = L"ZeltraneCreate.exe";
+
+// Whether the REG_MULTI_SZ list holds the ID; IDs compare without case, as
+// the platform compares them.
+bool Listed(const wchar_t* list, const wchar_t* id) {
+    while (*list != L'\0') {
+        if (CompareStringOrdinal(list, -1, id, -1, TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+        while (*list != L'\0') {
+            ++list;
+        }
+        ++list;
+    }
+    return false;
+}
+
+// Whether any device, present or not, has the hardware ID among its hardware
+// IDs, into `found`.
+DWORD FindDevice(const wchar_t* hardwareId, bool* found) {
+    const HDEVINFO devices = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    if (devices == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    static wchar_t ids[kIdsCapacity + 2];
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    DWORD error = ERROR_SUCCESS;
+    *found = false;
+    for (DWORD index = 0; !*found; ++index) {
+        if (!SetupDiEnumDeviceInfo(devices, index, &device)) {
+            error = LastErrorOfFailedCall();
+            break;
+        }
+        // A device without hardware IDs, or with more than fit, has not this one.
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        if (SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, &type,
+                                              static_cast<BYTE*>(static_cast<void*>(ids)),
+                                              kIdsCapacity * sizeof(wchar_t), &size) &&
+            type == REG_MULTI_SZ) {
+            // The list as stored, ended whatever it holds.
+            ids[size / sizeof(wchar_t)] = L'\0';
+            ids[size / sizeof(wchar_t) + 1] = L'\0';
+            *found = Listed(ids, hardwareId);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return error == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : error;
+}
+
+// The new device: its list and its data.
+struct Created {
+    HDEVINFO list;
+    SP_DEVINFO_DATA device;
+};
+
+// Creates a root-enumerated device of the INF's class with the hardware ID
+// as its one hardware ID, as Microsoft documents it for a device
+// installation application, and registers it with the platform.
+DWORD CreateDevice(const wchar_t* infPath, const wchar_t* hardwareId, Created& created) {
+    GUID classGuid = {};
+    wchar_t className[kClassNameCapacity];
+    if (!SetupDiGetINFClassW(infPath, &classGuid, className, kClassNameCapacity, nullptr)) {
+        return LastErrorOfFailedCall();
+    }
+    created.list = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
+    if (created.list == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    // The ID as a list of one: the ID, its NUL and the list's.
+    static wchar_t ids[kIdsCapacity + 2];
+    DWORD length = 0;
+    for (; hardwareId[length] != L'\0'; ++length) {
+        if (length == kIdsCapacity) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        ids[length] = hardwareId[length];
+    }
+    ids[length] = L'\0';
+    ids[length + 1] = L'\0';
+    created.device = {};
+    created.device.cbSize = sizeof created.device;
+    if (!SetupDiCreateDeviceInfoW(created.list, className, &classGuid, nullptr, nullptr,
+                                  DICD_GENERATE_ID, &created.device) ||
+        !SetupDiSetDeviceRegistryPropertyW(created.list, &created.device, SPDRP_HARDWAREID,
+                                           static_cast<const BYTE*>(static_cast<void*>(ids)),
+                                           (length + 2) * sizeof(wchar_t)) ||
+        !SetupDiCallClassInstaller(DIF_REGISTERDEVICE, created.list, &created.device)) {
+        return LastErrorOfFailedCall();
+    }
+    return ERROR_SUCCESS;
+}
+
+// The platform's answer to a 32-bit caller on 64-bit Windows: the native
+// build does the whole work; elsewhere the step's error.
+DWORD Refused(DWORD error) {
+#ifdef ZELTRANE_HANDS_OVER
+    if (error == ERROR_IN_WOW64) {
+        return HandOverToNativeBuild(kImageName);
+    }
+#endif
+    return error;
+}
+
+}  // namespace
+
+DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId) {
+    bool found = false;
+    DWORD error = FindDevice(hardwareId, &found);
+    if (error != ERROR_SUCCESS) {
+        return Refused(error);
+    }
+    if (found) {
+        return InstallDriverAs(infPath, hardwareId, kImageName);
+    }
+    Created created = {INVALID_HANDLE_VALUE, {}};
+    error = CreateDevice(infPath, hardwareId, created);
+    if (error == ERROR_SUCCESS) {
+        error = InstallDriverAs(infPath, hardwareId, kImageName);
+        // Nothing half-made: the device goes again with a failed installation,
+        // whose code stays the result.
+        if (error != ERROR_SUCCESS) {
+            SetupDiCallClassInstaller(DIF_REMOVE, created.list, &created.device);
+        }
+    } else {
+        error = Refused(error);
+    }
+    if (created.list != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(created.list);
+    }
+    return error;
+}

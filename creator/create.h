@@ -1,0 +1,14 @@
+#pragma once
+
+#include <windows.h>
+
+// Installs the driver of a device that no hardware enumerates (a virtual
+// adapter): where no device, present or not, has the hardware ID among its
+// hardware IDs, creates one root-enumerated device of the INF's class
+// (ClassGuid in [Version]) with that hardware ID, then installs the driver
+// from the INF on the devices with that ID exactly as Zeltrane.exe does
+// (install.h), with the same result. A device that it created and on which
+// the installation then failed is removed again. In the 32-bit build, a
+// step refused with ERROR_IN_WOW64 hands the whole over to the machine's
+// native build (handover.h), whose result is returned instead.
+DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId);

@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include "create.h"
+#include "create_usage.h"
+#include "harden.h"
+
+// Started with an INF path and a hardware ID, creates the device where none
+// has that ID and installs the driver on it; started any other way, shows
+// the usage text. The exit codes are Zeltrane.exe's.
+int wmain(int argc, wchar_t* argv[], wchar_t* /*envp*/[]) {
+    LoadDllsFromSystem32Only();
+    if (argc != 3) {
+        ShowCreationUsage();
+        return ERROR_BAD_ARGUMENTS;
+    }
+    return static_cast<int>(CreateDeviceAndInstall(argv[1], argv[2]));
+}

@@ -1,0 +1,88 @@
+"""The creation program, ZeltraneCreate.exe, the x64 build in its sandbox: the
+device of a virtual adapter made where no device has the ID, never twice,
+taken away again when its installation fails, and gone with its package."""
+
+from cases import ERROR_BAD_ARGUMENTS, ERROR_NO_SUCH_DEVINST, IDOK, suite
+from prefix import windows_path
+from removal import RemovalCase
+
+CREATION_USAGE_TEXT = (
+    "ZeltraneCreate.exe <full INF path> <device ID string>\n"
+    "\n"
+    "\t<full INF path>\n"
+    "\t\tThe fully qualified path and name of the INF file to install\n"
+    "\t<device ID string>\n"
+    "\t\tThe hardware ID of the device to create where no device has it\n"
+)
+# What the sample driver has recorded before any run of a service of its own.
+NEVER_STARTED = {"parameters.DriverEntry": "(none)", "hw.AddDevice": "(none)",
+                 "hw.StartDevice": "(none)"}
+
+
+def identity(n):
+    """A virtual adapter's hardware ID, driver service and file of the
+    creation cases' own."""
+    return ("ROOT\\ZT_VIRTUAL%d" % n, "ztvirtual%d" % n, "zt-virtual%d.sys" % n)
+
+
+class CreationCase(RemovalCase):
+    """What the creation cases of every suite share."""
+
+    def run_creation(self, *arguments, program=None, as_64bit_windows=False):
+        program = program or suite.sandbox.build / "ZeltraneCreate.exe"
+        command = suite.sandbox.program_command(*arguments, program=program)
+        return suite.sandbox.run(command, as_64bit_windows=as_64bit_windows)
+
+    def assertOneDeviceRuns(self, identity_):
+        """One device has the ID, the driver installed from the package and
+        started on it."""
+        [device] = suite.sandbox.driver(identity_[0], "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+        self.assertSampleDriverRuns(NEVER_STARTED, self.sample_driver_records(identity_),
+                                    identity_)
+
+
+class Creation(CreationCase):
+    def test_makes_the_device_once_and_the_removal_takes_it(self):
+        own = identity(1)
+        inf = self.package("pkg-virtual1", "zt-virtual1.inf", "; virtual 1\n", own)
+        self.assertEqual(suite.sandbox.driver(own[0]), [], "no device yet")
+        run = self.run_creation('"%s"' % windows_path(inf), '"%s"' % own[0])
+        self.assertEqual(run.exit_code, 0)
+        self.assertSilent(run)
+        self.assertOneDeviceRuns(own)
+        with self.subTest("run again: still one device"):
+            self.assertEqual(self.run_creation('"%s"' % windows_path(inf),
+                                               '"%s"' % own[0]).exit_code, 0)
+            self.assertEqual(len(suite.sandbox.driver(own[0])), 1)
+        with self.subTest("the removal takes the device, its node too, with the package"):
+            before = suite.sandbox.package_store()
+            run = self.run_removal('"%s"' % windows_path(inf))
+            self.assertEqual(suite.sandbox.driver(own[0]), [], "no device left")
+            self.assertPackageGone(before, "zt-virtual1.inf", "own name", run.exit_code)
+
+    def test_a_device_that_has_the_id_already_is_the_one(self):
+        own = identity(2)
+        suite.sandbox.add_device(own[0])
+        inf = self.package("pkg-virtual2", "zt-virtual2.inf", "; virtual 2\n", own)
+        run = self.run_creation('"%s"' % windows_path(inf), '"%s"' % own[0])
+        self.assertEqual(run.exit_code, 0)
+        self.assertOneDeviceRuns(own)
+
+    def test_a_failed_installation_leaves_no_device(self):
+        own = identity(3)
+        inf = self.package("pkg-virtual3", "zt-virtual3.inf", "; virtual 3\n", own)
+        for driver in inf.parent.glob("*/" + own[2]):
+            driver.unlink()
+        run = self.run_creation('"%s"' % windows_path(inf), '"%s"' % own[0])
+        self.assertNotIn(run.exit_code, (0, ERROR_NO_SUCH_DEVINST), "the installation's failure")
+        self.assertSilent(run)
+        self.assertEqual(suite.sandbox.driver(own[0]), [], "the device made is gone again")
+
+    def test_other_argument_counts_show_its_usage(self):
+        for arguments in [[], ['"C:\\My Drivers\\zt.inf"']]:
+            with self.subTest(arguments=arguments):
+                run = self.run_creation(*arguments)
+                self.assertEqual([(b["caption"], b["text"], b["buttons"]) for b in run.boxes],
+                                 [("Program Usage", CREATION_USAGE_TEXT, IDOK)])
+                self.assertEqual(run.exit_code, ERROR_BAD_ARGUMENTS)

@@ -1,0 +1,183 @@
+#include "create.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "create_usage.h"
+#include "fake_platform.h"
+
+int wmain(int argc, wchar_t* argv[], wchar_t* envp[]);
+
+namespace {
+
+const wchar_t kInf[] = L"C:\\Drivers\\Tunnel\\zt-tunnel.inf";
+const wchar_t kId[] = L"ROOT\\ZT_TUNNEL";
+
+class Creation : public ::testing::Test {
+protected:
+    // A machine with three devices that lack the ID: one without hardware
+    // IDs, one whose IDs only begin like it, one whose property holds it but
+    // is no list.
+    void SetUp() override {
+        fake = FakePlatform{};
+        fake.devices = {FakeDevice{}, FakeDevice{L"", true, REG_SZ, 0, {L"ROOT\\ZT_TUNNEL2"}},
+                        FakeDevice{L"", true, REG_SZ, 0, {kId}, REG_SZ}};
+    }
+
+    static DWORD Create() { return CreateDeviceAndInstall(kInf, kId); }
+
+    size_t Position(const std::string& call) const {
+        return std::find(fake.order.begin(), fake.order.end(), call) - fake.order.begin();
+    }
+
+    void TearDown() override { EXPECT_EQ(fake.openDeviceLists, 0) << "every list destroyed"; }
+};
+
+TEST_F(Creation, WhereNoDeviceHasTheIdOneRootDeviceOfTheInfsClassIsMadeThenInstalled) {
+    EXPECT_EQ(Create(), ERROR_SUCCESS);
+    EXPECT_EQ(fake.infClassAsked, kInf) << "the class that the INF names";
+    EXPECT_EQ(fake.createdName, L"Net") << "the class's name, from which ROOT\\NET\\nnnn";
+    EXPECT_EQ(fake.createdFlags, DICD_GENERATE_ID);
+    EXPECT_EQ(fake.createdIds, std::wstring(kId) + std::wstring(2, L'\0')) << "a list of one";
+    EXPECT_TRUE(fake.registered);
+    EXPECT_FALSE(fake.createdRemoved);
+    ASSERT_EQ(fake.updates.size(), 1u);
+    EXPECT_EQ(std::wstring(fake.updates[0].hardwareId), kId);
+    EXPECT_EQ(fake.updates[0].flags, INSTALLFLAG_FORCE);
+    EXPECT_LT(Position("SetupDiCallClassInstaller"), Position("SetupCopyOEMInfW"))
+        << "registered before the installation, as Zeltrane.exe makes it";
+}
+
+// Present or not, a device with the ID among its hardware IDs, in any case,
+// is the one: nothing is made, and the installation is Zeltrane.exe's.
+TEST_F(Creation, ADeviceThatHasTheIdAlreadyIsInstalledOnAndNoneMade) {
+    for (const DWORD update : {ERROR_SUCCESS, ERROR_NO_SUCH_DEVINST, ERROR_ACCESS_DENIED}) {
+        SetUp();
+        fake.devices.push_back({L"", true, REG_SZ, 0, {L"PCI\\VEN_1", L"root\\zt_tunnel"}});
+        fake.update = {update != ERROR_SUCCESS, update};
+        EXPECT_EQ(Create(), update);
+        EXPECT_EQ(Position("SetupDiGetINFClassW"), fake.order.size()) << "nothing made";
+        EXPECT_EQ(fake.copies.size(), 1u);
+        EXPECT_FALSE(fake.createdRemoved) << "never another's device";
+    }
+}
+
+TEST_F(Creation, ADeviceMadeForAFailedInstallationIsRemovedAndTheCodeIsTheInstallations) {
+    for (const auto& [copy, update, expected] :
+         {std::tuple{kSucceeds, Fails(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED},
+          std::tuple{Fails(ERROR_FILE_NOT_FOUND), Fails(ERROR_FILE_NOT_FOUND),
+                     ERROR_FILE_NOT_FOUND}}) {
+        SetUp();
+        fake.copy = copy;
+        fake.update = update;
+        EXPECT_EQ(Create(), expected);
+        EXPECT_TRUE(fake.createdRemoved) << "nothing half-made";
+    }
+}
+
+// A step of the creation fails: its error, nothing installed, nothing left.
+TEST_F(Creation, AFailedStepOfTheCreationEndsWithItsErrorAndInstallsNothing) {
+    const DWORD error = ERROR_ACCESS_DENIED;
+    const struct {
+        const char* what;
+        void (*arrange)();
+        DWORD expected;
+    } cases[] = {
+        {"device list", [] { fake.deviceList = Fails(ERROR_ACCESS_DENIED); }, error},
+        {"enumeration",
+         [] {
+             fake.enumerationFailsOnCall = 2;
+             fake.enumerationError = ERROR_ACCESS_DENIED;
+         },
+         error},
+        {"the INF's class", [] { fake.infClass = Fails(ERROR_ACCESS_DENIED); }, error},
+        {"the list", [] { fake.createList = Fails(ERROR_ACCESS_DENIED); }, error},
+        {"the device", [] { fake.createInfo = Fails(ERROR_ACCESS_DENIED); }, error},
+        {"its IDs", [] { fake.setIds = Fails(ERROR_ACCESS_DENIED); }, error},
+        {"its registration", [] { fake.registration = Fails(ERROR_ACCESS_DENIED); }, error},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        c.arrange();
+        EXPECT_EQ(Create(), c.expected);
+        EXPECT_TRUE(fake.copies.empty());
+        EXPECT_TRUE(fake.updates.empty());
+        EXPECT_FALSE(fake.registered);
+    }
+    SetUp();
+    const std::wstring tooLong(4097, L'I');
+    EXPECT_EQ(CreateDeviceAndInstall(kInf, tooLong.c_str()), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(fake.registered);
+}
+
+// 64-bit Windows refuses device installation to 32-bit callers: the native
+// ZeltraneCreate.exe does the whole, and its code is the result. Where the
+// 32-bit build made the device before the refusal, a failed native run
+// takes it away again.
+TEST_F(Creation, RefusedTo32BitCallersItIsHandedToTheNativeBuild) {
+    const struct {
+        const char* what;
+        void (*arrange)();
+        DWORD child;
+        bool removed;
+    } cases[] = {
+        {"looking for the device", [] { fake.deviceList = Fails(ERROR_IN_WOW64); }, 0, false},
+        {"registering it", [] { fake.registration = Fails(ERROR_IN_WOW64); }, 0, false},
+        {"installing on the device made", [] { fake.update = Fails(ERROR_IN_WOW64); }, 0, false},
+        {"installing, which fails natively", [] { fake.update = Fails(ERROR_IN_WOW64); }, 5, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.modulePath = L"D:\\Setup\\ZeltraneCreate.exe";
+        c.arrange();
+        fake.childExitCode = c.child;
+        EXPECT_EQ(Create(), c.child);
+        ASSERT_EQ(fake.starts.size(), 1u);
+        EXPECT_EQ(fake.starts[0].application, L"D:\\Setup\\x64\\ZeltraneCreate.exe");
+        EXPECT_EQ(fake.createdRemoved, c.removed);
+    }
+}
+
+TEST_F(Creation, EntryShowsItsOwnUsageForAnyCountButTwoArguments) {
+    for (std::vector<std::wstring> args :
+         std::vector<std::vector<std::wstring>>{{L"ZeltraneCreate.exe"},
+                                                {L"ZeltraneCreate.exe", L"a.inf"},
+                                                {L"Renamed.exe", L"a.inf", L"ROOT\\X", L"more"}}) {
+        SetUp();
+        std::vector<wchar_t*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        wchar_t* environment[] = {nullptr};
+        EXPECT_EQ(wmain(static_cast<int>(args.size()), argv.data(), environment), 160);
+        ASSERT_EQ(fake.boxes.size(), 1u);
+        EXPECT_EQ(fake.boxes[0].text, CreationUsageText);
+        EXPECT_EQ(fake.boxes[0].caption, L"Program Usage");
+        std::vector<std::string> expected = kHardening;
+        expected.push_back("MessageBoxW");
+        EXPECT_EQ(fake.order, expected);
+    }
+    std::wstring program = L"ZeltraneCreate.exe";
+    std::wstring inf = kInf;
+    std::wstring id = kId;
+    wchar_t* argv[] = {program.data(), inf.data(), id.data(), nullptr};
+    wchar_t* environment[] = {nullptr};
+    SetUp();
+    EXPECT_EQ(wmain(3, argv, environment), 0);
+    EXPECT_EQ(fake.copies.size(), 1u);
+    EXPECT_TRUE(fake.registered);
+}
+
+TEST(CreationUsage, NamesTheProgramAndItsTwoArguments) {
+    EXPECT_EQ(std::wstring(CreationUsageText),
+              L"ZeltraneCreate.exe <full INF path> <device ID string>\n\n\t<full INF path>\n"
+              L"\t\tThe fully qualified path and name of the INF file to install\n"
+              L"\t<device ID string>\n"
+              L"\t\tThe hardware ID of the device to create where no device has it\n");
+}
+
+}  // namespace
