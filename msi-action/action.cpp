@@ -18,7 +18,7 @@
 //
 // The first two run deferred, so they read their input from
 // CustomActionData, which the MSI sets before each as
-//   <the INF's full path>|<succeed or fail>|<ID>;<ID>;...
+//   <the INF's full path>|<succeed, fail or create>|<ID>;<ID>;...
 //   <the INF's own file name>|<remove or keep>
 // No file path holds '|', and the IDs come last, so that they may.
 //
@@ -183,6 +183,9 @@ const wchar_t kZeltraneArm64[] = L"ZELTRANE_ARM64";
 const wchar_t kZeltraneRemoveX86[] = L"ZELTRANE_REMOVE_X86";
 const wchar_t kZeltraneRemoveX64[] = L"ZELTRANE_REMOVE_X64";
 const wchar_t kZeltraneRemoveArm64[] = L"ZELTRANE_REMOVE_ARM64";
+const wchar_t kZeltraneCreateX86[] = L"ZELTRANE_CREATE_X86";
+const wchar_t kZeltraneCreateX64[] = L"ZELTRANE_CREATE_X64";
+const wchar_t kZeltraneCreateArm64[] = L"ZELTRANE_CREATE_ARM64";
 
 // A program that travels in this DLL: each build's resource, and where each
 // goes in the run's folder, the layout of a release, so that the 32-bit
@@ -202,6 +205,9 @@ const Program kZeltrane = {{{kZeltraneX86, L"Zeltrane.exe"},
 const Program kZeltraneRemove = {{{kZeltraneRemoveX86, L"ZeltraneRemove.exe"},
                                   {kZeltraneRemoveX64, L"x64\\ZeltraneRemove.exe"},
                                   {kZeltraneRemoveArm64, L"arm64\\ZeltraneRemove.exe"}}};
+const Program kZeltraneCreate = {{{kZeltraneCreateX86, L"ZeltraneCreate.exe"},
+                                  {kZeltraneCreateX64, L"x64\\ZeltraneCreate.exe"},
+                                  {kZeltraneCreateArm64, L"arm64\\ZeltraneCreate.exe"}}};
 const wchar_t* const kBuildFolders[] = {L"x64", L"arm64"};
 
 // This DLL, whose resources hold the programs: DllMain notes it.
@@ -371,11 +377,14 @@ bool Same(const wchar_t* text, const wchar_t* word) {
 
 // What the installation ends with where no run installed the driver; the
 // setting's text is checked before anything runs.
-enum class NoDevice { kSucceed, kFail, kUnknown };
+enum class NoDevice { kSucceed, kFail, kCreate, kUnknown };
 
 NoDevice ReadSetting(const wchar_t* setting) {
     if (Same(setting, L"succeed")) {
         return NoDevice::kSucceed;
+    }
+    if (Same(setting, L"create")) {
+        return NoDevice::kCreate;
     }
     return Same(setting, L"fail") ? NoDevice::kFail : NoDevice::kUnknown;
 }
@@ -544,32 +553,74 @@ bool NamesAnId(const wchar_t* ids) {
     return false;
 }
 
-// Runs the program for each ID, in the given order, and decides: ERROR_SUCCESS
-// where the installation may go on.
-UINT InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* inf, wchar_t* ids,
-                    NoDevice noDevice) {
-    bool installed = false;
+// Runs the program for each ID, in the given order: false (logged) where a
+// run failed; `installed` where one installed, and the first ID in `first`.
+bool InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* inf, wchar_t* ids,
+                    bool& installed, const wchar_t*& first) {
     for (wchar_t* id = ids; id != nullptr;) {
         wchar_t* rest = SplitAt(id, L';');
-        if (*id != L'\0' && !InstallFor(install, program, inf, id, installed)) {
-            Log(install, L"the installation fails and is rolled back");
-            return ERROR_INSTALL_FAILURE;
+        if (*id != L'\0') {
+            first = first != nullptr ? first : id;
+            if (!InstallFor(install, program, inf, id, installed)) {
+                Log(install, L"the installation fails and is rolled back");
+                return false;
+            }
         }
         id = rest;
     }
-    if (installed) {
-        return ERROR_SUCCESS;
+    return true;
+}
+
+// Where no device has any of the IDs and the setting is create: the device
+// of a virtual adapter, made with the first ID by the ZeltraneCreate.exe that
+// this DLL carries, the driver installed on it. False (logged) where not.
+bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* id) {
+    static Text folder;
+    static Text program;
+    if (!WriteProgram(install, kZeltraneCreate, folder, program)) {
+        return false;
+    }
+    static ProgramRun run;
+    Clear(run.commandLine);
+    AppendArgument(run.commandLine, program.data);
+    AppendChar(run.commandLine, L' ');
+    AppendArgument(run.commandLine, inf);
+    AppendChar(run.commandLine, L' ');
+    AppendArgument(run.commandLine, id);
+    Clear(run.line);
+    Append(run.line,
+           L"no present device has any of the hardware IDs (ZELTRANE_NO_DEVICE=create): "
+           L"the device for \"");
+    Append(run.line, id);
+    DWORD exitCode = 0;
+    const bool ran = RunAndSay(install, program.data, run, exitCode);
+    RemoveRunFolder(install, folder, kZeltraneCreate);
+    if (!ran) {
+        return false;
+    }
+    Append(run.line, exitCode == ERROR_SUCCESS
+                         ? L", the device is there and the driver installed on it"
+                         : L", the driver was not installed: the installation fails");
+    Log(install, run.line);
+    return exitCode == ERROR_SUCCESS;
+}
+
+// Where no run installed the driver: what the setting says.
+bool NoDeviceHasAnyId(MSIHANDLE install, NoDevice noDevice, const wchar_t* inf,
+                      const wchar_t* first) {
+    if (noDevice == NoDevice::kCreate) {
+        return CreateDevice(install, inf, first);
     }
     if (noDevice == NoDevice::kFail) {
         Log(install,
             L"no present device has any of the hardware IDs: the installation fails "
             L"(ZELTRANE_NO_DEVICE=fail)");
-        return ERROR_INSTALL_FAILURE;
+        return false;
     }
     Log(install,
         L"no present device has any of the hardware IDs: installed on no device; the package is "
         L"staged, and the platform installs it when such a device appears");
-    return ERROR_SUCCESS;
+    return true;
 }
 
 DWORD Length(const wchar_t* text) {
@@ -846,7 +897,7 @@ extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
     }
     const NoDevice noDevice = ReadSetting(setting);
     if (noDevice == NoDevice::kUnknown) {
-        Log(install, L"ZELTRANE_NO_DEVICE is neither succeed nor fail");
+        Log(install, L"ZELTRANE_NO_DEVICE is neither succeed, fail nor create");
         return ERROR_INSTALL_FAILURE;
     }
     if (!NamesAnId(ids)) {
@@ -858,9 +909,12 @@ extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
     if (!WriteProgram(install, kZeltrane, folder, program)) {
         return ERROR_INSTALL_FAILURE;
     }
-    const UINT result = InstallForEach(install, program.data, inf, ids, noDevice);
+    bool installed = false;
+    const wchar_t* first = nullptr;
+    const bool ran = InstallForEach(install, program.data, inf, ids, installed, first);
     RemoveRunFolder(install, folder, kZeltrane);
-    if (result != ERROR_SUCCESS || !RecordPublishedName(install, inf)) {
+    if (!ran || (!installed && !NoDeviceHasAnyId(install, noDevice, inf, first)) ||
+        !RecordPublishedName(install, inf)) {
         return ERROR_INSTALL_FAILURE;
     }
     return ERROR_SUCCESS;

@@ -3,7 +3,7 @@
 ;
 ;   makensis -DRELEASE_DIR=<release folder> -DPACKAGE_DIR=<driver package folder>
 ;            -DINF_NAME=<INF file in it> -DHARDWARE_ID=<hardware ID>[;<hardware ID>...]
-;            [-DZELTRANE_NO_DEVICE=succeed|fail] [-DZELTRANE_ON_UNINSTALL=remove|keep]
+;            [-DZELTRANE_NO_DEVICE=succeed|fail|create] [-DZELTRANE_ON_UNINSTALL=remove|keep]
 ;            [-DPRODUCT_NAME=<name>]
 ;            [-DPRODUCT_VERSION=<version>] [-DPUBLISHER=<name>]
 ;            [-DOUTFILE=<setup.exe>] [-DSIGN_COMMAND=<command>] driver-setup.nsi
@@ -103,7 +103,9 @@
 !endif
 !if "${ZELTRANE_NO_DEVICE}" != "succeed"
 !if "${ZELTRANE_NO_DEVICE}" != "fail"
-!error "ZELTRANE_NO_DEVICE must be succeed or fail."
+!if "${ZELTRANE_NO_DEVICE}" != "create"
+!error "ZELTRANE_NO_DEVICE must be succeed, fail or create."
+!endif
 !endif
 !endif
 !if "${ZELTRANE_ON_UNINSTALL}" != "remove"
@@ -192,11 +194,14 @@ UninstPage instfiles
 !macro RemoveFiles
     Delete "$INSTDIR\Zeltrane.exe"
     Delete "$INSTDIR\ZeltraneRemove.exe"
+    Delete "$INSTDIR\ZeltraneCreate.exe"
     Delete "$INSTDIR\LICENSE"
     Delete "$INSTDIR\x64\Zeltrane.exe"
     Delete "$INSTDIR\x64\ZeltraneRemove.exe"
+    Delete "$INSTDIR\x64\ZeltraneCreate.exe"
     Delete "$INSTDIR\arm64\Zeltrane.exe"
     Delete "$INSTDIR\arm64\ZeltraneRemove.exe"
+    Delete "$INSTDIR\arm64\ZeltraneCreate.exe"
     !insertmacro RemoveDriverFiles
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR\x64"
@@ -296,6 +301,8 @@ Section "Driver"
     File "${RELEASE_DIR}\Zeltrane.exe"
     ; The removal program, which the uninstaller runs.
     File "${RELEASE_DIR}\ZeltraneRemove.exe"
+    ; The creation program, for a virtual adapter's device.
+    File "${RELEASE_DIR}\ZeltraneCreate.exe"
     ; The MIT licence asks that its notice travel with the program.
     File "${RELEASE_DIR}\LICENSE"
     ; The native builds, beside the 32-bit entry: 64-bit Windows refuses
@@ -303,9 +310,11 @@ Section "Driver"
     SetOutPath "$INSTDIR\x64"
     File "${RELEASE_DIR}\x64\Zeltrane.exe"
     File "${RELEASE_DIR}\x64\ZeltraneRemove.exe"
+    File "${RELEASE_DIR}\x64\ZeltraneCreate.exe"
     SetOutPath "$INSTDIR\arm64"
     File "${RELEASE_DIR}\arm64\Zeltrane.exe"
     File "${RELEASE_DIR}\arm64\ZeltraneRemove.exe"
+    File "${RELEASE_DIR}\arm64\ZeltraneCreate.exe"
     ; The package, in place of an installed version's, whose files go by
     ; the names that it recorded; then what this one installs, recorded.
     !insertmacro RemoveDriverFiles
@@ -359,6 +368,24 @@ Section "Driver"
         DetailPrint "No present device has any of the hardware IDs (ZELTRANE_NO_DEVICE=fail)."
         IntOp $0 0 + ${NO_SUCH_DEVICE}
         Call Fail
+!else if "${ZELTRANE_NO_DEVICE}" == "create"
+        ; A virtual adapter: its device, made with the line's first ID where
+        ; none has it, and the driver installed on it; a re-run finds it.
+        StrCpy $Ids "${HARDWARE_ID}"
+        Call NextHardwareId
+        ClearErrors
+        ExecWait '"$INSTDIR\ZeltraneCreate.exe" "$INSTDIR\driver\${INF_NAME}" "$Id"' $0
+        ${If} ${Errors}
+            DetailPrint "$Id: ZeltraneCreate.exe could not be started"
+            StrCpy $0 ${NOT_STARTED}
+            Call Fail
+        ${EndIf}
+        IntFmt $1 "0x%08X" $0
+        DetailPrint "$Id: ZeltraneCreate.exe ended with $1"
+        ${If} $0 <> 0
+            Call Fail
+        ${EndIf}
+        StrCpy $Installed $Id
 !else
         DetailPrint "No present device has any of the hardware IDs: installed on no device. The package is staged, and the platform installs it when such a device appears."
 !endif

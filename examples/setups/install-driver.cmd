@@ -23,14 +23,18 @@ rem         IDs, and ZELTRANE_NO_DEVICE is fail.
 rem   any   the first other code of Zeltrane (see its README): the driver was
 rem         not installed for that ID, and the IDs after it were not run.
 rem   160   the arguments are fewer than three, or ZELTRANE_NO_DEVICE is
-rem         neither succeed nor fail.
+rem         neither succeed, fail nor create.
+rem With ZELTRANE_NO_DEVICE=create, where no present device has any of the
+rem IDs, ZeltraneCreate.exe makes the device of a virtual adapter with the
+rem first ID and installs on it, and its code is the file's; a re-run finds
+rem the device it made.
 rem ZELTRANE_NO_DEVICE is read from the environment this file runs in:
 rem   set ZELTRANE_NO_DEVICE=fail
 rem It copies nothing and installs no uninstaller; the driver package stays
 rem in the platform's driver store, which "pnputil /delete-driver oemNN.inf
 rem /uninstall" empties (pnputil /enum-drivers names the oemNN.inf).
 
-rem It runs the Zeltrane.exe beside it, and the package, as an administrator:
+rem It runs the programs beside it, and the package, as an administrator:
 rem keep this folder where only administrators can write (a share or a
 rem folder that other users may change would let them run code as you).
 
@@ -47,6 +51,7 @@ if defined ZELTRANE_NO_DEVICE (
     set "no_device="
     if "!ZELTRANE_NO_DEVICE!"=="succeed" set "no_device=succeed"
     if "!ZELTRANE_NO_DEVICE!"=="fail" set "no_device=fail"
+    if "!ZELTRANE_NO_DEVICE!"=="create" set "no_device=create"
 )
 endlocal & set "no_device=%no_device%"
 if not defined no_device goto usage
@@ -57,6 +62,8 @@ pushd "%~dp0"
 for %%F in ("%~1\%~2") do set "inf=%%~fF"
 popd
 set "installed="
+rem The first ID, for ZeltraneCreate.exe: shift takes them off one by one.
+set "first=%~3"
 
 :next
 rem start /wait: a windowed program is waited for, and its exit code
@@ -78,6 +85,7 @@ shift /3
 if not "%~3"=="" goto next
 
 if defined installed exit /b 0
+if "%no_device%"=="create" goto create
 if "%no_device%"=="fail" (
     echo No present device has any of the hardware IDs ^(ZELTRANE_NO_DEVICE=fail^).
     exit /b -536870389
@@ -85,7 +93,13 @@ if "%no_device%"=="fail" (
 echo No present device has any of the hardware IDs: installed on no device. The package is staged, and the platform installs it when such a device appears.
 exit /b 0
 
+:create
+start "" /wait "%~dp0ZeltraneCreate.exe" "%inf%" "%first%"
+set "code=%ERRORLEVEL%"
+echo "%first%": ZeltraneCreate.exe ended with %code%
+exit /b %code%
+
 :usage
 echo usage: %~nx0 PACKAGE-FOLDER INF-NAME "HARDWARE-ID" ["HARDWARE-ID"...] 1>&2
-echo ZELTRANE_NO_DEVICE: succeed ^(the default^) or fail 1>&2
+echo ZELTRANE_NO_DEVICE: succeed ^(the default^), fail or create 1>&2
 exit /b 160

@@ -33,7 +33,8 @@ SETUPS = {
     "no-program": (NOTHING_INSTALLED, "zt-sample.inf", "ZT setup no program"),
 }
 RELEASE_FILES = ["Zeltrane.exe", "x64/Zeltrane.exe", "arm64/Zeltrane.exe", "ZeltraneRemove.exe",
-                 "x64/ZeltraneRemove.exe", "arm64/ZeltraneRemove.exe", "LICENSE"]
+                 "x64/ZeltraneRemove.exe", "arm64/ZeltraneRemove.exe", "ZeltraneCreate.exe",
+                 "x64/ZeltraneCreate.exe", "arm64/ZeltraneCreate.exe", "LICENSE"]
 
 # Each kind of setup installed and uninstalled: kind: (identity, the INF's
 # own name, so that the platform publishes it under that name in both Wine
@@ -50,6 +51,16 @@ UNINSTALLS = {"nsis": (setup_identity(0x21), "zt-off-nsis.inf", "ZT uninstall NS
 # place of its own (build/windows-x86/stand-in/ZeltraneMsiAction.dll):
 # restart-nsis and restart-msi, each with a batch folder.
 RESTART_PRODUCTS = {"nsis": "ZT restart NSIS", "msi": "ZT restart MSI"}
+
+# Each kind of setup of a virtual adapter, with ZELTRANE_NO_DEVICE=create:
+# kind: (identity: a root-enumerated device's hardware ID, which no device
+# has, and a driver service and file of its own; the INF's own name;
+# product name). The NSIS setup and the MSI are built so, as create-KIND;
+# the batch file reads the setting when it runs.
+CREATES = {kind: (("ROOT\\ZT_CREATE_%s" % kind.upper(), "ztcreate%s" % kind,
+                   "zt-create-%s.sys" % kind), "zt-create-%s.inf" % kind, product)
+           for kind, product in (("nsis", "ZT create NSIS"), ("msi", "ZT create MSI"),
+                                 ("batch", None))}
 
 # The MSI that a hostile user meets (hostile-msi): (identity, the INF's own
 # name, product name), and the package of a bystander's device that the user
@@ -223,6 +234,12 @@ def build_setups(build_dir, x86_build, release):
         if kind in RESTART_PRODUCTS:
             make_setup(restart, package, inf, identity[0], out / ("restart-" + kind),
                        RESTART_PRODUCTS[kind])
+    for kind, (identity, inf, product) in CREATES.items():
+        package = sample.write_sample_package(out / "packages" / ("create-" + kind) / inf, drivers,
+                                              "; create %s\n" % kind, identity).parent
+        if product:
+            make_setup(release, package, inf, identity[0], out / ("create-" + kind), product,
+                       environment=setting_environment("create"))
     identity, inf, product = HOSTILE
     package = sample.write_sample_package(out / "packages" / "hostile-msi" / inf, drivers,
                                           "; hostile\n", identity).parent

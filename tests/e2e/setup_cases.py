@@ -11,8 +11,8 @@ from cases import (ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_
                    ERROR_NO_SUCH_DEVINST, INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN,
                    MSI_FAILURE, SETUP_NOT_STARTED, release_files, suite)
 from prefix import windows_path
-from removal import RemovalCase
-from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, HOSTILE, LINE_SITUATIONS,
+from creation import CreationCase
+from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, CREATES, HOSTILE, LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, SETUPS, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, windows_folder)
@@ -31,7 +31,7 @@ def files_in(folder):
     return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
-class Setups(RemovalCase):
+class Setups(CreationCase):
     """The templates of examples/setups as vendors ship them, built by the
     project's script (build_setups), started as on 64-bit Windows: the
     prefix refuses device installation to 32-bit programs, so each setup's
@@ -530,3 +530,47 @@ class Setups(RemovalCase):
 
     def test_batch_uninstall(self):
         self.check_uninstall("batch")
+
+    def run_create_case(self, kind, uninstall):
+        """The kind's setup of a virtual adapter (CREATES), installed or
+        uninstalled with the default, remove."""
+        identity, inf, product = CREATES[kind]
+        if kind == "batch":
+            folder = '"%s"' % windows_path(suite.setups / "packages" / "create-batch")
+            if uninstall:
+                return setup_runs.batch(suite.sandbox, suite.setups / "batch", [folder, inf],
+                                        script="uninstall-driver.cmd")
+            return setup_runs.batch(suite.sandbox, suite.setups / "batch",
+                                    [folder, inf, '"%s"' % identity[0]], "create")
+        if kind == "msi":
+            return self.run_msi("create-msi", "/x" if uninstall else "/i")
+        if uninstall:
+            return setup_runs.nsis_uninstall(
+                suite.sandbox, windows_folder(suite.sandbox.program_files(product)))
+        return self.run_nsis("create-nsis")
+
+    def check_create(self, kind):
+        """No device has the ID: the setup makes one, the driver runs on it;
+        installed again, still that one; uninstalled, neither the device nor
+        the package stays (as the Wine generation deletes packages)."""
+        identity, inf, _ = CREATES[kind]
+        self.assertEqual(suite.sandbox.driver(identity[0]), [], "no device yet")
+        self.assertEqual(self.run_create_case(kind, False).exit_code, 0)
+        self.assertOneDeviceRuns(identity)
+        with self.subTest("installed again: still one device"):
+            self.assertEqual(self.run_create_case(kind, False).exit_code, 0)
+            self.assertEqual(len(suite.sandbox.driver(identity[0])), 1)
+        with self.subTest("uninstalled: no device, no package"):
+            before = suite.sandbox.package_store()
+            run = self.run_create_case(kind, True)
+            self.assertEqual(suite.sandbox.driver(identity[0]), [], "no device left")
+            self.assertPackageGone(before, inf, "own name", run.exit_code)
+
+    def test_nsis_create(self):
+        self.check_create("nsis")
+
+    def test_msi_create(self):
+        self.check_create("msi")
+
+    def test_batch_create(self):
+        self.check_create("batch")

@@ -2,10 +2,10 @@
 # Audits the linked custom action of the MSI template, ZeltraneMsiAction.dll,
 # as a file: a 32-bit x86 DLL (the MSI is a 32-bit package), hardened as the
 # images are, exporting its three entries by name, importing only what every
-# Windows has, and carrying the six images it runs, byte for byte, as
+# Windows has, and carrying the nine images it runs, byte for byte, as
 # resources: it starts no other program.
 # usage: audit-msi-action.sh DLL ZELTRANE-X86 ZELTRANE-X64 ZELTRANE-ARM64
-#                            REMOVE-X86 REMOVE-X64 REMOVE-ARM64
+#                            REMOVE-X86 REMOVE-X64 REMOVE-ARM64 CREATE-X86 CREATE-X64 CREATE-ARM64
 set -u
 dll=$1
 images=("${@:2}")
@@ -63,8 +63,8 @@ carried() { # carried NAME IMAGE: the resource of that name holds the image, byt
         tail -c +$((rva - va + raw + 1)) "$dll" | head -c "$size" | cmp -s - "$2"
 }
 names=(ZELTRANE_X86 ZELTRANE_X64 ZELTRANE_ARM64 ZELTRANE_REMOVE_X86 ZELTRANE_REMOVE_X64
-    ZELTRANE_REMOVE_ARM64)
-check "carries six programs, nothing else" test "$(wc -l <<<"$resources")" -eq 6 -a "${#images[@]}" -eq 6
+    ZELTRANE_REMOVE_ARM64 ZELTRANE_CREATE_X86 ZELTRANE_CREATE_X64 ZELTRANE_CREATE_ARM64)
+check "carries nine images, nothing else" test "$(wc -l <<<"$resources")" -eq 9 -a "${#images[@]}" -eq 9
 for i in "${!names[@]}"; do
     check "carries ${images[i]} as ${names[i]}, byte for byte" carried "${names[i]}" "${images[i]}"
 done

@@ -187,7 +187,8 @@ check "signed x86 creation image passes the image audit" bash -c \
 check "signed custom action passes its audit" bash -c \
     "'$source_dir/tests/image/audit-msi-action.sh' signed-setups-ZeltraneMsiAction.dll '$x86' '$x64' '$arm64' \
     '$(dirname "$x86")/ZeltraneRemove.exe' '$(dirname "$x64")/ZeltraneRemove.exe' \
-    '$(dirname "$arm64")/ZeltraneRemove.exe' >audit-msi-action.log"
+    '$(dirname "$arm64")/ZeltraneRemove.exe' '$(dirname "$x86")/ZeltraneCreate.exe' \
+    '$(dirname "$x64")/ZeltraneCreate.exe' '$(dirname "$arm64")/ZeltraneCreate.exe' >audit-msi-action.log"
 
 # A signing failure leaves no package under the name.
 mkdir -p "$work/failed" && cp "$signed" "$work/failed/$name.zip"

@@ -125,7 +125,7 @@ check_msi() {
         return 1
     fi
     files=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
-    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe ZeltraneRemove.exe ZeltraneRemove.exe ZeltraneRemove.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
+    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneRemove.exe ZeltraneRemove.exe ZeltraneRemove.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
         { echo "     files: $files"; return 1; }
 }
 
@@ -268,15 +268,20 @@ check "the NSIS setup is a 32-bit Windows program" \
     grep -qE 'Machine: IMAGE_FILE_MACHINE_I386 ' <<<"$headers"
 check "the batch folder holds the batch file, the release layout and the package" test \
     "$(cd "$work/sample/batch" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
-    "./LICENSE ./Zeltrane.exe ./ZeltraneRemove.exe ./arm64/Zeltrane.exe ./arm64/ZeltraneRemove.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./uninstall-driver.cmd ./x64/Zeltrane.exe ./x64/ZeltraneRemove.exe "
+    "./LICENSE ./Zeltrane.exe ./ZeltraneCreate.exe ./ZeltraneRemove.exe ./arm64/Zeltrane.exe ./arm64/ZeltraneCreate.exe ./arm64/ZeltraneRemove.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./uninstall-driver.cmd ./x64/Zeltrane.exe ./x64/ZeltraneCreate.exe ./x64/ZeltraneRemove.exe "
 
 if ZELTRANE_NO_DEVICE=fail build "$work/fail"; then
     check "ZELTRANE_NO_DEVICE=fail reaches the MSI's setting" test "$(setting "$work/fail/driver-setup.msi")" = fail
 else
     check "ZELTRANE_NO_DEVICE=fail builds" false
 fi
+if ZELTRANE_NO_DEVICE=create build "$work/create"; then
+    check "ZELTRANE_NO_DEVICE=create reaches the MSI's setting" test "$(setting "$work/create/driver-setup.msi")" = create
+else
+    check "ZELTRANE_NO_DEVICE=create builds" false
+fi
 ZELTRANE_NO_DEVICE=never build "$work/never"
-check "scripts/setups refuses a setting but succeed and fail" test $? -eq 2
+check "scripts/setups refuses a setting but succeed, fail and create" test $? -eq 2
 if ZELTRANE_ON_UNINSTALL=keep build "$work/keep"; then
     check "ZELTRANE_ON_UNINSTALL=keep reaches the MSI's property" \
         test "$(property "$work/keep/driver-setup.msi" ZELTRANE_ON_UNINSTALL)" = keep

@@ -29,9 +29,11 @@ constexpr UINT kFails = ERROR_INSTALL_FAILURE;
 
 // The programs that the DLL carries: each resource's bytes name it.
 const std::map<std::wstring, std::string> kResources = {
-    {L"ZELTRANE_X86", "x86 Zeltrane"},      {L"ZELTRANE_X64", "x64 Zeltrane"},
-    {L"ZELTRANE_ARM64", "arm64 Zeltrane"},  {L"ZELTRANE_REMOVE_X86", "x86 remove"},
-    {L"ZELTRANE_REMOVE_X64", "x64 remove"}, {L"ZELTRANE_REMOVE_ARM64", "arm64 remove"}};
+    {L"ZELTRANE_X86", "x86 Zeltrane"},         {L"ZELTRANE_X64", "x64 Zeltrane"},
+    {L"ZELTRANE_ARM64", "arm64 Zeltrane"},     {L"ZELTRANE_REMOVE_X86", "x86 remove"},
+    {L"ZELTRANE_REMOVE_X64", "x64 remove"},    {L"ZELTRANE_REMOVE_ARM64", "arm64 remove"},
+    {L"ZELTRANE_CREATE_X86", "x86 create"},    {L"ZELTRANE_CREATE_X64", "x64 create"},
+    {L"ZELTRANE_CREATE_ARM64", "arm64 create"}};
 
 std::wstring Data(const std::wstring& setting, const std::wstring& ids) {
     return kInf + L"|" + setting + L"|" + ids;
@@ -243,6 +245,64 @@ TEST_F(MsiAction, DecidesTheResultFromTheExitCodesAndTheSetting) {
     }
 }
 
+// ZELTRANE_NO_DEVICE=create: where no device has any of the IDs, the device
+// of a virtual adapter, made with the first ID by the ZeltraneCreate.exe that
+// the DLL carries; where a device has one, none.
+TEST_F(MsiAction, CreateMakesTheDeviceWithTheFirstIdWhereNoDeviceHasAny) {
+    const std::wstring creation =
+        L"\"" + kRun + L"\\ZeltraneCreate.exe\" \"" + kInf + L"\" \"" + kA + L"\"";
+    const std::wstring made =
+        L"Zeltrane: no present device has any of the hardware IDs "
+        L"(ZELTRANE_NO_DEVICE=create): the device for \"" +
+        kA + L"\": ZeltraneCreate.exe ended with ";
+    const struct {
+        const char* what;
+        std::vector<DWORD> codes;
+        bool carried;
+        UINT result;
+        std::vector<std::wstring> started;
+        std::wstring logged;
+    } cases[] = {
+        {"made",
+         {kNoSuchDevice, kNoSuchDevice, 0},
+         true,
+         0,
+         {CommandLine(kA), CommandLine(kB), creation},
+         kRecorded},
+        {"not installed",
+         {kNoSuchDevice, kNoSuchDevice, 5},
+         true,
+         kFails,
+         {CommandLine(kA), CommandLine(kB), creation},
+         made + L"0x00000005, the driver was not installed: the installation fails"},
+        {"a device has an ID",
+         {kNoSuchDevice, 0},
+         true,
+         0,
+         {CommandLine(kA), CommandLine(kB)},
+         kRecorded},
+        {"not carried",
+         {kNoSuchDevice, kNoSuchDevice},
+         false,
+         kFails,
+         {CommandLine(kA), CommandLine(kB)},
+         L"Zeltrane: cannot write \"" + kRun + L"\\ZeltraneCreate.exe\", error 0x00000716"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        if (!c.carried) {
+            fake.resources.erase(L"ZELTRANE_CREATE_X86");
+        }
+        fake.customActionData = Data(L"create", L";" + kA + L";" + kB);
+        fake.childExitCodes = c.codes;
+        EXPECT_EQ(InstallDriver(kFakeInstall), c.result);
+        EXPECT_EQ(Started(), c.started);
+        EXPECT_EQ(fake.logged.back(), c.logged);
+    }
+    EXPECT_EQ(fake.filesAtStart.count(kRun + L"\\x64\\Zeltrane.exe"), 1u);
+}
+
 TEST_F(MsiAction, SaysWhatItDidWhereNoDeviceHasAnyId) {
     fake.customActionData = Data(L"succeed", kA);
     fake.childExitCode = kNoSuchDevice;
@@ -315,9 +375,9 @@ TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
     } cases[] = {
         {L"", notData},
         {kInf + L"|succeed", notData},
-        {Data(L"Succeed", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed nor fail"},
-        {Data(L"", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed nor fail"},
-        {Data(L"failure", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed nor fail"},
+        {Data(L"Succeed", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},
+        {Data(L"", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},
+        {Data(L"failure", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},
         {Data(L"succeed", L""), L"Zeltrane: no hardware ID given"},
         {Data(L"succeed", L";;"), L"Zeltrane: no hardware ID given"},
     };
