@@ -86,7 +86,8 @@ def main():
                   ("arm64/Zeltrane.exe", args.arm64), ("ZeltraneRemove.exe", args.remove_x86),
                   ("x64/ZeltraneRemove.exe", args.remove_x64),
                   ("arm64/ZeltraneRemove.exe", args.remove_arm64),
-                  ("ZeltraneCreate.exe", args.create_x86), ("x64/ZeltraneCreate.exe", args.create_x64),
+                  ("ZeltraneCreate.exe", args.create_x86),
+                  ("x64/ZeltraneCreate.exe", args.create_x64),
                   ("arm64/ZeltraneCreate.exe", args.create_arm64),
                   ("setups/ZeltraneMsiAction.dll", args.msi_action)]
         staged = []

@@ -301,6 +301,15 @@ TEST_F(MsiAction, CreateMakesTheDeviceWithTheFirstIdWhereNoDeviceHasAny) {
         EXPECT_EQ(fake.logged.back(), c.logged);
     }
     EXPECT_EQ(fake.filesAtStart.count(kRun + L"\\x64\\Zeltrane.exe"), 1u);
+
+    // A command line that fits for Zeltrane.exe, but not with the longer name.
+    SetUp();
+    const std::wstring id(32767 - CommandLine(L"").size() - 3, L'I');
+    fake.customActionData = Data(L"create", id);
+    fake.childExitCode = kNoSuchDevice;
+    EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+    EXPECT_EQ(fake.starts.size(), 1u);
+    EXPECT_EQ(fake.logged.back().rfind(made.substr(0, 90), 0), 0u) << "said, as far as it fits";
 }
 
 TEST_F(MsiAction, SaysWhatItDidWhereNoDeviceHasAnyId) {
