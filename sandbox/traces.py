@@ -60,7 +60,7 @@ INSTALL_CALLS = {
 }
 # What the calls trace besides their arguments.
 INSTALL_CALL_NOTES = {
-    "SetupCopyOEMInfW": [r"Found existing INF {S}\."],
+    "SetupCopyOEMInfW": [r"Found existing INF {S}\.", r"installing catalog file {S}"],
     "UpdateDriverForPlugAndPlayDevicesW": [],
 }
 _TOKENS = {"S": r'(?:L"(?:[^"\\]|\\.)*"|\(null\))', "P": "[0-9A-F]{8}(?:[0-9A-F]{8})?",
