@@ -16,14 +16,11 @@ constexpr DWORD kIdsCapacity = 4096;
 // The longest class name, with its NUL: kClassNameCapacity of cfgmgr32.h.
 constexpr DWORD kClassNameCapacity = 32;
 
-// The release's name of this program, whose native build a hand-over starts.
-const wchar_t kImageName[] = L"ZeltraneCreate.exe";
-
 // Whether the REG_MULTI_SZ list holds the ID; IDs compare without case, as
 // the platform compares them.
-bool Listed(const wchar_t* list, const wchar_t* id) {
+bool Listed(const wchar_t* list, const wchar_t* hardwareId) {
     while (*list != L'\0') {
-        if (CompareStringOrdinal(list, -1, id, -1, TRUE) == CSTR_EQUAL) {
+        if (CompareStringOrdinal(list, -1, hardwareId, -1, TRUE) == CSTR_EQUAL) {
             return true;
         }
         while (*list != L'\0') {
@@ -74,10 +71,31 @@ struct Created {
     SP_DEVINFO_DATA device;
 };
 
+// The hardware ID as a REG_MULTI_SZ list of one: the ID, its NUL and the
+// list's; its size in bytes.
+struct IdList {
+    wchar_t text[kIdsCapacity + 2];
+    DWORD bytes;
+};
+
+DWORD MakeIdList(const wchar_t* hardwareId, IdList& list) {
+    DWORD length = 0;
+    for (; hardwareId[length] != L'\0'; ++length) {
+        if (length == kIdsCapacity) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        list.text[length] = hardwareId[length];
+    }
+    list.text[length] = L'\0';
+    list.text[length + 1] = L'\0';
+    list.bytes = (length + 2) * sizeof(wchar_t);
+    return ERROR_SUCCESS;
+}
+
 // Creates a root-enumerated device of the INF's class with the hardware ID
 // as its one hardware ID, as Microsoft documents it for a device
 // installation application, and registers it with the platform.
-DWORD CreateDevice(const wchar_t* infPath, const wchar_t* hardwareId, Created& created) {
+DWORD CreateDevice(const wchar_t* infPath, const IdList& ids, Created& created) {
     GUID classGuid = {};
     wchar_t className[kClassNameCapacity];
     if (!SetupDiGetINFClassW(infPath, &classGuid, className, kClassNameCapacity, nullptr)) {
@@ -87,24 +105,13 @@ DWORD CreateDevice(const wchar_t* infPath, const wchar_t* hardwareId, Created& c
     if (created.list == INVALID_HANDLE_VALUE) {
         return LastErrorOfFailedCall();
     }
-    // The ID as a list of one: the ID, its NUL and the list's.
-    static wchar_t ids[kIdsCapacity + 2];
-    DWORD length = 0;
-    for (; hardwareId[length] != L'\0'; ++length) {
-        if (length == kIdsCapacity) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        ids[length] = hardwareId[length];
-    }
-    ids[length] = L'\0';
-    ids[length + 1] = L'\0';
     created.device = {};
     created.device.cbSize = sizeof created.device;
     if (!SetupDiCreateDeviceInfoW(created.list, className, &classGuid, nullptr, nullptr,
                                   DICD_GENERATE_ID, &created.device) ||
-        !SetupDiSetDeviceRegistryPropertyW(created.list, &created.device, SPDRP_HARDWAREID,
-                                           static_cast<const BYTE*>(static_cast<void*>(ids)),
-                                           (length + 2) * sizeof(wchar_t)) ||
+        !SetupDiSetDeviceRegistryPropertyW(
+            created.list, &created.device, SPDRP_HARDWAREID,
+            static_cast<const BYTE*>(static_cast<const void*>(ids.text)), ids.bytes) ||
         !SetupDiCallClassInstaller(DIF_REGISTERDEVICE, created.list, &created.device)) {
         return LastErrorOfFailedCall();
     }
@@ -116,7 +123,7 @@ DWORD CreateDevice(const wchar_t* infPath, const wchar_t* hardwareId, Created& c
 DWORD Refused(DWORD error) {
 #ifdef ZELTRANE_HANDS_OVER
     if (error == ERROR_IN_WOW64) {
-        return HandOverToNativeBuild(kImageName);
+        return HandOverToNativeBuild(L"ZeltraneCreate.exe");
     }
 #endif
     return error;
@@ -131,12 +138,16 @@ DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId) 
         return Refused(error);
     }
     if (found) {
-        return InstallDriverAs(infPath, hardwareId, kImageName);
+        return InstallDriverAs(infPath, hardwareId, Installer::kZeltraneCreate);
     }
     Created created = {INVALID_HANDLE_VALUE, {}};
-    error = CreateDevice(infPath, hardwareId, created);
+    static IdList ids;
+    error = MakeIdList(hardwareId, ids);
     if (error == ERROR_SUCCESS) {
-        error = InstallDriverAs(infPath, hardwareId, kImageName);
+        error = CreateDevice(infPath, ids, created);
+    }
+    if (error == ERROR_SUCCESS) {
+        error = InstallDriverAs(infPath, hardwareId, Installer::kZeltraneCreate);
         // Nothing half-made: the device goes again with a failed installation,
         // whose code stays the result.
         if (error != ERROR_SUCCESS) {

@@ -9,11 +9,11 @@
 #endif
 
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
-    return InstallDriverAs(infPath, hardwareId, L"Zeltrane.exe");
+    return InstallDriverAs(infPath, hardwareId, Installer::kZeltrane);
 }
 
 DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
-                      [[maybe_unused]] const wchar_t* imageName) {
+                      [[maybe_unused]] Installer installer) {
     DWORD result = ERROR_SUCCESS;
 
     if (!SetupCopyOEMInfW(infPath, nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr)) {
@@ -29,7 +29,8 @@ DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
         // 64-bit Windows refuses device installation to 32-bit callers: the
         // machine's native build makes it, and its exit code is the result.
         if (error == ERROR_IN_WOW64) {
-            return HandOverToNativeBuild(imageName);
+            return HandOverToNativeBuild(
+                installer == Installer::kZeltraneCreate ? L"ZeltraneCreate.exe" : L"Zeltrane.exe");
         }
 #endif
         if (result == ERROR_SUCCESS) {

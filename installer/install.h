@@ -10,6 +10,8 @@
 // the machine's native build (handover.h), whose result is returned instead.
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId);
 
-// The same, for a program of the release that installs as Zeltrane.exe does:
-// the hand-over starts the native build of that image name.
-DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId, const wchar_t* imageName);
+// The programs of the release that install as Zeltrane.exe does.
+enum class Installer { kZeltrane, kZeltraneCreate };
+
+// The same, for that program: the hand-over starts its native build.
+DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId, Installer installer);

@@ -574,7 +574,7 @@ bool InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* in
 // Where no device has any of the IDs and the setting is create: the device
 // of a virtual adapter, made with the first ID by the ZeltraneCreate.exe that
 // this DLL carries, the driver installed on it. False (logged) where not.
-bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* id) {
+bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* hardwareId) {
     static Text folder;
     static Text program;
     if (!WriteProgram(install, kZeltraneCreate, folder, program)) {
@@ -586,12 +586,12 @@ bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* id) {
     AppendChar(run.commandLine, L' ');
     AppendArgument(run.commandLine, inf);
     AppendChar(run.commandLine, L' ');
-    AppendArgument(run.commandLine, id);
+    AppendArgument(run.commandLine, hardwareId);
     Clear(run.line);
     Append(run.line,
            L"no present device has any of the hardware IDs (ZELTRANE_NO_DEVICE=create): "
            L"the device for \"");
-    Append(run.line, id);
+    Append(run.line, hardwareId);
     DWORD exitCode = 0;
     const bool ran = RunAndSay(install, program.data, run, exitCode);
     RemoveRunFolder(install, folder, kZeltraneCreate);

@@ -90,13 +90,13 @@ DWORD RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* device, bool* restart) {
 // Whether the device is root-enumerated (ROOT\...): one that no hardware
 // enumerates, which a setup made for a virtual adapter.
 bool RootEnumerated(HDEVINFO devices, SP_DEVINFO_DATA* device) {
-    wchar_t id[kInstanceIdCapacity];
-    if (!SetupDiGetDeviceInstanceIdW(devices, device, id, kInstanceIdCapacity, nullptr)) {
+    wchar_t instanceId[kInstanceIdCapacity];
+    if (!SetupDiGetDeviceInstanceIdW(devices, device, instanceId, kInstanceIdCapacity, nullptr)) {
         return false;
     }
     const wchar_t kRoot[] = L"ROOT\\";
     for (int i = 0; kRoot[i] != L'\0'; ++i) {
-        if (CompareStringOrdinal(id + i, 1, kRoot + i, 1, TRUE) != CSTR_EQUAL) {
+        if (CompareStringOrdinal(instanceId + i, 1, kRoot + i, 1, TRUE) != CSTR_EQUAL) {
             return false;
         }
     }

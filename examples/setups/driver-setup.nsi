@@ -27,6 +27,9 @@
 ;         installed for, separated by ";" (empty: installed on no device).
 ;   0xE000020B  no present device has any of the IDs, with
 ;         ZELTRANE_NO_DEVICE=fail; the setup removed its files.
+;   With ZELTRANE_NO_DEVICE=create, where no present device has any of the
+;   IDs, ZeltraneCreate.exe makes the device of a virtual adapter with the
+;   first ID and installs on it: 0, or its code, the files removed.
 ;   any   the first other code of Zeltrane (see its README): the driver was
 ;         not installed for that ID, the setup stopped there and removed the
 ;         files it had copied.

@@ -87,10 +87,10 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
                                            SP_DEVINSTALL_PARAMS_W* DeviceInstallParams);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
-                                              DWORD Property, PDWORD PropertyRegDataType,
-                                              BYTE* PropertyBuffer, DWORD PropertyBufferSize,
-                                              PDWORD RequiredSize);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
+                                              SP_DEVINFO_DATA* DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, BYTE* PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize);
 BOOL WINAPI SetupDiGetINFClassW(PCWSTR InfName, GUID* ClassGuid, PWSTR ClassName,
                                 DWORD ClassNameSize, PDWORD RequiredSize);
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent);
@@ -98,9 +98,9 @@ BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceName,
                                      const GUID* ClassGuid, PCWSTR DeviceDescription,
                                      HWND hwndParent, DWORD CreationFlags,
                                      SP_DEVINFO_DATA* DeviceInfoData);
-BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
-                                              DWORD Property, const BYTE* PropertyBuffer,
-                                              DWORD PropertyBufferSize);
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
+                                              SP_DEVINFO_DATA* DeviceInfoData, DWORD Property,
+                                              const BYTE* PropertyBuffer, DWORD PropertyBufferSize);
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
                                         PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                         PDWORD RequiredSize);
