@@ -543,6 +543,25 @@ bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
     return exitCode == ERROR_SUCCESS || exitCode == kNoSuchDevice;
 }
 
+// Writes the carried program into a run folder of its own, starts it once
+// with its path, quoted, and the arguments, waits for it and deletes the
+// folder again: as RunAndSay, false (logged) where it did not run.
+bool RunCarried(MSIHANDLE install, const Program& program, const Text& arguments, ProgramRun& run,
+                DWORD& exitCode) {
+    static Text folder;
+    static Text path;
+    if (!WriteProgram(install, program, folder, path)) {
+        return false;
+    }
+    Clear(run.commandLine);
+    AppendArgument(run.commandLine, path.data);
+    AppendChar(run.commandLine, L' ');
+    Append(run.commandLine, arguments.data);
+    const bool ran = RunAndSay(install, path.data, run, exitCode);
+    RemoveRunFolder(install, folder, program);
+    return ran;
+}
+
 // Whether the list names an ID: an empty piece (";;", a trailing ';') names none.
 bool NamesAnId(const wchar_t* ids) {
     for (; *ids != L'\0'; ++ids) {
@@ -575,27 +594,19 @@ bool InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* in
 // of a virtual adapter, made with the first ID by the ZeltraneCreate.exe that
 // this DLL carries, the driver installed on it. False (logged) where not.
 bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* hardwareId) {
-    static Text folder;
-    static Text program;
-    if (!WriteProgram(install, kZeltraneCreate, folder, program)) {
-        return false;
-    }
+    static Text arguments;
+    Clear(arguments);
+    AppendArgument(arguments, inf);
+    AppendChar(arguments, L' ');
+    AppendArgument(arguments, hardwareId);
     static ProgramRun run;
-    Clear(run.commandLine);
-    AppendArgument(run.commandLine, program.data);
-    AppendChar(run.commandLine, L' ');
-    AppendArgument(run.commandLine, inf);
-    AppendChar(run.commandLine, L' ');
-    AppendArgument(run.commandLine, hardwareId);
     Clear(run.line);
     Append(run.line,
            L"no present device has any of the hardware IDs (ZELTRANE_NO_DEVICE=create): "
            L"the device for \"");
     Append(run.line, hardwareId);
     DWORD exitCode = 0;
-    const bool ran = RunAndSay(install, program.data, run, exitCode);
-    RemoveRunFolder(install, folder, kZeltraneCreate);
-    if (!ran) {
+    if (!RunCarried(install, kZeltraneCreate, arguments, run, exitCode)) {
         return false;
     }
     Append(run.line, exitCode == ERROR_SUCCESS
@@ -785,23 +796,15 @@ DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original) 
 
 // Runs ZeltraneRemove.exe on the published INF and decides from its code.
 UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
-    static Text folder;
-    static Text program;
-    if (!WriteProgram(install, kZeltraneRemove, folder, program)) {
-        return ERROR_INSTALL_FAILURE;
-    }
+    static Text arguments;
+    Clear(arguments);
+    AppendArgument(arguments, published);
     static ProgramRun run;
-    Clear(run.commandLine);
-    AppendArgument(run.commandLine, program.data);
-    AppendChar(run.commandLine, L' ');
-    AppendArgument(run.commandLine, published);
     Clear(run.line);
     Append(run.line, L"removal of \"");
     Append(run.line, published);
     DWORD exitCode = 0;
-    const bool ran = RunAndSay(install, program.data, run, exitCode);
-    RemoveRunFolder(install, folder, kZeltraneRemove);
-    if (!ran) {
+    if (!RunCarried(install, kZeltraneRemove, arguments, run, exitCode)) {
         return ERROR_INSTALL_FAILURE;
     }
     if (exitCode == ERROR_SUCCESS) {
