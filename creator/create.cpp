@@ -2,6 +2,8 @@
 
 #include <setupapi.h>
 
+#include <cstring>
+
 #include "install.h"
 #include "last_error.h"
 #ifdef ZELTRANE_HANDS_OVER
@@ -10,7 +12,7 @@
 
 namespace {
 
-// The longest list of hardware IDs read from a device, in characters.
+// The longest hardware ID that the new device is given, in characters.
 constexpr DWORD kIdsCapacity = 4096;
 
 // The longest class name, with its NUL: kClassNameCapacity of cfgmgr32.h.
@@ -31,6 +33,36 @@ bool Listed(const wchar_t* list, const wchar_t* hardwareId) {
     return false;
 }
 
+// Whether the device has the hardware ID among its hardware IDs, into
+// `found`: the whole list, however long, its size asked first. A device
+// without hardware IDs, or whose property is no list, has not this one.
+DWORD HasId(HDEVINFO devices, SP_DEVINFO_DATA& device, const wchar_t* hardwareId, bool& found) {
+    found = false;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, &type, nullptr, 0,
+                                          &size) ||
+        LastErrorOfFailedCall() != ERROR_INSUFFICIENT_BUFFER) {
+        return ERROR_SUCCESS;
+    }
+    // Two NULs beyond the list as stored: it ends, whatever it holds.
+    const HANDLE heap = GetProcessHeap();
+    void* const buffer = HeapAlloc(heap, HEAP_ZERO_MEMORY, size + 2 * sizeof(wchar_t));
+    if (buffer == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    DWORD error = ERROR_SUCCESS;
+    if (SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, &type,
+                                          static_cast<BYTE*>(buffer), size, nullptr)) {
+        found = type == REG_MULTI_SZ && Listed(static_cast<const wchar_t*>(buffer), hardwareId);
+    } else {
+        // Changed since its size was asked: unsure, so never a second device.
+        error = LastErrorOfFailedCall();
+    }
+    HeapFree(heap, 0, buffer);
+    return error;
+}
+
 // Whether any device, present or not, has the hardware ID among its hardware
 // IDs, into `found`.
 DWORD FindDevice(const wchar_t* hardwareId, bool* found) {
@@ -38,31 +70,44 @@ DWORD FindDevice(const wchar_t* hardwareId, bool* found) {
     if (devices == INVALID_HANDLE_VALUE) {
         return LastErrorOfFailedCall();
     }
-    static wchar_t ids[kIdsCapacity + 2];
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
     DWORD error = ERROR_SUCCESS;
     *found = false;
-    for (DWORD index = 0; !*found; ++index) {
+    for (DWORD index = 0; !*found && error == ERROR_SUCCESS; ++index) {
         if (!SetupDiEnumDeviceInfo(devices, index, &device)) {
             error = LastErrorOfFailedCall();
             break;
         }
-        // A device without hardware IDs, or with more than fit, has not this one.
-        DWORD type = REG_NONE;
-        DWORD size = 0;
-        if (SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, &type,
-                                              static_cast<BYTE*>(static_cast<void*>(ids)),
-                                              kIdsCapacity * sizeof(wchar_t), &size) &&
-            type == REG_MULTI_SZ) {
-            // The list as stored, ended whatever it holds.
-            ids[size / sizeof(wchar_t)] = L'\0';
-            ids[size / sizeof(wchar_t) + 1] = L'\0';
-            *found = Listed(ids, hardwareId);
-        }
+        error = HasId(devices, device, hardwareId, *found);
     }
     SetupDiDestroyDeviceInfoList(devices);
     return error == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : error;
+}
+
+// The class that the INF names: its ClassGuid, or where [Version] gives
+// only a Class name, the one class of that name installed on the machine;
+// none, or more than one, is ERROR_INVALID_CLASS, and nothing is made.
+DWORD InfClass(const wchar_t* infPath, GUID& classGuid, wchar_t (&className)[kClassNameCapacity]) {
+    if (!SetupDiGetINFClassW(infPath, &classGuid, className, kClassNameCapacity, nullptr)) {
+        return LastErrorOfFailedCall();
+    }
+    constexpr GUID kNoClass = {};
+    if (std::memcmp(&classGuid, &kNoClass, sizeof classGuid) != 0) {
+        return ERROR_SUCCESS;
+    }
+    DWORD count = 0;
+    // One place, so that a second class of the name shows as a count of two.
+    GUID classes[1] = {};
+    if (!SetupDiClassGuidsFromNameW(className, classes, 1, &count) &&
+        LastErrorOfFailedCall() != ERROR_INSUFFICIENT_BUFFER) {
+        return ERROR_INVALID_CLASS;
+    }
+    if (count != 1) {
+        return ERROR_INVALID_CLASS;
+    }
+    classGuid = classes[0];
+    return ERROR_SUCCESS;
 }
 
 // The new device: its list and its data.
@@ -97,9 +142,10 @@ DWORD MakeIdList(const wchar_t* hardwareId, IdList& list) {
 // installation application, and registers it with the platform.
 DWORD CreateDevice(const wchar_t* infPath, const IdList& ids, Created& created) {
     GUID classGuid = {};
-    wchar_t className[kClassNameCapacity];
-    if (!SetupDiGetINFClassW(infPath, &classGuid, className, kClassNameCapacity, nullptr)) {
-        return LastErrorOfFailedCall();
+    wchar_t className[kClassNameCapacity] = {};
+    const DWORD error = InfClass(infPath, classGuid, className);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
     created.list = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
     if (created.list == INVALID_HANDLE_VALUE) {

@@ -7,20 +7,28 @@
 // removed, and ScheduleRestart turns the removal's need of a restart into the
 // installation's own request.
 //
-// The driver's actions run as the local system account, so they start no
-// program that another user could have written: Zeltrane.exe and
-// ZeltraneRemove.exe, with their native builds, travel inside this DLL as
-// resources (Windows Installer keeps the DLL in a folder of its own, and the
-// MSI's signature covers it), and each run writes them into a new folder that
-// only SYSTEM and Administrators can enter, starts them there with the system
-// folder as their current folder, and deletes them again. The copies that the
-// MSI installs under INSTALLDIR are never started.
+// The driver's actions run as the local system account, so they neither
+// start nor install anything that another user could have written.
+// Zeltrane.exe, ZeltraneRemove.exe and ZeltraneCreate.exe, with their native
+// builds, travel inside this DLL as resources (Windows Installer keeps the
+// DLL in a folder of its own, and the MSI's signature covers it), and each
+// run writes them into a new folder that only SYSTEM and Administrators can
+// enter, starts them there with the system folder as their current folder,
+// and deletes them again. The copies that the MSI installs under INSTALLDIR
+// are never started. The driver package is taken from INSTALLDIR only as a
+// copy into another such folder, each file checked against the SHA-256
+// digest that the MSI's build recorded (record-digests.py): a folder that
+// an administrator picked outside Program Files may hold a user's files, or
+// be swapped for a user's between InstallFiles and this action. Those
+// folders are named from the platform's random source, in the system
+// account's own temporary folder where Windows has one (GetTempPath2W).
 //
 // The first two run deferred, so they read their input from
 // CustomActionData, which the MSI sets before each as
-//   <the INF's full path>|<succeed, fail or create>|<ID>;<ID>;...
+//   <package folder>|<INF>|<succeed, fail or create>|<path>*<SHA-256>*...|<ID>;<ID>;...
 //   <the INF's own file name>|<remove or keep>
-// No file path holds '|', and the IDs come last, so that they may.
+// The INF and the paths are relative to the package folder; no path holds
+// '|' or '*', and the IDs come last, so that they may.
 //
 // The record is the product's key, HKLM\SOFTWARE\Zeltrane\Products\<product
 // code> (the registry's 32-bit view, where the 32-bit actions run), which
@@ -35,6 +43,7 @@
 #include <sddl.h>
 #include <setupapi.h>
 
+#include "digest.h"
 #include "last_error.h"
 
 namespace {
@@ -66,7 +75,8 @@ const wchar_t kRestartValue[] = L"RestartNeeded";
 // inherited by what is made in it; nothing inherited from the temporary
 // folder, which every user can write (P: protected).
 const wchar_t kRunFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-constexpr DWORD kRunFolderAttempts = 64;
+// Names to try: each is new, so that one taken by chance costs one more.
+constexpr DWORD kRunFolderAttempts = 8;
 
 // A text being put together in a fixed buffer; a text that does not fit is
 // marked as cut, never written past the buffer.
@@ -223,17 +233,64 @@ void Path(const Text& folder, const wchar_t* name, Text& path) {
     Append(path, name);
 }
 
-// Makes the run's folder, new, under the temporary folder, with
-// kRunFolderAccess. A name that exists already, whatever it is (another
-// user's folder, a file, a link), is passed over for the next.
-DWORD MakeRunFolder(Text& folder) {
-    wchar_t temporary[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
+// GetTempPath2W, as the platform documents it.
+using GetTempPath2Function = DWORD(WINAPI*)(DWORD bufferLength, LPWSTR buffer);
+
+// The temporary folder, with its closing backslash: for the local system
+// account, where Windows has GetTempPath2W (Windows 11, and Windows 10 with
+// its updates of 2022 on), its own, which no other user can enter; elsewhere
+// the one every user may write, where only an unguessable name helps.
+DWORD TemporaryFolder(wchar_t (&temporary)[MAX_PATH + 1]) {
+    // Looked up in the kernel32 already loaded, since binding it at load time
+    // would keep the DLL from loading where it is missing.
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "GetTempPath2W") : nullptr;
+    // The lookup returns the function untyped, and only a cast gives it its
+    // type back, through void (*)(), which the compilers accept between
+    // function types.
+    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
+    const DWORD length =
+        found != nullptr
+            ? reinterpret_cast<GetTempPath2Function>(reinterpret_cast<void (*)()>(found))(
+                  MAX_PATH + 1, temporary)
+            : GetTempPathW(MAX_PATH + 1, temporary);
+    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
     if (length == 0) {
         return LastErrorOfFailedCall();
     }
-    if (length > MAX_PATH) {
-        return ERROR_INSUFFICIENT_BUFFER;
+    return length > MAX_PATH ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
+}
+
+// A new name for a run's folder in the temporary folder: Zeltrane- and 32
+// hexadecimal digits from the platform's random source.
+DWORD RunFolderName(const wchar_t* temporary, Text& folder) {
+    constexpr DWORD kNameBytes = 16;
+    constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    constexpr int kDigitBits = 4;
+    constexpr BYTE kDigitMask = 0xF;
+    BYTE random[kNameBytes];
+    const DWORD error = RandomBytes(random, kNameBytes);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    Clear(folder);
+    Append(folder, temporary);
+    Append(folder, L"Zeltrane-");
+    for (const BYTE byte : random) {
+        AppendChar(folder, kDigits[byte >> kDigitBits]);
+        AppendChar(folder, kDigits[byte & kDigitMask]);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes the run's folder, new, under the temporary folder, with
+// kRunFolderAccess. A name that exists already, whatever it is (another
+// user's folder, a file, a link), is passed over for a new one.
+DWORD MakeRunFolder(Text& folder) {
+    wchar_t temporary[MAX_PATH + 1];
+    DWORD error = TemporaryFolder(temporary);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderAccess, SDDL_REVISION_1,
@@ -241,17 +298,14 @@ DWORD MakeRunFolder(Text& folder) {
         return LastErrorOfFailedCall();
     }
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    DWORD error = ERROR_ALREADY_EXISTS;
+    error = ERROR_ALREADY_EXISTS;
     for (DWORD attempt = 0; attempt < kRunFolderAttempts && error == ERROR_ALREADY_EXISTS;
          ++attempt) {
-        Clear(folder);
-        Append(folder, temporary);
-        Append(folder, L"Zeltrane-");
-        AppendCode(folder, GetCurrentProcessId());
-        AppendChar(folder, L'-');
-        AppendCode(folder, GetTickCount() + attempt);
-        error =
-            CreateDirectoryW(folder.data, &attributes) ? ERROR_SUCCESS : LastErrorOfFailedCall();
+        error = RunFolderName(temporary, folder);
+        if (error == ERROR_SUCCESS) {
+            error = CreateDirectoryW(folder.data, &attributes) ? ERROR_SUCCESS
+                                                               : LastErrorOfFailedCall();
+        }
     }
     LocalFree(descriptor);
     return error;
@@ -280,6 +334,19 @@ DWORD WriteBuild(const Build& build, const Text& path) {
     return error;
 }
 
+// Deletes a run's folder, emptied; says so in the log where it stays.
+void RemoveFolder(MSIHANDLE install, const Text& folder) {
+    if (!RemoveDirectoryW(folder.data)) {
+        const DWORD error = LastErrorOfFailedCall();
+        static Text line;
+        Clear(line);
+        Append(line, L"cannot delete \"");
+        Append(line, folder.data);
+        Append(line, L"\"");
+        LogError(install, line.data, error);
+    }
+}
+
 // Deletes the run's folder and what the run wrote in it; says so in the
 // log where anything stays.
 void RemoveRunFolder(MSIHANDLE install, const Text& folder, const Program& program) {
@@ -292,15 +359,7 @@ void RemoveRunFolder(MSIHANDLE install, const Text& folder, const Program& progr
         Path(folder, name, path);
         RemoveDirectoryW(path.data);
     }
-    if (!RemoveDirectoryW(folder.data)) {
-        const DWORD error = LastErrorOfFailedCall();
-        static Text line;
-        Clear(line);
-        Append(line, L"cannot delete \"");
-        Append(line, folder.data);
-        Append(line, L"\"");
-        LogError(install, line.data, error);
-    }
+    RemoveFolder(install, folder);
 }
 
 // Writes the program's builds into the run's folder, in a release's
@@ -880,6 +939,272 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
     return RunRemoval(install, key, published.data);
 }
 
+// The driver package as the MSI's build recorded it: each file's path in
+// the package's folder and its SHA-256 digest.
+struct PackageFile {
+    const wchar_t* path;
+    BYTE digest[kDigestSize];
+};
+
+// As many files as the longest CustomActionData can list: a path of one
+// character, '*', 64 digits and '*' each.
+constexpr DWORD kMostPackageFiles = kCapacity / (2 * kDigestSize + 3) + 1;
+
+struct Package {
+    PackageFile files[kMostPackageFiles];
+    DWORD count;
+};
+
+// Whether the path names a file inside the package's folder: relative, its
+// parts neither empty nor "." or "..", and no drive, stream or '/' in it.
+bool InsidePackage(const wchar_t* path) {
+    const wchar_t* part = path;
+    for (const wchar_t* at = path;; ++at) {
+        if (*at == L':' || *at == L'/') {
+            return false;
+        }
+        if (*at == L'\\' || *at == L'\0') {
+            const auto length = at - part;
+            const bool dots = (length == 1 && part[0] == L'.') ||
+                              (length == 2 && part[0] == L'.' && part[1] == L'.');
+            if (length == 0 || dots) {
+                return false;
+            }
+            if (*at == L'\0') {
+                return true;
+            }
+            part = at + 1;
+        }
+    }
+}
+
+// The value of one hexadecimal digit, or -1.
+int DigitValue(wchar_t digit) {
+    constexpr int kTen = 10;
+    if (digit >= L'0' && digit <= L'9') {
+        return digit - L'0';
+    }
+    if (digit >= L'a' && digit <= L'f') {
+        return digit - L'a' + kTen;
+    }
+    return digit >= L'A' && digit <= L'F' ? digit - L'A' + kTen : -1;
+}
+
+// Reads a digest written as 64 hexadecimal digits, nothing more.
+bool ReadDigest(const wchar_t* hex, BYTE (&digest)[kDigestSize]) {
+    constexpr int kDigitBits = 4;
+    for (BYTE& byte : digest) {
+        const int high = DigitValue(hex[0]);
+        const int low = high < 0 ? -1 : DigitValue(hex[1]);
+        if (low < 0) {
+            return false;
+        }
+        byte = static_cast<BYTE>((high << kDigitBits) | low);
+        hex += 2;
+    }
+    return *hex == L'\0';
+}
+
+// Reads the package's list, <path>*<digest>*<path>*<digest>..., as the
+// MSI's build wrote it; false (logged) where it lists nothing or is not so.
+bool ReadPackage(MSIHANDLE install, wchar_t* list, Package& package) {
+    package.count = 0;
+    for (wchar_t* entry = list; entry != nullptr && *entry != L'\0';) {
+        wchar_t* hex = SplitAt(entry, L'*');
+        wchar_t* next = hex != nullptr ? SplitAt(hex, L'*') : nullptr;
+        PackageFile& file = package.files[package.count];
+        if (hex == nullptr || !InsidePackage(entry) || !ReadDigest(hex, file.digest)) {
+            Log(install,
+                L"the driver package's list of files is not <path>*<SHA-256>*...: "
+                L"the installation fails");
+            return false;
+        }
+        file.path = entry;
+        ++package.count;
+        entry = next;
+    }
+    if (package.count == 0) {
+        Log(install,
+            L"the MSI records no digests of the driver package's files "
+            L"(record-digests.py writes them when the MSI is built): the installation fails");
+        return false;
+    }
+    return true;
+}
+
+// Where the package's file is, in a folder: folder and path, joined.
+void PackagePath(const wchar_t* folder, const wchar_t* path, Text& joined) {
+    Clear(joined);
+    Append(joined, folder);
+    if (joined.length > 0 && joined.data[joined.length - 1] != L'\\') {
+        AppendChar(joined, L'\\');
+    }
+    Append(joined, path);
+}
+
+// Makes the folders of the file's path in the copy, each new or already
+// made for an earlier file.
+DWORD MakeFoldersFor(Text& copy, DWORD folderLength) {
+    for (DWORD at = folderLength + 1; at < copy.length; ++at) {
+        if (copy.data[at] != L'\\') {
+            continue;
+        }
+        copy.data[at] = L'\0';
+        const bool made = CreateDirectoryW(copy.data, nullptr);
+        const DWORD error = made ? ERROR_SUCCESS : LastErrorOfFailedCall();
+        copy.data[at] = L'\\';
+        if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
+            return error;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Deletes the copy's files and folders, then the copy's own folder.
+void RemovePackageCopy(MSIHANDLE install, const Text& copyFolder, const Package& package) {
+    static Text path;
+    for (DWORD i = package.count; i-- > 0;) {
+        PackagePath(copyFolder.data, package.files[i].path, path);
+        DeleteFileW(path.data);
+        // Its folders, the deepest first; one that still holds another
+        // file stays for that file's turn.
+        for (DWORD at = path.length; at-- > copyFolder.length + 1;) {
+            if (path.data[at] == L'\\') {
+                path.data[at] = L'\0';
+                RemoveDirectoryW(path.data);
+            }
+        }
+    }
+    RemoveFolder(install, copyFolder);
+}
+
+// Copies one file of the package into the copy and checks the copy against
+// its digest; false (logged) where it cannot be copied or is not the file
+// that the MSI installed.
+bool CopyPackageFile(MSIHANDLE install, const wchar_t* folder, const Text& copyFolder,
+                     const PackageFile& file) {
+    static Text source;
+    static Text copy;
+    PackagePath(folder, file.path, source);
+    PackagePath(copyFolder.data, file.path, copy);
+    BYTE digest[kDigestSize] = {};
+    // Neither is cut: the folders and the path together fit in CustomActionData.
+    DWORD error = MakeFoldersFor(copy, copyFolder.length);
+    if (error == ERROR_SUCCESS) {
+        error = CopyWithDigest(source.data, copy.data, digest);
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the driver package's file \"");
+    Append(line, source.data);
+    if (error != ERROR_SUCCESS) {
+        Append(line, L"\" cannot be copied to check it: the installation fails");
+        LogError(install, line.data, error);
+        return false;
+    }
+    if (!SameBytes(digest, file.digest, kDigestSize)) {
+        Append(line, L"\" is not the file that this MSI installed: the installation fails");
+        Log(install, line);
+        return false;
+    }
+    return true;
+}
+
+// Copies the package's files from the folder where the MSI installed them,
+// which a user may have changed, into a run folder of its own, which only
+// SYSTEM and Administrators can write, and checks each copy against its
+// digest: what the programs install is the copy, and only where every file
+// is the MSI's own. False (logged, nothing left) where not.
+bool CopyPackage(MSIHANDLE install, const wchar_t* folder, const Package& package,
+                 Text& copyFolder) {
+    const DWORD error = MakeRunFolder(copyFolder);
+    if (error != ERROR_SUCCESS) {
+        LogError(install, L"cannot make a folder for the driver package", error);
+        return false;
+    }
+    for (DWORD i = 0; i < package.count; ++i) {
+        if (!CopyPackageFile(install, folder, copyFolder, package.files[i])) {
+            RemovePackageCopy(install, copyFolder, package);
+            return false;
+        }
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the driver package's files are the MSI's own, checked in \"");
+    Append(line, copyFolder.data);
+    Append(line, L"\"");
+    Log(install, line);
+    return true;
+}
+
+// Whether the package lists the INF, as the MSI names it.
+bool Lists(const Package& package, const wchar_t* inf) {
+    for (DWORD i = 0; i < package.count; ++i) {
+        if (CompareStringOrdinal(package.files[i].path, -1, inf, -1, TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What InstallDriver reads from its CustomActionData:
+//   <package folder>|<INF>|<setting>|<path>*<SHA-256>*...|<ID>;<ID>;...
+struct InstallData {
+    const wchar_t* folder;
+    const wchar_t* inf;
+    NoDevice noDevice;
+    wchar_t* ids;
+};
+
+// Splits and checks the action's data; false (logged) where it is not as
+// the MSI sets it.
+bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Package& package) {
+    wchar_t* inf = SplitAt(data, L'|');
+    wchar_t* setting = inf != nullptr ? SplitAt(inf, L'|') : nullptr;
+    wchar_t* files = setting != nullptr ? SplitAt(setting, L'|') : nullptr;
+    read.ids = files != nullptr ? SplitAt(files, L'|') : nullptr;
+    if (read.ids == nullptr) {
+        Log(install,
+            L"CustomActionData is not <package folder>|<INF>|<setting>|<files>|<hardware IDs>");
+        return false;
+    }
+    read.folder = data;
+    read.inf = inf;
+    read.noDevice = ReadSetting(setting);
+    if (read.noDevice == NoDevice::kUnknown) {
+        Log(install, L"ZELTRANE_NO_DEVICE is neither succeed, fail nor create");
+        return false;
+    }
+    if (!NamesAnId(read.ids)) {
+        Log(install, L"no hardware ID given");
+        return false;
+    }
+    if (!ReadPackage(install, files, package)) {
+        return false;
+    }
+    if (!Lists(package, inf)) {
+        Log(install, L"the INF is not one of the driver package's files: the installation fails");
+        return false;
+    }
+    return true;
+}
+
+// Installs from the checked copy: Zeltrane.exe for each ID, then what the
+// setting says where none installed, then the record of the staged name.
+bool InstallFromCopy(MSIHANDLE install, const InstallData& data, const wchar_t* inf) {
+    static Text folder;
+    static Text program;
+    if (!WriteProgram(install, kZeltrane, folder, program)) {
+        return false;
+    }
+    bool installed = false;
+    const wchar_t* first = nullptr;
+    const bool ran = InstallForEach(install, program.data, inf, data.ids, installed, first);
+    RemoveRunFolder(install, folder, kZeltrane);
+    return ran && (installed || NoDeviceHasAnyId(install, data.noDevice, inf, first)) &&
+           RecordPublishedName(install, inf);
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
@@ -888,39 +1213,21 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*re
 }
 
 extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
-    wchar_t* inf = ReadData(install);
-    if (inf == nullptr) {
+    wchar_t* data = ReadData(install);
+    static InstallData read;
+    static Package package;
+    if (data == nullptr || !ReadInstallData(install, data, read, package)) {
         return ERROR_INSTALL_FAILURE;
     }
-    wchar_t* setting = SplitAt(inf, L'|');
-    wchar_t* ids = setting != nullptr ? SplitAt(setting, L'|') : nullptr;
-    if (ids == nullptr) {
-        Log(install, L"CustomActionData is not <INF>|<setting>|<hardware IDs>");
+    static Text copyFolder;
+    if (!CopyPackage(install, read.folder, package, copyFolder)) {
         return ERROR_INSTALL_FAILURE;
     }
-    const NoDevice noDevice = ReadSetting(setting);
-    if (noDevice == NoDevice::kUnknown) {
-        Log(install, L"ZELTRANE_NO_DEVICE is neither succeed, fail nor create");
-        return ERROR_INSTALL_FAILURE;
-    }
-    if (!NamesAnId(ids)) {
-        Log(install, L"no hardware ID given");
-        return ERROR_INSTALL_FAILURE;
-    }
-    static Text folder;
-    static Text program;
-    if (!WriteProgram(install, kZeltrane, folder, program)) {
-        return ERROR_INSTALL_FAILURE;
-    }
-    bool installed = false;
-    const wchar_t* first = nullptr;
-    const bool ran = InstallForEach(install, program.data, inf, ids, installed, first);
-    RemoveRunFolder(install, folder, kZeltrane);
-    if (!ran || (!installed && !NoDeviceHasAnyId(install, noDevice, inf, first)) ||
-        !RecordPublishedName(install, inf)) {
-        return ERROR_INSTALL_FAILURE;
-    }
-    return ERROR_SUCCESS;
+    static Text inf;
+    PackagePath(copyFolder.data, read.inf, inf);
+    const bool installed = InstallFromCopy(install, read, inf.data);
+    RemovePackageCopy(install, copyFolder, package);
+    return installed ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {

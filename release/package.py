@@ -42,7 +42,7 @@ DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/setups.md", "docs/ima
 # The setup templates, beside the images that they ship: (name in the package, source).
 TEMPLATES = [("setups/" + name, "examples/setups/" + name)
              for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd",
-                          "uninstall-driver.cmd", "lock-permissions.py")]
+                          "uninstall-driver.cmd", "lock-permissions.py", "record-digests.py")]
 
 
 def write_zip(path, top, files, epoch):

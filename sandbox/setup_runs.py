@@ -51,10 +51,15 @@ def batch(sandbox, setup, arguments, setting=None, script="install-driver.cmd",
     return start(sandbox, 'cmd /s /c "%s"' % line)
 
 
+def msi_text(log):
+    """The MSI's log as text, whichever encoding msiexec wrote it in."""
+    raw = log.read_bytes() if log.exists() else b""
+    return raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
+
+
 def msi_records(log):
     """Each run of Zeltrane that the MSI's custom action logged."""
-    raw = log.read_bytes() if log.exists() else b""
-    text = raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
+    text = msi_text(log)
     return [(hardware_id, int(code, 16)) for hardware_id, code in re.findall(
         r'Zeltrane: hardware ID "(.*?)": Zeltrane\.exe ended with (0x[0-9A-F]{8})', text)]
 

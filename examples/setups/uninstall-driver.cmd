@@ -26,6 +26,10 @@ rem folder that other users may change would let them run code as you).
 
 rem No delayed expansion: a ! in a folder's name stays a !.
 setlocal EnableExtensions DisableDelayedExpansion
+rem A variable named ERRORLEVEL (any process of the user may set one, and an
+rem elevated cmd inherits it) would stand in for the exit codes below:
+rem without it, %ERRORLEVEL% is the last program's code.
+set "ERRORLEVEL="
 if "%~2"=="" goto usage
 if not "%~3"=="" goto usage
 rem The setting, read with delayed expansion (!...!), which expands it after

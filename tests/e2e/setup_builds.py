@@ -70,6 +70,20 @@ CREATES = {kind: (("ROOT\\ZT_CREATE_%s" % kind.upper(), "ztcreate%s" % kind,
 # published name, which then is the original one, as Windows answers.
 HOSTILE = (setup_identity(0x24), "zt-hostile.inf", "ZT hostile MSI")
 BYSTANDER = (setup_identity(0x25), "zt-bystander.inf")
+# The MSIs that an administrator installs into a folder outside Program
+# Files: name: (identity, the INF's own name, product name). custom-msi
+# meets files that a user planted there first; tampered-msi carries a
+# deferred action of the test's own (TAMPER) that changes the installed INF
+# between InstallFiles and InstallDriver, as a user who swapped the folder
+# would.
+FOLDER_CASES = {"custom-msi": (setup_identity(0x26), "zt-custom.inf", "ZT custom MSI"),
+                "tampered-msi": (setup_identity(0x27), "zt-tampered.inf", "ZT tampered MSI")}
+# Type 34 (a program, its working folder the Source) + 1024 (deferred):
+# cmd appends a line to the INF in the package's installed folder.
+TAMPER = ("INSERT INTO CustomAction (Action, Type, Source, Target) VALUES "
+          "('Tamper', 1058, 'DriverDir', 'cmd.exe /c echo ; changed>>zt-tampered.inf')",
+          "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+          "('Tamper', 'NOT Installed', 6588)")
 
 # A product line's package: three hardware IDs of the sample driver in one
 # INF, all installed by its one service. Each situation of each kind of
@@ -246,6 +260,13 @@ def build_setups(build_dir, x86_build, release):
     make_setup(release, package, inf, identity[0], out / "hostile-msi", product)
     sample.write_sample_package(out / "packages" / "bystander" / BYSTANDER[1], drivers,
                                 "; bystander\n", BYSTANDER[0])
+    for name, (identity, inf, product) in FOLDER_CASES.items():
+        package = sample.write_sample_package(out / "packages" / name / inf, drivers,
+                                              "; %s\n" % name, identity).parent
+        make_setup(release, package, inf, identity[0], out / name, product)
+    for query in TAMPER:
+        subprocess.run(["msibuild", str(out / "tampered-msi" / "driver-setup.msi"), "-q", query],
+                       check=True)
     for name, (kind, situation, setting) in line_setups().items():
         inf = "missing.inf" if situation == "missing-inf" else "zt-sample.inf"
         ids = ";".join(identity[0] for identity in line_identities(kind, situation))
@@ -261,6 +282,7 @@ def setup_devices():
     present += [identity[0] for identity, _ in UPGRADES.values()]
     present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
     present += [HOSTILE[0][0], BYSTANDER[0][0]]
+    present += [identity[0] for identity, _, _ in FOLDER_CASES.values()]
     for kind in LINE_KINDS:
         for situation, indices in LINE_SITUATIONS.items():
             identities = line_identities(kind, situation)

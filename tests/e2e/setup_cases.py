@@ -3,6 +3,7 @@ batch file, for one ID and for a product line, their failures, upgrades, and
 their uninstall under each ZELTRANE_ON_UNINSTALL."""
 
 import os
+import shutil
 import subprocess
 import time
 from unittest import mock
@@ -12,7 +13,8 @@ from cases import (ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_
                    MSI_FAILURE, SETUP_NOT_STARTED, release_files, suite)
 from prefix import windows_path
 from creation import CreationCase
-from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, CREATES, HOSTILE, LINE_SITUATIONS,
+from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES, HOSTILE,
+                          LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, SETUPS, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, windows_folder)
@@ -202,6 +204,66 @@ class Setups(CreationCase):
             self.assertEqual(device["driver.InfPath"], BYSTANDER[1], "the bystander's untouched")
             self.assertStillRunning(bystander)
 
+    def run_in_vendor_folder(self, name):
+        """The MSI installed into C:\\Vendor\\Net, as an administrator may
+        pick: the run, and its log's text."""
+        log = suite.sandbox.state / ("%s.log" % name)
+        run = setup_runs.msi(suite.sandbox, suite.setups / name, log=log,
+                             properties=" INSTALLDIR=C:\\Vendor\\Net")
+        return run, setup_runs.msi_text(log)
+
+    def test_msi_custom_folder(self):
+        """A folder outside Program Files, where a user made the driver
+        folder first and planted an INF of the same size with a later date,
+        and a higher-version x64\\Zeltrane.exe (marker.exe): the MSI installs
+        the vendor's package from its checked copy, or fails naming the
+        planted file (as the Wine generation keeps or replaces it); the
+        planted program never runs."""
+        identity, inf, _ = FOLDER_CASES["custom-msi"]
+        vendor = (suite.setups / "packages" / "custom-msi" / inf).read_bytes()
+        planted = vendor.replace(b"installed from", b"INSTALLED FROM")
+        folder = suite.sandbox.prefix / "drive_c" / "Vendor" / "Net"
+        self.addCleanup(shutil.rmtree, folder.parent, ignore_errors=True)
+        self.addCleanup(setup_runs.msi, suite.sandbox, suite.setups / "custom-msi", "/x")
+        (folder / "driver").mkdir(parents=True)
+        (folder / "x64").mkdir()
+        (folder / "driver" / inf).write_bytes(planted)
+        os.utime(folder / "driver" / inf, (time.time() + 86400,) * 2)
+        marker = suite.sandbox.program.parent / "stand-in" / "marker.exe"
+        (folder / "x64" / "Zeltrane.exe").write_bytes(marker.read_bytes())
+        self.marker().unlink(missing_ok=True)
+        run, log = self.run_in_vendor_folder("custom-msi")
+        self.assertFalse(self.marker().exists(), "the planted program ran")
+        self.assertNotIn(planted, suite.sandbox.inf_store().values(), "the planted INF staged")
+        if run.exit_code == 0:
+            self.assertIn("the driver package's files are the MSI's own, checked in", log)
+            [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
+            self.assertIn(vendor, suite.sandbox.inf_store().values())
+        else:
+            self.assertEqual(run.exit_code, MSI_FAILURE)
+            self.assertIn('\\driver\\%s" is not the file that this MSI installed' % inf, log)
+            [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+            self.assertEqual(device["driver.SampleDriverMark"], "(none)")
+
+    def test_msi_package_changed_before_its_installation(self):
+        """The INF changed between InstallFiles and InstallDriver, in a
+        folder outside Program Files: 1603, rolled back, the file named in
+        the log, nothing staged or installed."""
+        identity, inf, product = FOLDER_CASES["tampered-msi"]
+        store = suite.sandbox.inf_store()
+        run, log = self.run_in_vendor_folder("tampered-msi")
+        self.assertEqual(run.exit_code, MSI_FAILURE)
+        self.assertIn('C:\\Vendor\\Net\\driver\\%s" is not the file that this MSI installed' % inf,
+                      log)
+        self.assertEqual(suite.sandbox.inf_store(), store, "nothing staged")
+        [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], "(none)")
+        self.assertFalse((suite.sandbox.prefix / "drive_c" / "Vendor" / "Net" / "driver" /
+                          inf).exists(), "rolled back")
+        self.assertEqual(suite.sandbox.product(self.product_code("tampered-msi"))["msi.state"],
+                         INSTALLSTATE_UNKNOWN)
+
     def test_msi_failure(self):
         run = self.run_msi("missing-inf")
         self.assertEqual(run.exit_code, MSI_FAILURE, "msiexec's code")
@@ -244,6 +306,12 @@ class Setups(CreationCase):
             run = self.run_batch("missing-inf", "driver", "zt-sample.inf", hardware_id)
         self.assertEqual(run.exit_code, ERROR_BAD_ARGUMENTS)
         self.assertFalse(self.marker().exists(), "the setting's text ran as a command")
+        self.assertNothingInstalled("missing-inf")
+        # ERRORLEVEL in the environment would stand in for each exit code.
+        with mock.patch.dict(os.environ, {"ERRORLEVEL": hostile}):
+            run = self.run_batch("missing-inf", "driver", "missing.inf", hardware_id)
+        self.assertEqual(run.exit_code, ERROR_FILE_NOT_FOUND)
+        self.assertFalse(self.marker().exists(), "ERRORLEVEL's text ran as a command")
         self.assertNothingInstalled("missing-inf")
 
     def run_line(self, kind, situation, setting):

@@ -53,11 +53,11 @@ check "says in one line that the images are unsigned" \
     test "$(grep -c '^unsigned: ' "$work/unsigned.log")" -eq 1
 check "a second run gives a byte-identical ZIP" cmp -s "$zip" "$work/again/$name.zip"
 check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum --quiet -c '$name.zip.sha256'"
-templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd setups/uninstall-driver.cmd setups/lock-permissions.py"
+templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd setups/uninstall-driver.cmd setups/lock-permissions.py setups/record-digests.py"
 # shellcheck disable=SC2086 # the names, one argument each
 expected=$(printf '%s\n' "${shipped[@]%%:*}" \
     README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md $templates | sed "s|^|$name/|")
-check "holds the nine images, the custom action, five documents, four templates and the MSI's permission script, nothing else" \
+check "holds the nine images, the custom action, five documents, four templates and the MSI's permission and digest scripts, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
 for file in "${shipped[@]}"; do
     check "${file%%:*} is the built one" cmp -s "${file#*:}" <(inner "$zip" "${file%%:*}")

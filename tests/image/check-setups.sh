@@ -6,7 +6,8 @@
 # impersonated, its result checked, sequenced after InstallFiles and before
 # InstallFinalize, on a first installation only, never on a repair; its
 # data, set just before it, naming the INF's installed path, the setting and
-# the IDs as given, and no program: the action runs only what it carries),
+# the IDs as given, and no program: the action runs only what it carries;
+# the package's files with the SHA-256 of each, as the MSI installs them),
 # the setting's default as a property, and the release layout and the package
 # as files; the NSIS setup is a 32-bit Windows program; scripts/setups takes
 # ZELTRANE_NO_DEVICE=fail and refuses another value or no ID. Then the same
@@ -16,8 +17,9 @@
 # After="InstallFiles" (6601, after InstallFinalize), immediate,
 # impersonated, with its result ignored, running Zeltrane.exe itself as
 # 1.3.0's did, running on a repair (REINSTALL), its data naming a program
-# under INSTALLDIR; its data set after it or before the installed paths are
-# known.
+# under INSTALLDIR, or without the package's digests; its data set after it
+# or before the installed paths are known; the digests missing, or one that
+# is not its file's.
 # The upgrade: the Upgrade table finds older versions of the product's
 # upgrade code to remove and newer ones only to detect, a launch condition
 # refuses a newer one, FindRelatedProducts runs before LaunchConditions in
@@ -100,8 +102,8 @@ check_msi() {
     fi
     # 51: sets a property, here the deferred action's CustomActionData.
     if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != InstallDriver ] ||
-        [ "$(field 4 "$data")" != "[DriverDir]zt-sample.inf|[ZELTRANE_NO_DEVICE]|$hardware_id" ]; then
-        echo "     its data is not the INF's installed path, the setting and the IDs"
+        [ "$(field 4 "$data")" != "[DriverDir]|zt-sample.inf|[ZELTRANE_NO_DEVICE]|[ZeltranePackage]|$hardware_id" ]; then
+        echo "     its data is not the package's installed folder, the INF, the setting, the digests and the IDs"
         return 1
     fi
     for name in InstallDriver.Data InstallDriver; do
@@ -127,6 +129,19 @@ check_msi() {
     files=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
     [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneRemove.exe ZeltraneRemove.exe ZeltraneRemove.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
         { echo "     files: $files"; return 1; }
+}
+
+# check_digests MSI: ZeltranePackage lists each file that the MSI installs
+# in its driver folder, nothing else, with the SHA-256 of its bytes.
+check_digests() {
+    local msi=$1 listed extracted
+    listed=$(property "$msi" ZeltranePackage | tr '*' '\n' | paste - - | tr '\134' / | LC_ALL=C sort)
+    rm -rf "$work/extracted"
+    msiextract -C "$work/extracted" "$msi" >/dev/null || return 1
+    extracted=$(cd "$work/extracted"/*/*/driver && find . -type f | sed 's|^\./||' | LC_ALL=C sort |
+        while read -r file; do printf '%s\t%s\n' "$file" "$(sha256sum <"$file" | cut -d' ' -f1)"; done)
+    echo "     ZeltranePackage: $(wc -l <<<"$listed") files, the package's: $(wc -l <<<"$extracted")"
+    [ -n "$extracted" ] && [ "$listed" = "$extracted" ]
 }
 
 # check_removal MSI: the removal's actions, as the template means them.
@@ -246,6 +261,7 @@ check_upgrade() {
 }
 
 refused() { ! check_msi "$1"; }
+digests_refused() { ! check_digests "$1"; }
 upgrade_refused() { ! check_upgrade "$1"; }
 removal_refused() { ! check_removal "$1"; }
 locks_refused() { ! check_locks "$1"; }
@@ -255,6 +271,7 @@ if ! build "$work/sample"; then
     exit 1
 fi
 check "the MSI installs the driver as the template means it" check_msi "$work/sample/driver-setup.msi"
+check "the MSI records the SHA-256 of each file of the driver package" check_digests "$work/sample/driver-setup.msi"
 check "the MSI replaces older versions and refuses newer ones" check_upgrade "$work/sample/driver-setup.msi"
 check "the MSI's setting defaults to succeed" test "$(setting "$work/sample/driver-setup.msi")" = succeed
 check "the MSI takes the driver back when the product is removed" check_removal "$work/sample/driver-setup.msi"
@@ -333,12 +350,19 @@ for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDri
     "CustomAction SET Type = 3137 WHERE Action = 'InstallDriver':ignoring its result" \
     "CustomAction SET Type = 3090, Source = 'Zeltrane.exe' WHERE Action = 'InstallDriver':running Zeltrane.exe itself" \
     "InstallExecuteSequence SET Condition = '(NOT Installed OR REINSTALL) AND NOT UPGRADINGPRODUCTCODE' WHERE Action = 'InstallDriver':running on a repair" \
-    "CustomAction SET Target = '[INSTALLDIR]Zeltrane.exePIPE[DriverDir]zt-sample.infPIPE[ZELTRANE_NO_DEVICE]PIPE$hardware_id' WHERE Action = 'InstallDriver.Data':data naming a program under INSTALLDIR" \
+    "CustomAction SET Target = '[INSTALLDIR]Zeltrane.exePIPE[DriverDir]PIPEzt-sample.infPIPE[ZELTRANE_NO_DEVICE]PIPE[ZeltranePackage]PIPE$hardware_id' WHERE Action = 'InstallDriver.Data':data naming a program under INSTALLDIR" \
+    "CustomAction SET Target = '[DriverDir]zt-sample.infPIPE[ZELTRANE_NO_DEVICE]PIPE$hardware_id' WHERE Action = 'InstallDriver.Data':data without the package's digests, as 1.8.0's" \
     "InstallExecuteSequence SET Sequence = 6591 WHERE Action = 'InstallDriver.Data':data set after it" \
     "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver.Data':data set before CostFinalize"; do
     fault_copy "UPDATE ${fault%%:*}"
     check "an MSI with its action ${fault#*:} is refused" refused "$copy"
 done
+fault_copy "DELETE FROM Property WHERE Property = 'ZeltranePackage'"
+check "an MSI without the package's digests is refused" digests_refused "$copy"
+digest=$(property "$work/sample/driver-setup.msi" ZeltranePackage | cut -d'*' -f2)
+fault_copy "UPDATE Property SET Value = '$(property "$work/sample/driver-setup.msi" ZeltranePackage |
+    sed "s/$digest/$(tr 0-9a-f 1-9a-f0 <<<"$digest")/")' WHERE Property = 'ZeltranePackage'"
+check "an MSI whose digest does not match its file is refused" digests_refused "$copy"
 for fault in "InstallExecuteSequence SET Sequence = 3501 WHERE Action = 'RemoveDriver':placed after RemoveFiles" \
     "InstallExecuteSequence SET Sequence = 1499 WHERE Action = 'RemoveDriver':placed before InstallInitialize" \
     "CustomAction SET Type = 2049 WHERE Action = 'RemoveDriver':run at once, not deferred" \

@@ -33,7 +33,10 @@ protected:
         return std::find(fake.order.begin(), fake.order.end(), call) - fake.order.begin();
     }
 
-    void TearDown() override { EXPECT_EQ(fake.openDeviceLists, 0) << "every list destroyed"; }
+    void TearDown() override {
+        EXPECT_EQ(fake.openDeviceLists, 0) << "every list destroyed";
+        EXPECT_EQ(fake.heapBlocks, 0) << "every list of IDs freed";
+    }
 };
 
 TEST_F(Creation, WhereNoDeviceHasTheIdOneRootDeviceOfTheInfsClassIsMadeThenInstalled) {
@@ -65,6 +68,30 @@ TEST_F(Creation, ADeviceThatHasTheIdAlreadyIsInstalledOnAndNoneMade) {
     }
 }
 
+// However long its list of IDs, the device that has the ID is found.
+TEST_F(Creation, ALongListOfIdsNeverHidesTheId) {
+    std::vector<std::wstring> ids(200, std::wstring(40, L'X'));
+    ids.emplace_back(kId);
+    fake.devices.push_back({L"", true, REG_SZ, 0, ids});
+    EXPECT_EQ(Create(), ERROR_SUCCESS);
+    EXPECT_EQ(Position("SetupDiGetINFClassW"), fake.order.size()) << "nothing made";
+}
+
+// An INF whose [Version] names its Class but no ClassGuid: the one class of
+// that name on the machine; none, or two, make nothing.
+TEST_F(Creation, AnInfThatNamesOnlyItsClassGetsTheOneClassOfThatName) {
+    const GUID net = {0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+    for (const auto& classes : {std::vector<GUID>{net}, std::vector<GUID>{},
+                                std::vector<GUID>{net, net}}) {
+        SetUp();
+        fake.infNamesNoGuid = true;
+        fake.classesOfName = classes;
+        EXPECT_EQ(Create(), classes.size() == 1 ? ERROR_SUCCESS : ERROR_INVALID_CLASS);
+        EXPECT_EQ(fake.classNameAsked, L"Net");
+        EXPECT_EQ(fake.registered, classes.size() == 1);
+    }
+}
+
 TEST_F(Creation, ADeviceMadeForAFailedInstallationIsRemovedAndTheCodeIsTheInstallations) {
     for (const auto& [copy, update, expected] :
          {std::tuple{kSucceeds, Fails(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED},
@@ -93,6 +120,10 @@ TEST_F(Creation, AFailedStepOfTheCreationEndsWithItsErrorAndInstallsNothing) {
              fake.enumerationError = ERROR_ACCESS_DENIED;
          },
          error},
+        {"a device's IDs, no memory for them", [] { fake.heapFails = true; },
+         ERROR_NOT_ENOUGH_MEMORY},
+        {"a device's IDs, changed while read", [] { fake.idsChange = true; },
+         ERROR_INSUFFICIENT_BUFFER},
         {"the INF's class", [] { fake.infClass = Fails(ERROR_ACCESS_DENIED); }, error},
         {"the list", [] { fake.createList = Fails(ERROR_ACCESS_DENIED); }, error},
         {"the device", [] { fake.createInfo = Fails(ERROR_ACCESS_DENIED); }, error},

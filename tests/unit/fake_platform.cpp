@@ -1,8 +1,10 @@
 #include "fake_platform.h"
 
 #include <sddl.h>
+#include <wincrypt.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -55,6 +57,26 @@ BOOL WINAPI FakeDiUninstallDriverW(HWND parent, LPCWSTR infPath, DWORD flags, PB
         *needReboot = fake.needReboot;
     }
     return Complete(fake.uninstallDriver);
+}
+
+// GetTempPathW and GetTempPath2W: the folder, or the size needed.
+DWORD TemporaryFolder(const std::wstring& folder, DWORD nBufferLength, LPWSTR lpBuffer) {
+    const DWORD length = static_cast<DWORD>(folder.size());
+    if (length == 0) {
+        fake.lastError = ERROR_ACCESS_DENIED;
+        return 0;
+    }
+    if (length >= nBufferLength) {
+        return length + 1;
+    }
+    folder.copy(lpBuffer, length);
+    lpBuffer[length] = L'\0';
+    return length;
+}
+
+DWORD WINAPI FakeGetTempPath2W(DWORD nBufferLength, LPWSTR lpBuffer) {
+    fake.order.push_back("GetTempPath2W");
+    return TemporaryFolder(fake.systemTempFolder, nBufferLength, lpBuffer);
 }
 
 BOOL WINAPI FakeSetDefaultDllDirectories(DWORD directoryFlags) {
@@ -181,6 +203,8 @@ namespace {
 // Open files: each handle is its index in this list, from kFirstFile.
 std::vector<std::wstring> openedFiles;
 constexpr std::uintptr_t kFirstFile = 0xF000;
+// Where each open file's next read begins.
+std::vector<std::size_t> readPositions;
 
 }  // namespace
 
@@ -217,6 +241,9 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     }
     if (hModule == FakeNewdev() && fake.hasUninstallDriver && name == "DiUninstallDriverW") {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeDiUninstallDriverW));
+    }
+    if (hModule == FakeKernel32() && fake.hasGetTempPath2W && name == "GetTempPath2W") {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeGetTempPath2W));
     }
     if (hModule != FakeKernel32() || !fake.hasIsWow64Process2 || name != "IsWow64Process2") {
         return nullptr;
@@ -593,8 +620,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
     list += L'\0';
     const DWORD size = static_cast<DWORD>(list.size() * sizeof(wchar_t));
     *PropertyRegDataType = device.idsType;
-    *RequiredSize = size;
-    if (size > PropertyBufferSize) {
+    if (RequiredSize != nullptr) {
+        *RequiredSize = size;
+    }
+    if (size > PropertyBufferSize || (PropertyBuffer != nullptr && fake.idsChange)) {
         return Complete(Fails(ERROR_INSUFFICIENT_BUFFER));
     }
     std::memcpy(PropertyBuffer, list.data(), size);
@@ -620,10 +649,41 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR InfName, GUID* ClassGuid, PWSTR ClassName
     fake.order.push_back("SetupDiGetINFClassW");
     fake.infClassAsked = InfName;
     if (!fake.infClass.fails && ClassNameSize >= MAX_CLASS_NAME_LEN && RequiredSize == nullptr) {
-        *ClassGuid = kNetClass;
+        *ClassGuid = fake.infNamesNoGuid ? GUID{} : kNetClass;
         std::wcscpy(ClassName, L"Net");
     }
     return Complete(fake.infClass);
+}
+
+BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR ClassName, GUID* ClassGuidList,
+                                       DWORD ClassGuidListSize, PDWORD RequiredSize) {
+    fake.order.push_back("SetupDiClassGuidsFromNameW");
+    fake.classNameAsked = ClassName;
+    const DWORD count = static_cast<DWORD>(fake.classesOfName.size());
+    *RequiredSize = count;
+    if (count > ClassGuidListSize) {
+        return Complete(Fails(ERROR_INSUFFICIENT_BUFFER));
+    }
+    std::copy(fake.classesOfName.begin(), fake.classesOfName.end(), ClassGuidList);
+    return Complete(kSucceeds);
+}
+
+HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(std::uintptr_t{0x5000}); }
+
+LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, std::size_t dwBytes) {
+    fake.order.push_back("HeapAlloc");
+    if (fake.heapFails || hHeap != GetProcessHeap() || dwFlags != HEAP_ZERO_MEMORY) {
+        return nullptr;
+    }
+    ++fake.heapBlocks;
+    return std::calloc(dwBytes, 1);
+}
+
+BOOL WINAPI HeapFree(HANDLE /*hHeap*/, DWORD /*dwFlags*/, LPVOID lpMem) {
+    fake.order.push_back("HeapFree");
+    --fake.heapBlocks;
+    std::free(lpMem);
+    return TRUE;
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent) {
@@ -744,17 +804,7 @@ UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
 
 DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
     fake.order.push_back("GetTempPathW");
-    const DWORD length = static_cast<DWORD>(fake.tempFolder.size());
-    if (length == 0) {
-        fake.lastError = ERROR_ACCESS_DENIED;
-        return 0;
-    }
-    if (length >= nBufferLength) {
-        return length + 1;
-    }
-    fake.tempFolder.copy(lpBuffer, length);
-    lpBuffer[length] = L'\0';
-    return length;
+    return TemporaryFolder(fake.tempFolder, nBufferLength, lpBuffer);
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
@@ -765,10 +815,6 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     fake.lastError = fake.missingFileError;
     return INVALID_FILE_ATTRIBUTES;
 }
-
-DWORD WINAPI GetCurrentProcessId() { return 0x1234; }
-
-DWORD WINAPI GetTickCount() { return 0x00ABCDEF; }
 
 BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
     LPCWSTR StringSecurityDescriptor, DWORD StringSDRevision,
@@ -872,6 +918,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         fake.files[path];
     }
     openedFiles.push_back(path);
+    readPositions.push_back(0);
     ++fake.openFiles;
     return reinterpret_cast<HANDLE>(kFirstFile + openedFiles.size() - 1);
 }
@@ -892,14 +939,19 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
     fake.order.push_back("ReadFile");
-    if (fake.readFile.fails || lpOverlapped != nullptr) {
-        return Complete(fake.readFile.fails ? fake.readFile : Fails(ERROR_INVALID_PARAMETER));
+    const std::size_t index = reinterpret_cast<std::uintptr_t>(hFile) - kFirstFile;
+    const bool fails = fake.readFile.fails &&
+                       (fake.readFailsFor.empty() || fake.readFailsFor == openedFiles.at(index));
+    if (fails || lpOverlapped != nullptr) {
+        return Complete(fails ? fake.readFile : Fails(ERROR_INVALID_PARAMETER));
     }
-    // A file's bytes from its start: each file is read once.
-    const std::string& data =
-        fake.files.at(openedFiles.at(reinterpret_cast<std::uintptr_t>(hFile) - kFirstFile));
-    const DWORD size = std::min<DWORD>(static_cast<DWORD>(data.size()), nNumberOfBytesToRead);
-    std::memcpy(lpBuffer, data.data(), size);
+    // The file's bytes from where the last read ended.
+    const std::string& data = fake.files.at(openedFiles.at(index));
+    std::size_t& position = readPositions.at(index);
+    const DWORD size = static_cast<DWORD>(
+        std::min<std::size_t>(data.size() - std::min(position, data.size()), nNumberOfBytesToRead));
+    std::memcpy(lpBuffer, data.data() + std::min(position, data.size()), size);
+    position += size;
     *lpNumberOfBytesRead = size;
     return Complete(kSucceeds);
 }
@@ -1025,5 +1077,98 @@ BOOL WINAPI SetupQueryInfOriginalFileInformationW(SP_INF_INFORMATION* InfInforma
     const std::wstring& original = fake.originalNames.at(path.c_str());
     original.copy(OriginalFileInfo->OriginalInfName, original.size());
     OriginalFileInfo->OriginalInfName[original.size()] = L'\0';
+    return Complete(kSucceeds);
+}
+
+namespace {
+
+// Each hash's bytes so far, by handle.
+std::map<HCRYPTHASH, std::string> hashes;
+HCRYPTHASH nextHash = 0x4000;
+constexpr HCRYPTPROV kFakeProvider = 0x3000;
+
+}  // namespace
+
+std::wstring FakeDigest(const std::string& bytes) {
+    // Four FNV-1a sums of 64 bits, each from another start.
+    constexpr std::uint64_t kPrime = 0x100000001B3;
+    std::wstring hex;
+    for (std::uint64_t start = 1; start <= 4; ++start) {
+        std::uint64_t sum = 0xCBF29CE484222325 * start;
+        for (const char byte : bytes) {
+            sum = (sum ^ static_cast<unsigned char>(byte)) * kPrime;
+        }
+        for (int shift = 60; shift >= 0; shift -= 4) {
+            hex += L"0123456789abcdef"[(sum >> shift) & 0xF];
+        }
+    }
+    return hex;
+}
+
+BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR szContainer, LPCWSTR szProvider,
+                                 DWORD dwProvType, DWORD dwFlags) {
+    fake.order.push_back("CryptAcquireContextW");
+    if (szContainer != nullptr || szProvider != nullptr || dwProvType != PROV_RSA_AES ||
+        dwFlags != (CRYPT_VERIFYCONTEXT | CRYPT_SILENT) || fake.provider.fails) {
+        return Complete(fake.provider.fails ? fake.provider : Fails(ERROR_INVALID_PARAMETER));
+    }
+    *phProv = kFakeProvider;
+    ++fake.openProviders;
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD /*dwFlags*/) {
+    fake.order.push_back("CryptReleaseContext");
+    fake.openProviders -= hProv == kFakeProvider ? 1 : 0;
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+                            HCRYPTHASH* phHash) {
+    fake.order.push_back("CryptCreateHash");
+    if (hProv != kFakeProvider || Algid != CALG_SHA_256 || hKey != 0 || dwFlags != 0) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    *phHash = ++nextHash;
+    hashes[*phHash].clear();
+    ++fake.openHashes;
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
+    fake.order.push_back("CryptHashData");
+    if (fake.hashing.fails || dwFlags != 0) {
+        return Complete(fake.hashing.fails ? fake.hashing : Fails(ERROR_INVALID_PARAMETER));
+    }
+    hashes.at(hHash).append(reinterpret_cast<const char*>(pbData), dwDataLen);
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                              DWORD /*dwFlags*/) {
+    fake.order.push_back("CryptGetHashParam");
+    if (dwParam != HP_HASHVAL || *pdwDataLen != 32) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    const std::wstring hex = FakeDigest(hashes.at(hHash));
+    for (DWORD i = 0; i < 32; ++i) {
+        pbData[i] = static_cast<BYTE>(std::stoi(std::string(hex.begin() + 2 * i,
+                                                             hex.begin() + 2 * i + 2), nullptr, 16));
+    }
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash) {
+    fake.order.push_back("CryptDestroyHash");
+    fake.openHashes -= hashes.erase(hHash) == 1 ? 1 : 0;
+    return Complete(kSucceeds);
+}
+
+BOOL WINAPI CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer) {
+    fake.order.push_back("CryptGenRandom");
+    if (hProv != kFakeProvider || fake.random.fails) {
+        return Complete(fake.random.fails ? fake.random : Fails(ERROR_INVALID_PARAMETER));
+    }
+    std::memset(pbBuffer, ++fake.randomCalls, dwLen);
     return Complete(kSucceeds);
 }

@@ -171,6 +171,17 @@ struct FakePlatform {
     Outcome setIds{false, 0};
     Outcome registration{false, 0};
     std::wstring infClassAsked;
+    // Where the INF names only its class's name: the GUID it gives is null,
+    // and the classes installed under that name are these.
+    bool infNamesNoGuid = false;
+    std::vector<GUID> classesOfName;
+    std::wstring classNameAsked;
+    // Whether the process heap gives memory; blocks taken and not freed.
+    bool heapFails = false;
+    // Whether a device's IDs grow between the question of their size and
+    // their reading.
+    bool idsChange = false;
+    int heapBlocks = 0;
     std::wstring createdName;
     DWORD createdFlags = 0;
     std::wstring createdIds;
@@ -187,6 +198,20 @@ struct FakePlatform {
     Outcome systemFolderCall{false, 0};
     std::wstring windowsFolder = L"C:\\Windows";
     std::wstring tempFolder = L"C:\\Windows\\Temp\\";
+    // Where kernel32 exports GetTempPath2W (Windows 11, Windows 10 with its
+    // updates of 2022), the folder it gives the local system account.
+    bool hasGetTempPath2W = false;
+    std::wstring systemTempFolder = L"C:\\Windows\\SystemTemp\\";
+
+    // The cryptographic provider: what acquiring it, hashing and asking for
+    // random bytes do; the random bytes of call n (from 1) are all n. A
+    // hash's digest is FakeDigest of the bytes hashed.
+    Outcome provider{false, 0};
+    Outcome hashing{false, 0};
+    Outcome random{false, 0};
+    int randomCalls = 0;
+    int openProviders = 0;
+    int openHashes = 0;
 
     // A file system: files by full path, with their bytes; folders by full
     // path, with the access (SDDL) each was made with ("" where inherited).
@@ -208,6 +233,8 @@ struct FakePlatform {
     // does; sizes that a folder's listing gives in place of the file's own.
     std::vector<std::wstring> unreadable;
     Outcome readFile{false, 0};
+    // Where not empty: the only file whose reads fail so.
+    std::wstring readFailsFor;
     std::map<std::wstring, DWORD> listedSizes;
     int openSearches = 0;
     int openFiles = 0;
@@ -257,6 +284,10 @@ inline const std::vector<std::string> kHardening = {"GetModuleHandleW", "GetProc
 
 // The module handle the fake custom action DLL is loaded at.
 HMODULE FakeActionModule();
+
+// The digest that the fake provider's hash gives the bytes, as 64
+// hexadecimal digits: not SHA-256, but as sure to change with any byte.
+std::wstring FakeDigest(const std::string& bytes);
 
 // The last error a call leaves behind when it succeeds: real platform calls
 // may change it on success too, so code must read it right after a failure.

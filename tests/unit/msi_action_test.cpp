@@ -10,13 +10,32 @@
 
 namespace {
 
-// The run's folder: the temporary folder, the process and the tick count,
-// then the attempt.
-const std::wstring kRun = L"C:\\Windows\\Temp\\Zeltrane-0x00001234-0x00ABCDEF";
+// A run's folder: the temporary folder, then Zeltrane- and the random bytes
+// of that call of the provider, all `call` (fake_platform.h).
+std::wstring RunFolder(int call, const std::wstring& temporary = L"C:\\Windows\\Temp\\") {
+    wchar_t digits[3];
+    swprintf(digits, 3, L"%02x", call);
+    std::wstring name = temporary + L"Zeltrane-";
+    for (int i = 0; i < 16; ++i) {
+        name += digits;
+    }
+    return name;
+}
+
+// Where the MSI installed the driver package ([DriverDir]), its files, and
+// the checked copy, in the installation's first run folder; the programs
+// run from the second.
+const std::wstring kPackage = L"C:\\Program Files (x86)\\ZT line\\driver\\";
+const std::vector<std::pair<std::wstring, std::string>> kPackageFiles = {
+    {L"zt-line.inf", "[Version] ours"}, {L"amd64\\zt-line.sys", "the driver"}};
+const std::wstring kCopy = RunFolder(1);
+const std::wstring kRun = RunFolder(2);
 const std::wstring kProgram = kRun + L"\\Zeltrane.exe";
-const std::wstring kRemover = kRun + L"\\ZeltraneRemove.exe";
+const std::wstring kRemover = RunFolder(1) + L"\\ZeltraneRemove.exe";
 const std::wstring kRunAccess = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-const std::wstring kInf = L"C:\\Program Files (x86)\\ZT line\\driver\\zt-line.inf";
+const std::wstring kInf = kCopy + L"\\zt-line.inf";
+const std::wstring kChecked =
+    L"Zeltrane: the driver package's files are the MSI's own, checked in \"" + kCopy + L"\"";
 const std::wstring kA = L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000011";
 const std::wstring kB = L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000012";
 const std::wstring kC = L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00000013";
@@ -35,8 +54,21 @@ const std::map<std::wstring, std::string> kResources = {
     {L"ZELTRANE_CREATE_X86", "x86 create"},    {L"ZELTRANE_CREATE_X64", "x64 create"},
     {L"ZELTRANE_CREATE_ARM64", "arm64 create"}};
 
-std::wstring Data(const std::wstring& setting, const std::wstring& ids) {
-    return kInf + L"|" + setting + L"|" + ids;
+// The package's list as the MSI's build writes it, each digest of the
+// file's bytes in the package's folder now.
+std::wstring Files() {
+    std::wstring list;
+    for (const auto& file : kPackageFiles) {
+        const auto found = fake.files.find(kPackage + file.first);
+        list += (list.empty() ? L"" : L"*") + file.first + L"*" +
+                FakeDigest(found != fake.files.end() ? found->second : "");
+    }
+    return list;
+}
+
+std::wstring Data(const std::wstring& setting, const std::wstring& ids,
+                  const std::wstring& files = Files()) {
+    return kPackage + L"|zt-line.inf|" + setting + L"|" + files + L"|" + ids;
 }
 
 std::wstring CommandLine(const std::wstring& id) {
@@ -62,6 +94,9 @@ protected:
         fake.resources = kResources;
         fake.copy = Fails(ERROR_FILE_EXISTS);
         fake.published = kPublished;
+        for (const auto& file : kPackageFiles) {
+            fake.files[kPackage + file.first] = file.second;
+        }
     }
 
     std::vector<std::wstring> Started() const {
@@ -80,10 +115,16 @@ protected:
         EXPECT_EQ(fake.openDescriptors, 0);
         EXPECT_EQ(fake.openKeys, 0);
         EXPECT_EQ(fake.openSearches, 0);
+        EXPECT_EQ(fake.openProviders, 0);
+        EXPECT_EQ(fake.openHashes, 0);
         if (!fake.removeFolder.fails) {
-            EXPECT_EQ(fake.folders.count(kRun), 0u) << "the run's folder deleted";
+            for (const auto& folder : fake.folders) {
+                EXPECT_NE(folder.first.rfind(L"C:\\Windows\\Temp\\Zeltrane-", 0), 0u)
+                    << "a run's folder left behind";
+            }
             for (const auto& file : fake.files) {
-                EXPECT_NE(file.first.rfind(kRun, 0), 0u) << "left behind";
+                EXPECT_NE(file.first.rfind(L"C:\\Windows\\Temp\\Zeltrane-", 0), 0u)
+                    << "left behind";
             }
         }
     }
@@ -107,7 +148,7 @@ TEST_F(MsiAction, RunsZeltraneForEachIdInOrderAndLogsEachExitCode) {
     EXPECT_EQ(fake.closed.size(), 6u) << "each child's thread and process handle";
     EXPECT_EQ(fake.logged,
               (std::vector<std::wstring>{
-                  L"Zeltrane: hardware ID \"" + kA +
+                  kChecked, L"Zeltrane: hardware ID \"" + kA +
                       L"\": Zeltrane.exe ended with 0xE000020B, no present device has it",
                   L"Zeltrane: hardware ID \"" + kB +
                       L"\": Zeltrane.exe ended with 0x00000000, the driver is installed on its "
@@ -117,43 +158,67 @@ TEST_F(MsiAction, RunsZeltraneForEachIdInOrderAndLogsEachExitCode) {
                   kRecorded}));
 }
 
-// What runs is what the DLL carries, in a folder of the run's own that only
-// SYSTEM and Administrators can enter, in a release's layout; nothing of it
-// is left afterwards.
-TEST_F(MsiAction, RunsTheProgramsItCarriesFromAFolderOnlyAdministratorsCanWrite) {
+// What runs is what the DLL carries, on the package's checked copy, each in
+// a folder of the run's own that only SYSTEM and Administrators can enter,
+// the programs in a release's layout; a file in the package's folder that
+// the MSI did not install is not copied; nothing of either is left.
+TEST_F(MsiAction, RunsTheProgramsItCarriesOnACheckedCopyOnlyAdministratorsCanWrite) {
+    fake.files[kPackage + L"amd64\\planted.dll"] = "a user's";
     fake.customActionData = Data(L"succeed", kA);
     EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    EXPECT_EQ(Started(), std::vector<std::wstring>{CommandLine(kA)});
     EXPECT_EQ(fake.foldersAtStart,
-              (std::map<std::wstring, std::wstring>{
-                  {kRun, kRunAccess}, {kRun + L"\\arm64", L""}, {kRun + L"\\x64", L""}}));
-    EXPECT_EQ(fake.filesAtStart, (std::map<std::wstring, std::string>{
-                                     {kProgram, "x86 Zeltrane"},
-                                     {kRun + L"\\arm64\\Zeltrane.exe", "arm64 Zeltrane"},
-                                     {kRun + L"\\x64\\Zeltrane.exe", "x64 Zeltrane"}}));
+              (std::map<std::wstring, std::wstring>{{kCopy, kRunAccess},
+                                                    {kCopy + L"\\amd64", L""},
+                                                    {kRun, kRunAccess},
+                                                    {kRun + L"\\arm64", L""},
+                                                    {kRun + L"\\x64", L""}}));
+    std::map<std::wstring, std::string> expected = {
+        {kProgram, "x86 Zeltrane"},
+        {kRun + L"\\arm64\\Zeltrane.exe", "arm64 Zeltrane"},
+        {kRun + L"\\x64\\Zeltrane.exe", "x64 Zeltrane"},
+        {kInf, "[Version] ours"},
+        {kCopy + L"\\amd64\\zt-line.sys", "the driver"},
+        {kPackage + L"amd64\\planted.dll", "a user's"}};
+    for (const auto& file : kPackageFiles) {
+        expected[kPackage + file.first] = file.second;
+    }
+    EXPECT_EQ(fake.filesAtStart, expected);
     EXPECT_EQ(fake.resourceModules, std::vector<HMODULE>(3, FakeActionModule()));
-    EXPECT_TRUE(fake.files.empty());
-    EXPECT_TRUE(fake.folders.empty());
+    EXPECT_EQ(fake.logged.front(), kChecked);
 }
 
-// A name that is there already, folder, file or link, is another user's:
-// passed over, and left as it is.
+// A run's folder has a name from the random source: one that is there
+// already, folder, file or link, is another user's, passed over and left as
+// it is; the local system account's own temporary folder where Windows has
+// GetTempPath2W.
 TEST_F(MsiAction, ANameThatIsThereAlreadyIsPassedOver) {
-    const std::wstring taken = L"C:\\Windows\\Temp\\Zeltrane-0x00001234-0x00ABCDF";
-    fake.folders[kRun] = L"a user's";
-    fake.files[taken + L"0"];
+    fake.folders[kCopy] = L"a user's";
+    fake.files[kRun];
     fake.customActionData = Data(L"succeed", kA);
     EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
     ASSERT_EQ(fake.starts.size(), 1u);
-    EXPECT_EQ(fake.starts[0].application, taken + L"1\\Zeltrane.exe");
-    EXPECT_EQ(fake.folders, (std::map<std::wstring, std::wstring>{{kRun, L"a user's"}}));
+    EXPECT_EQ(fake.starts[0].commandLine, L"\"" + RunFolder(4) + L"\\Zeltrane.exe\" \"" +
+                                              RunFolder(3) + L"\\zt-line.inf\" \"" + kA + L"\"");
+    EXPECT_EQ(fake.folders, (std::map<std::wstring, std::wstring>{{kCopy, L"a user's"}}));
     fake.folders.clear();
+    fake.files.clear();
+
+    SetUp();
+    fake.hasGetTempPath2W = true;
+    fake.customActionData = Data(L"succeed", kA);
+    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    ASSERT_EQ(fake.starts.size(), 1u);
+    EXPECT_EQ(fake.starts[0].application,
+              RunFolder(2, L"C:\\Windows\\SystemTemp\\") + L"\\Zeltrane.exe");
+    EXPECT_EQ(fake.folders, (std::map<std::wstring, std::wstring>{}));
 }
 
 // The programs cannot be written: nothing starts, nothing stays, the
-// installation fails with the reason in its log.
-TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheInstallationAndStartNothing) {
+// removal fails with the reason in its log.
+TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheActionAndStartNothing) {
     const std::wstring notMade = L"Zeltrane: cannot make a folder for the programs, error ";
-    const std::wstring notWritten = L"Zeltrane: cannot write \"" + kRun;
+    const std::wstring notWritten = L"Zeltrane: cannot write \"" + kRemover.substr(0, kCopy.size());
     const struct {
         const char* what;
         void (*arrange)();
@@ -164,6 +229,10 @@ TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheInstallationAndStartNothing)
          notMade + L"0x0000007A"},
         {"no descriptor", [] { fake.descriptor = Fails(ERROR_ACCESS_DENIED); },
          notMade + L"0x00000005"},
+        {"no random source", [] { fake.provider = Fails(ERROR_ACCESS_DENIED); },
+         notMade + L"0x00000005"},
+        {"no random bytes", [] { fake.random = Fails(ERROR_ACCESS_DENIED); },
+         notMade + L"0x00000005"},
         {"folder refused",
          [] {
              fake.createFolderFailsOnCall = 1;
@@ -172,10 +241,8 @@ TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheInstallationAndStartNothing)
          notMade + L"0x00000005"},
         {"every name taken",
          [] {
-             for (DWORD tick = 0x00ABCDEF; tick < 0x00ABCDEF + 64; ++tick) {
-                 wchar_t name[64];
-                 swprintf(name, 64, L"C:\\Windows\\Temp\\Zeltrane-0x00001234-0x%08X", tick);
-                 fake.files[name];
+             for (int call = 1; call <= 8; ++call) {
+                 fake.files[RunFolder(call)];
              }
          },
          notMade + L"0x000000B7"},
@@ -185,23 +252,79 @@ TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheInstallationAndStartNothing)
              fake.createFolderError = ERROR_DISK_FULL;
          },
          notWritten + L"\\x64\", error 0x00000070"},
-        {"resource missing", [] { fake.resources.erase(L"ZELTRANE_X64"); },
-         notWritten + L"\\x64\\Zeltrane.exe\", error 0x00000716"},
+        {"resource missing", [] { fake.resources.erase(L"ZELTRANE_REMOVE_X64"); },
+         notWritten + L"\\x64\\ZeltraneRemove.exe\", error 0x00000716"},
         {"file refused", [] { fake.createFile = Fails(ERROR_DISK_FULL); },
-         notWritten + L"\\Zeltrane.exe\", error 0x00000070"},
+         notWritten + L"\\ZeltraneRemove.exe\", error 0x00000070"},
         {"write fails", [] { fake.writeFile = Fails(ERROR_DISK_FULL); },
-         notWritten + L"\\Zeltrane.exe\", error 0x00000070"},
+         notWritten + L"\\ZeltraneRemove.exe\", error 0x00000070"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
+        fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+        fake.originalNames[kPublished] = L"zt-line.inf";
         c.arrange();
+        fake.customActionData = L"zt-line.inf|remove";
+        EXPECT_EQ(RemoveDriver(kFakeInstall), kFails);
+        EXPECT_TRUE(fake.starts.empty());
+        EXPECT_EQ(fake.logged.back(), c.logged);
+        EXPECT_EQ(fake.folders.count(RunFolder(1)), 0u);
+        fake.files.clear();
+    }
+}
+
+// A file of the package that is not the one the MSI installed (changed,
+// swapped, gone), or that cannot be copied and checked: nothing starts,
+// nothing of the copy stays, the installation fails naming the file.
+TEST_F(MsiAction, APackageFileThatIsNotTheMsisOwnFailsTheInstallation) {
+    const std::wstring driver = kPackage + L"amd64\\zt-line.sys";
+    const std::wstring said = L"Zeltrane: the driver package's file \"" + driver;
+    const std::wstring notCopied =
+        said + L"\" cannot be copied to check it: the installation fails, error ";
+    const struct {
+        const char* what;
+        void (*arrange)();
+        std::wstring logged;
+    } cases[] = {
+        {"changed", [] { fake.files[kPackage + L"amd64\\zt-line.sys"] = "a user's driver"; },
+         said + L"\" is not the file that this MSI installed: the installation fails"},
+        {"one byte more", [] { fake.files[kPackage + L"amd64\\zt-line.sys"] += "!"; },
+         said + L"\" is not the file that this MSI installed: the installation fails"},
+        {"gone", [] { fake.files.erase(kPackage + L"amd64\\zt-line.sys"); },
+         notCopied + L"0x00000002"},
+        {"unreadable", [] { fake.unreadable = {kPackage + L"amd64\\zt-line.sys"}; },
+         notCopied + L"0x00000005"},
+        {"reading fails", [] { fake.readFile = Fails(ERROR_ACCESS_DENIED); },
+         L"Zeltrane: the driver package's file \"" + kPackage +
+             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
+             L"0x00000005"},
+        {"hashing fails", [] { fake.hashing = Fails(ERROR_INVALID_PARAMETER); },
+         L"Zeltrane: the driver package's file \"" + kPackage +
+             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
+             L"0x00000057"},
+        {"its folder refused",
+         [] {
+             fake.createFolderFailsOnCall = 2;
+             fake.createFolderError = ERROR_DISK_FULL;
+         },
+         notCopied + L"0x00000070"},
+        {"the copy refused", [] { fake.createFile = Fails(ERROR_DISK_FULL); },
+         L"Zeltrane: the driver package's file \"" + kPackage +
+             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
+             L"0x00000070"},
+        {"no folder for the copy", [] { fake.random = Fails(ERROR_ACCESS_DENIED); },
+         L"Zeltrane: cannot make a folder for the driver package, error 0x00000005"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
         fake.customActionData = Data(L"succeed", kA);
+        c.arrange();
         EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
         EXPECT_TRUE(fake.starts.empty());
+        EXPECT_TRUE(fake.copies.empty()) << "nothing staged";
         EXPECT_EQ(fake.logged, std::vector<std::wstring>{c.logged});
-        EXPECT_EQ(fake.folders.count(kRun), 0u);
-        fake.files.clear();
     }
 }
 
@@ -250,7 +373,7 @@ TEST_F(MsiAction, DecidesTheResultFromTheExitCodesAndTheSetting) {
 // the DLL carries; where a device has one, none.
 TEST_F(MsiAction, CreateMakesTheDeviceWithTheFirstIdWhereNoDeviceHasAny) {
     const std::wstring creation =
-        L"\"" + kRun + L"\\ZeltraneCreate.exe\" \"" + kInf + L"\" \"" + kA + L"\"";
+        L"\"" + RunFolder(3) + L"\\ZeltraneCreate.exe\" \"" + kInf + L"\" \"" + kA + L"\"";
     const std::wstring made =
         L"Zeltrane: no present device has any of the hardware IDs "
         L"(ZELTRANE_NO_DEVICE=create): the device for \"" +
@@ -286,7 +409,7 @@ TEST_F(MsiAction, CreateMakesTheDeviceWithTheFirstIdWhereNoDeviceHasAny) {
          false,
          kFails,
          {CommandLine(kA), CommandLine(kB)},
-         L"Zeltrane: cannot write \"" + kRun + L"\\ZeltraneCreate.exe\", error 0x00000716"},
+         L"Zeltrane: cannot write \"" + RunFolder(3) + L"\\ZeltraneCreate.exe\", error 0x00000716"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -302,9 +425,14 @@ TEST_F(MsiAction, CreateMakesTheDeviceWithTheFirstIdWhereNoDeviceHasAny) {
     }
     EXPECT_EQ(fake.filesAtStart.count(kRun + L"\\x64\\Zeltrane.exe"), 1u);
 
-    // A command line that fits for Zeltrane.exe, but not with the longer name.
+    // A command line that fits for Zeltrane.exe, but not with the longer
+    // name; the temporary folder's name makes room for the data.
     SetUp();
-    const std::wstring id(32767 - CommandLine(L"").size() - 3, L'I');
+    const std::wstring temporary = L"C:\\" + std::wstring(100, L't') + L"\\";
+    fake.tempFolder = temporary;
+    const std::wstring empty = L"\"" + RunFolder(2, temporary) + L"\\Zeltrane.exe\" \"" +
+                               RunFolder(1, temporary) + L"\\zt-line.inf\" \"\"";
+    const std::wstring id(32767 - empty.size() - 3, L'I');
     fake.customActionData = Data(L"create", id);
     fake.childExitCode = kNoSuchDevice;
     EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
@@ -335,7 +463,8 @@ TEST_F(MsiAction, AFailedRunIsLoggedWithItsCodeAndFailsTheInstallation) {
     fake.childExitCode = 0xE0000000;
     EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
     EXPECT_EQ(fake.logged,
-              (std::vector<std::wstring>{L"Zeltrane: hardware ID \"" + kA +
+              (std::vector<std::wstring>{kChecked,
+                                         L"Zeltrane: hardware ID \"" + kA +
                                              L"\": Zeltrane.exe ended with 0xE0000000, the driver "
                                              L"was not installed",
                                          L"Zeltrane: the installation fails and is rolled back"}));
@@ -363,8 +492,8 @@ TEST_F(MsiAction, AStartThatFailsFailsTheInstallation) {
         EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
         EXPECT_EQ(fake.starts.size(), c.call == &FakePlatform::systemFolderCall ? 0u : 1u);
         EXPECT_EQ(fake.closed.size(), c.closed);
-        ASSERT_FALSE(fake.logged.empty());
-        EXPECT_EQ(fake.logged[0], L"Zeltrane: hardware ID \"" + kA + L"\": " + c.said +
+        ASSERT_GE(fake.logged.size(), 2u);
+        EXPECT_EQ(fake.logged[1], L"Zeltrane: hardware ID \"" + kA + L"\": " + c.said +
                                       L" or waited for, error 0x00000002");
     }
     SetUp();
@@ -377,7 +506,12 @@ TEST_F(MsiAction, AStartThatFailsFailsTheInstallation) {
 // CustomActionData that the template does not write: nothing is started.
 TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
     const std::wstring notData =
-        L"Zeltrane: CustomActionData is not <INF>|<setting>|<hardware IDs>";
+        L"Zeltrane: CustomActionData is not <package folder>|<INF>|<setting>|<files>|<hardware "
+        L"IDs>";
+    const std::wstring notList =
+        L"Zeltrane: the driver package's list of files is not <path>*<SHA-256>*...: the "
+        L"installation fails";
+    const std::wstring digest = FakeDigest("[Version] ours");
     const struct {
         std::wstring data;
         std::wstring logged;
@@ -389,6 +523,22 @@ TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
         {Data(L"failure", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},
         {Data(L"succeed", L""), L"Zeltrane: no hardware ID given"},
         {Data(L"succeed", L";;"), L"Zeltrane: no hardware ID given"},
+        {Data(L"succeed", kA, L""),
+         L"Zeltrane: the MSI records no digests of the driver package's files (record-digests.py "
+         L"writes them when the MSI is built): the installation fails"},
+        {Data(L"succeed", kA, L"zt-line.inf"), notList},
+        {Data(L"succeed", kA, L"zt-line.inf*" + digest.substr(1)), notList},
+        {Data(L"succeed", kA, L"zt-line.inf*" + digest + L"0"), notList},
+        {Data(L"succeed", kA, L"zt-line.inf*" + digest.substr(0, 63) + L"g"), notList},
+        {Data(L"succeed", kA, L"zt-line.inf*g" + digest.substr(1)), notList},
+        {Data(L"succeed", kA, L"..\\zt-line.inf*" + digest), notList},
+        {Data(L"succeed", kA, L"amd64\\.\\zt-line.inf*" + digest), notList},
+        {Data(L"succeed", kA, L"\\zt-line.inf*" + digest), notList},
+        {Data(L"succeed", kA, L"amd64\\*" + digest), notList},
+        {Data(L"succeed", kA, L"C:zt-line.inf*" + digest), notList},
+        {Data(L"succeed", kA, L"amd64/zt-line.inf*" + digest), notList},
+        {Data(L"succeed", kA, L"other.inf*" + digest),
+         L"Zeltrane: the INF is not one of the driver package's files: the installation fails"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.data));
@@ -416,8 +566,8 @@ TEST_F(MsiAction, ACommandLineLongerThanThePlatformAllowsIsNotStarted) {
     fake.customActionData = Data(L"succeed", id);
     EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
     EXPECT_TRUE(fake.starts.empty());
-    ASSERT_EQ(fake.logged.size(), 2u);
-    EXPECT_NE(fake.logged[0].find(L"\": the command line would be longer than the platform allows"),
+    ASSERT_EQ(fake.logged.size(), 3u);
+    EXPECT_NE(fake.logged[1].find(L"\": the command line would be longer than the platform allows"),
               std::wstring::npos);
 }
 
@@ -454,7 +604,7 @@ TEST_F(MsiAction, QuotesEachIdSoThatItIsReadBackExactly) {
 TEST_F(MsiAction, BracketsInAnIdAreLoggedAsTheyStand) {
     fake.customActionData = Data(L"succeed", L"ACPI\\[ZT0001]");
     EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
-    EXPECT_EQ(fake.logged[0].rfind(L"Zeltrane: hardware ID \"ACPI\\[ZT0001]\": ", 0), 0u);
+    EXPECT_EQ(fake.logged[1].rfind(L"Zeltrane: hardware ID \"ACPI\\[ZT0001]\": ", 0), 0u);
 }
 
 TEST_F(MsiAction, ALogThatCannotBeWrittenChangesNoResult) {
@@ -541,13 +691,21 @@ TEST_F(MsiAction, WhereTheLookupIsRefusedTheStagedCopyIsFoundByItsBytes) {
          notFound + L"0x00000002"},
         {"no INF in the folder",
          [] {
-             fake.files = {{kInf, "[Version] ours"}, {L"C:\\Windows\\INF\\x.pnf", ""}};
+             for (const int n : {3, 5, 9}) {
+                 fake.files.erase(L"C:\\Windows\\INF\\oem" + std::to_wstring(n) + L".inf");
+             }
+             fake.files[L"C:\\Windows\\INF\\x.pnf"];
          },
          notFound + L"0x00000002"},
         {"the INF unreadable", [] { fake.unreadable = {kInf}; }, notFound + L"0x00000005"},
-        {"the INF too large", [] { fake.files[kInf] = std::string(8 * 1024 * 1024 + 1, 'x'); },
+        {"the INF too large",
+         [] { fake.files[kPackage + L"zt-line.inf"] = std::string(8 * 1024 * 1024 + 1, 'x'); },
          notFound + L"0x000000DF"},
-        {"reading fails", [] { fake.readFile = Fails(ERROR_ACCESS_DENIED); },
+        {"reading fails",
+         [] {
+             fake.readFile = Fails(ERROR_ACCESS_DENIED);
+             fake.readFailsFor = kInf;
+         },
          notFound + L"0x00000005"},
         {"the INF folder unknown", [] { fake.windowsFolder.clear(); }, notFound + L"0x00000005"},
     };
@@ -555,10 +713,9 @@ TEST_F(MsiAction, WhereTheLookupIsRefusedTheStagedCopyIsFoundByItsBytes) {
         SCOPED_TRACE(c.what);
         SetUp();
         fake.copy = Fails(ERROR_IN_WOW64);
-        fake.files = {{kInf, "[Version] ours"},
-                      {L"C:\\Windows\\INF\\oem3.inf", "[Version] other, longer"},
-                      {L"C:\\Windows\\INF\\oem5.inf", "[Version] ourz"},
-                      {copy, "[Version] ours"}};
+        fake.files[L"C:\\Windows\\INF\\oem3.inf"] = "[Version] other, longer";
+        fake.files[L"C:\\Windows\\INF\\oem5.inf"] = "[Version] ourz";
+        fake.files[copy] = "[Version] ours";
         c.arrange();
         fake.customActionData = Data(L"succeed", kA);
         EXPECT_EQ(InstallDriver(kFakeInstall), c.logged == found ? 0u : kFails);
@@ -653,7 +810,7 @@ TEST_F(MsiAction, RemovesTheRecordedPackageAndNoOther) {
          kFails, 0, L"Zeltrane: cannot clear an earlier restart request, error 0x00000005"},
         {"programs not written", RemovalData(L"remove"),
          [] { fake.resources.erase(L"ZELTRANE_REMOVE_ARM64"); }, kFails, 0,
-         L"Zeltrane: cannot write \"" + kRun + L"\\arm64\\ZeltraneRemove.exe\", error 0x00000716"},
+         L"Zeltrane: cannot write \"" + RunFolder(1) + L"\\arm64\\ZeltraneRemove.exe\", error 0x00000716"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -91,6 +91,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
                                               SP_DEVINFO_DATA* DeviceInfoData, DWORD Property,
                                               PDWORD PropertyRegDataType, BYTE* PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize);
+constexpr DWORD ERROR_INVALID_CLASS = 0xE0000206;
+BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR ClassName, GUID* ClassGuidList,
+                                       DWORD ClassGuidListSize, PDWORD RequiredSize);
 BOOL WINAPI SetupDiGetINFClassW(PCWSTR InfName, GUID* ClassGuid, PWSTR ClassName,
                                 DWORD ClassNameSize, PDWORD RequiredSize);
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent);

@@ -3,6 +3,7 @@
 // Host stand-in for the few platform declarations the installer uses, with
 // the platform's own values. The functions are recording fakes (fake_platform.h).
 
+#include <cstddef>
 #include <cstdint>
 
 #define WINAPI
@@ -183,8 +184,6 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize);
 DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
-DWORD WINAPI GetCurrentProcessId();
-DWORD WINAPI GetTickCount();
 BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName);
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -194,6 +193,11 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
+constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, std::size_t dwBytes);
+BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
 HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID WINAPI LockResource(HGLOBAL hResData);
