@@ -1,8 +1,7 @@
 #include "create.h"
 
 #include <setupapi.h>
-
-#include <cstring>
+#include <string.h>
 
 #include "install.h"
 #include "last_error.h"
@@ -93,17 +92,14 @@ DWORD InfClass(const wchar_t* infPath, GUID& classGuid, wchar_t (&className)[kCl
         return LastErrorOfFailedCall();
     }
     constexpr GUID kNoClass = {};
-    if (std::memcmp(&classGuid, &kNoClass, sizeof classGuid) != 0) {
+    if (memcmp(&classGuid, &kNoClass, sizeof classGuid) != 0) {
         return ERROR_SUCCESS;
     }
     DWORD count = 0;
-    // One place, so that a second class of the name shows as a count of two.
+    // One place: a second class of the name fails the call, as does none
+    // that can be read.
     GUID classes[1] = {};
-    if (!SetupDiClassGuidsFromNameW(className, classes, 1, &count) &&
-        LastErrorOfFailedCall() != ERROR_INSUFFICIENT_BUFFER) {
-        return ERROR_INVALID_CLASS;
-    }
-    if (count != 1) {
+    if (!SetupDiClassGuidsFromNameW(className, classes, 1, &count) || count != 1) {
         return ERROR_INVALID_CLASS;
     }
     classGuid = classes[0];

@@ -249,11 +249,10 @@ DWORD TemporaryFolder(wchar_t (&temporary)[MAX_PATH + 1]) {
     // type back, through void (*)(), which the compilers accept between
     // function types.
     // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
-    const DWORD length =
-        found != nullptr
-            ? reinterpret_cast<GetTempPath2Function>(reinterpret_cast<void (*)()>(found))(
-                  MAX_PATH + 1, temporary)
-            : GetTempPathW(MAX_PATH + 1, temporary);
+    const DWORD length = found != nullptr
+                             ? reinterpret_cast<GetTempPath2Function>(
+                                   reinterpret_cast<void (*)()>(found))(MAX_PATH + 1, temporary)
+                             : GetTempPathW(MAX_PATH + 1, temporary);
     // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
     if (length == 0) {
         return LastErrorOfFailedCall();
@@ -1183,7 +1182,12 @@ bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Packag
         return false;
     }
     if (!Lists(package, inf)) {
-        Log(install, L"the INF is not one of the driver package's files: the installation fails");
+        static Text line;
+        Clear(line);
+        Append(line, L"the INF \"");
+        Append(line, inf);
+        Append(line, L"\" is not one of the driver package's files: the installation fails");
+        Log(install, line);
         return false;
     }
     return true;

@@ -23,13 +23,19 @@ DWORD AcquireProvider(HCRYPTPROV& provider) {
     return ERROR_SUCCESS;
 }
 
-// Writes what it reads from one file into the other, to the end, hashing
+// The two open files of a copy.
+struct Copying {
+    HANDLE source;
+    HANDLE copy;
+};
+
+// Writes what it reads from the source into the copy, to the end, hashing
 // each chunk as it writes it.
-DWORD CopyHashing(HANDLE from, HANDLE to, HCRYPTHASH hash) {
+DWORD CopyHashing(const Copying& files, HCRYPTHASH hash) {
     static BYTE chunk[kChunk];
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(from, chunk, kChunk, &read, nullptr)) {
+        if (!ReadFile(files.source, chunk, kChunk, &read, nullptr)) {
             return LastErrorOfFailedCall();
         }
         if (read == 0) {
@@ -38,28 +44,29 @@ DWORD CopyHashing(HANDLE from, HANDLE to, HCRYPTHASH hash) {
         // A file on a disk takes all of it, or the call fails.
         DWORD written = 0;
         if (!CryptHashData(hash, chunk, read, 0) ||
-            !WriteFile(to, chunk, read, &written, nullptr)) {
+            !WriteFile(files.copy, chunk, read, &written, nullptr)) {
             return LastErrorOfFailedCall();
         }
     }
 }
 
 DWORD CopyFiles(const wchar_t* source, const wchar_t* copy, HCRYPTHASH hash) {
-    const HANDLE from = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (from == INVALID_HANDLE_VALUE) {
+    Copying files = {};
+    files.source = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (files.source == INVALID_HANDLE_VALUE) {
         return LastErrorOfFailedCall();
     }
-    const HANDLE to = CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (to == INVALID_HANDLE_VALUE) {
+    files.copy =
+        CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (files.copy == INVALID_HANDLE_VALUE) {
         const DWORD error = LastErrorOfFailedCall();
-        CloseHandle(from);
+        CloseHandle(files.source);
         return error;
     }
-    const DWORD error = CopyHashing(from, to, hash);
-    CloseHandle(to);
-    CloseHandle(from);
+    const DWORD error = CopyHashing(files, hash);
+    CloseHandle(files.copy);
+    CloseHandle(files.source);
     return error;
 }
 

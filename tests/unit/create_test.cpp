@@ -18,13 +18,14 @@ const wchar_t kId[] = L"ROOT\\ZT_TUNNEL";
 
 class Creation : public ::testing::Test {
 protected:
-    // A machine with three devices that lack the ID: one without hardware
+    // A machine with four devices that lack the ID: one without hardware
     // IDs, one whose IDs only begin like it, one whose property holds it but
-    // is no list.
+    // is no list, one whose property is empty.
     void SetUp() override {
         fake = FakePlatform{};
         fake.devices = {FakeDevice{}, FakeDevice{L"", true, REG_SZ, 0, {L"ROOT\\ZT_TUNNEL2"}},
-                        FakeDevice{L"", true, REG_SZ, 0, {kId}, REG_SZ}};
+                        FakeDevice{L"", true, REG_SZ, 0, {kId}, REG_SZ},
+                        FakeDevice{L"", true, REG_SZ, 0, {kId}, REG_NONE}};
     }
 
     static DWORD Create() { return CreateDeviceAndInstall(kInf, kId); }
@@ -81,8 +82,8 @@ TEST_F(Creation, ALongListOfIdsNeverHidesTheId) {
 // that name on the machine; none, or two, make nothing.
 TEST_F(Creation, AnInfThatNamesOnlyItsClassGetsTheOneClassOfThatName) {
     const GUID net = {0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-    for (const auto& classes : {std::vector<GUID>{net}, std::vector<GUID>{},
-                                std::vector<GUID>{net, net}}) {
+    for (const auto& classes :
+         {std::vector<GUID>{net}, std::vector<GUID>{}, std::vector<GUID>{net, net}}) {
         SetUp();
         fake.infNamesNoGuid = true;
         fake.classesOfName = classes;

@@ -612,12 +612,14 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
     if (device.hardwareIds.empty()) {
         return Complete(Fails(ERROR_INVALID_DATA));
     }
+    // REG_NONE: a property that is there, but empty.
     std::wstring list;
-    for (const std::wstring& id : device.hardwareIds) {
+    for (const std::wstring& id :
+         device.idsType == REG_NONE ? std::vector<std::wstring>{} : device.hardwareIds) {
         list += id;
         list += L'\0';
     }
-    list += L'\0';
+    list += device.idsType == REG_NONE ? L"" : std::wstring(1, L'\0');
     const DWORD size = static_cast<DWORD>(list.size() * sizeof(wchar_t));
     *PropertyRegDataType = device.idsType;
     if (RequiredSize != nullptr) {
@@ -1108,9 +1110,10 @@ std::wstring FakeDigest(const std::string& bytes) {
 BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR szContainer, LPCWSTR szProvider,
                                  DWORD dwProvType, DWORD dwFlags) {
     fake.order.push_back("CryptAcquireContextW");
+    const bool fails = ++fake.providerCalls == fake.providerFailsOnCall;
     if (szContainer != nullptr || szProvider != nullptr || dwProvType != PROV_RSA_AES ||
-        dwFlags != (CRYPT_VERIFYCONTEXT | CRYPT_SILENT) || fake.provider.fails) {
-        return Complete(fake.provider.fails ? fake.provider : Fails(ERROR_INVALID_PARAMETER));
+        dwFlags != (CRYPT_VERIFYCONTEXT | CRYPT_SILENT) || fails) {
+        return Complete(Fails(fails ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER));
     }
     *phProv = kFakeProvider;
     ++fake.openProviders;
@@ -1126,8 +1129,10 @@ BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD /*dwFlags*/) {
 BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                             HCRYPTHASH* phHash) {
     fake.order.push_back("CryptCreateHash");
-    if (hProv != kFakeProvider || Algid != CALG_SHA_256 || hKey != 0 || dwFlags != 0) {
-        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    if (hProv != kFakeProvider || Algid != CALG_SHA_256 || hKey != 0 || dwFlags != 0 ||
+        fake.hashCreation.fails) {
+        return Complete(fake.hashCreation.fails ? fake.hashCreation
+                                                : Fails(ERROR_INVALID_PARAMETER));
     }
     *phHash = ++nextHash;
     hashes[*phHash].clear();
@@ -1147,13 +1152,13 @@ BOOL WINAPI CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen,
 BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                               DWORD /*dwFlags*/) {
     fake.order.push_back("CryptGetHashParam");
-    if (dwParam != HP_HASHVAL || *pdwDataLen != 32) {
-        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    if (dwParam != HP_HASHVAL || *pdwDataLen != 32 || fake.hashValue.fails) {
+        return Complete(fake.hashValue.fails ? fake.hashValue : Fails(ERROR_INVALID_PARAMETER));
     }
     const std::wstring hex = FakeDigest(hashes.at(hHash));
     for (DWORD i = 0; i < 32; ++i) {
-        pbData[i] = static_cast<BYTE>(std::stoi(std::string(hex.begin() + 2 * i,
-                                                             hex.begin() + 2 * i + 2), nullptr, 16));
+        pbData[i] = static_cast<BYTE>(
+            std::stoi(std::string(hex.begin() + 2 * i, hex.begin() + 2 * i + 2), nullptr, 16));
     }
     return Complete(kSucceeds);
 }

@@ -203,11 +203,16 @@ struct FakePlatform {
     bool hasGetTempPath2W = false;
     std::wstring systemTempFolder = L"C:\\Windows\\SystemTemp\\";
 
-    // The cryptographic provider: what acquiring it, hashing and asking for
-    // random bytes do; the random bytes of call n (from 1) are all n. A
-    // hash's digest is FakeDigest of the bytes hashed.
-    Outcome provider{false, 0};
+    // The cryptographic provider: the call of CryptAcquireContextW, counted
+    // from 1, that fails with ERROR_ACCESS_DENIED (none: 0); what making a
+    // hash, hashing, reading its value and asking for random bytes do; the
+    // random bytes of call n (from 1) are all n. A hash's digest is
+    // FakeDigest of the bytes hashed.
+    int providerFailsOnCall = 0;
+    int providerCalls = 0;
+    Outcome hashCreation{false, 0};
     Outcome hashing{false, 0};
+    Outcome hashValue{false, 0};
     Outcome random{false, 0};
     int randomCalls = 0;
     int openProviders = 0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,7 +28,9 @@ std::wstring RunFolder(int call, const std::wstring& temporary = L"C:\\Windows\\
 // run from the second.
 const std::wstring kPackage = L"C:\\Program Files (x86)\\ZT line\\driver\\";
 const std::vector<std::pair<std::wstring, std::string>> kPackageFiles = {
-    {L"zt-line.inf", "[Version] ours"}, {L"amd64\\zt-line.sys", "the driver"}};
+    {L"zt-line.inf", "[Version] ours"},
+    {L"amd64\\zt-line.sys", "the driver"},
+    {L"amd64\\zt-line.cat", "its catalog"}};
 const std::wstring kCopy = RunFolder(1);
 const std::wstring kRun = RunFolder(2);
 const std::wstring kProgram = kRun + L"\\Zeltrane.exe";
@@ -148,7 +151,8 @@ TEST_F(MsiAction, RunsZeltraneForEachIdInOrderAndLogsEachExitCode) {
     EXPECT_EQ(fake.closed.size(), 6u) << "each child's thread and process handle";
     EXPECT_EQ(fake.logged,
               (std::vector<std::wstring>{
-                  kChecked, L"Zeltrane: hardware ID \"" + kA +
+                  kChecked,
+                  L"Zeltrane: hardware ID \"" + kA +
                       L"\": Zeltrane.exe ended with 0xE000020B, no present device has it",
                   L"Zeltrane: hardware ID \"" + kB +
                       L"\": Zeltrane.exe ended with 0x00000000, the driver is installed on its "
@@ -167,18 +171,18 @@ TEST_F(MsiAction, RunsTheProgramsItCarriesOnACheckedCopyOnlyAdministratorsCanWri
     fake.customActionData = Data(L"succeed", kA);
     EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
     EXPECT_EQ(Started(), std::vector<std::wstring>{CommandLine(kA)});
-    EXPECT_EQ(fake.foldersAtStart,
-              (std::map<std::wstring, std::wstring>{{kCopy, kRunAccess},
-                                                    {kCopy + L"\\amd64", L""},
-                                                    {kRun, kRunAccess},
-                                                    {kRun + L"\\arm64", L""},
-                                                    {kRun + L"\\x64", L""}}));
+    EXPECT_EQ(fake.foldersAtStart, (std::map<std::wstring, std::wstring>{{kCopy, kRunAccess},
+                                                                         {kCopy + L"\\amd64", L""},
+                                                                         {kRun, kRunAccess},
+                                                                         {kRun + L"\\arm64", L""},
+                                                                         {kRun + L"\\x64", L""}}));
     std::map<std::wstring, std::string> expected = {
         {kProgram, "x86 Zeltrane"},
         {kRun + L"\\arm64\\Zeltrane.exe", "arm64 Zeltrane"},
         {kRun + L"\\x64\\Zeltrane.exe", "x64 Zeltrane"},
         {kInf, "[Version] ours"},
         {kCopy + L"\\amd64\\zt-line.sys", "the driver"},
+        {kCopy + L"\\amd64\\zt-line.cat", "its catalog"},
         {kPackage + L"amd64\\planted.dll", "a user's"}};
     for (const auto& file : kPackageFiles) {
         expected[kPackage + file.first] = file.second;
@@ -204,14 +208,18 @@ TEST_F(MsiAction, ANameThatIsThereAlreadyIsPassedOver) {
     fake.folders.clear();
     fake.files.clear();
 
-    SetUp();
-    fake.hasGetTempPath2W = true;
-    fake.customActionData = Data(L"succeed", kA);
-    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
-    ASSERT_EQ(fake.starts.size(), 1u);
-    EXPECT_EQ(fake.starts[0].application,
-              RunFolder(2, L"C:\\Windows\\SystemTemp\\") + L"\\Zeltrane.exe");
-    EXPECT_EQ(fake.folders, (std::map<std::wstring, std::wstring>{}));
+    for (const bool kernel32Found : {true, false}) {
+        SetUp();
+        fake.hasGetTempPath2W = true;
+        fake.kernel32Found = kernel32Found;
+        fake.customActionData = Data(L"succeed", kA);
+        EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+        ASSERT_EQ(fake.starts.size(), 1u);
+        EXPECT_EQ(fake.starts[0].application,
+                  (kernel32Found ? RunFolder(2, L"C:\\Windows\\SystemTemp\\") : kRun) +
+                      L"\\Zeltrane.exe");
+        EXPECT_EQ(fake.folders, (std::map<std::wstring, std::wstring>{}));
+    }
 }
 
 // The programs cannot be written: nothing starts, nothing stays, the
@@ -229,8 +237,7 @@ TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheActionAndStartNothing) {
          notMade + L"0x0000007A"},
         {"no descriptor", [] { fake.descriptor = Fails(ERROR_ACCESS_DENIED); },
          notMade + L"0x00000005"},
-        {"no random source", [] { fake.provider = Fails(ERROR_ACCESS_DENIED); },
-         notMade + L"0x00000005"},
+        {"no random source", [] { fake.providerFailsOnCall = 1; }, notMade + L"0x00000005"},
         {"no random bytes", [] { fake.random = Fails(ERROR_ACCESS_DENIED); },
          notMade + L"0x00000005"},
         {"folder refused",
@@ -274,6 +281,33 @@ TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheActionAndStartNothing) {
     }
 }
 
+// The package's folder as the data may give it: without its closing
+// backslash, the digests in upper case; a folder of none is no folder.
+TEST_F(MsiAction, ReadsThePackagesFolderAndDigestsAsTheyMayBeWritten) {
+    std::wstring upper;
+    for (const auto& file : kPackageFiles) {
+        std::wstring digest = FakeDigest(file.second);
+        std::transform(digest.begin(), digest.end(), digest.begin(), towupper);
+        upper += (upper.empty() ? L"" : L"*") + file.first + L"*" + digest;
+    }
+    fake.customActionData =
+        kPackage.substr(0, kPackage.size() - 1) + L"|zt-line.inf|succeed|" + upper + L"|" + kA;
+    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    EXPECT_EQ(Started(), std::vector<std::wstring>{CommandLine(kA)});
+
+    SetUp();
+    fake.customActionData = L"|zt-line.inf|succeed|" + Files() + L"|" + kA;
+    EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+    EXPECT_TRUE(fake.starts.empty());
+
+    // The programs cannot be written for the installation: nothing starts.
+    SetUp();
+    fake.resources.erase(L"ZELTRANE_X86");
+    fake.customActionData = Data(L"succeed", kA);
+    EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+    EXPECT_TRUE(fake.starts.empty());
+}
+
 // A file of the package that is not the one the MSI installed (changed,
 // swapped, gone), or that cannot be copied and checked: nothing starts,
 // nothing of the copy stays, the installation fails naming the file.
@@ -299,6 +333,22 @@ TEST_F(MsiAction, APackageFileThatIsNotTheMsisOwnFailsTheInstallation) {
          L"Zeltrane: the driver package's file \"" + kPackage +
              L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
              L"0x00000005"},
+        {"no provider for the digest", [] { fake.providerFailsOnCall = 2; },
+         L"Zeltrane: the driver package's file \"" + kPackage +
+             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
+             L"0x00000005"},
+        {"no hash", [] { fake.hashCreation = Fails(ERROR_INVALID_PARAMETER); },
+         L"Zeltrane: the driver package's file \"" + kPackage +
+             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
+             L"0x00000057"},
+        {"no digest", [] { fake.hashValue = Fails(ERROR_INVALID_PARAMETER); },
+         L"Zeltrane: the driver package's file \"" + kPackage +
+             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
+             L"0x00000057"},
+        {"the copy not written", [] { fake.writeFile = Fails(ERROR_DISK_FULL); },
+         L"Zeltrane: the driver package's file \"" + kPackage +
+             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
+             L"0x00000070"},
         {"hashing fails", [] { fake.hashing = Fails(ERROR_INVALID_PARAMETER); },
          L"Zeltrane: the driver package's file \"" + kPackage +
              L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
@@ -537,8 +587,11 @@ TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
         {Data(L"succeed", kA, L"amd64\\*" + digest), notList},
         {Data(L"succeed", kA, L"C:zt-line.inf*" + digest), notList},
         {Data(L"succeed", kA, L"amd64/zt-line.inf*" + digest), notList},
+        {Data(L"succeed", kA, L"ab\\.c\\d\\..\\zt-line.inf*" + digest), notList},
+        {Data(L"succeed", kA, L"zt-line.inf*!" + digest.substr(1)), notList},
         {Data(L"succeed", kA, L"other.inf*" + digest),
-         L"Zeltrane: the INF is not one of the driver package's files: the installation fails"},
+         L"Zeltrane: the INF \"zt-line.inf\" is not one of the driver package's files: the "
+         L"installation fails"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.data));
@@ -810,7 +863,8 @@ TEST_F(MsiAction, RemovesTheRecordedPackageAndNoOther) {
          kFails, 0, L"Zeltrane: cannot clear an earlier restart request, error 0x00000005"},
         {"programs not written", RemovalData(L"remove"),
          [] { fake.resources.erase(L"ZELTRANE_REMOVE_ARM64"); }, kFails, 0,
-         L"Zeltrane: cannot write \"" + RunFolder(1) + L"\\arm64\\ZeltraneRemove.exe\", error 0x00000716"},
+         L"Zeltrane: cannot write \"" + RunFolder(1) +
+             L"\\arm64\\ZeltraneRemove.exe\", error 0x00000716"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
