@@ -316,6 +316,10 @@ TEST_F(MsiAction, APackageFileThatIsNotTheMsisOwnFailsTheInstallation) {
     const std::wstring said = L"Zeltrane: the driver package's file \"" + driver;
     const std::wstring notCopied =
         said + L"\" cannot be copied to check it: the installation fails, error ";
+    // The first file that the action copies, the INF, where every copy fails.
+    const std::wstring infNotCopied = L"Zeltrane: the driver package's file \"" + kPackage +
+                                      L"zt-line.inf\" cannot be copied to check it: the "
+                                      L"installation fails, error ";
     const struct {
         const char* what;
         void (*arrange)();
@@ -330,29 +334,17 @@ TEST_F(MsiAction, APackageFileThatIsNotTheMsisOwnFailsTheInstallation) {
         {"unreadable", [] { fake.unreadable = {kPackage + L"amd64\\zt-line.sys"}; },
          notCopied + L"0x00000005"},
         {"reading fails", [] { fake.readFile = Fails(ERROR_ACCESS_DENIED); },
-         L"Zeltrane: the driver package's file \"" + kPackage +
-             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
-             L"0x00000005"},
+         infNotCopied + L"0x00000005"},
         {"no provider for the digest", [] { fake.providerFailsOnCall = 2; },
-         L"Zeltrane: the driver package's file \"" + kPackage +
-             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
-             L"0x00000005"},
+         infNotCopied + L"0x00000005"},
         {"no hash", [] { fake.hashCreation = Fails(ERROR_INVALID_PARAMETER); },
-         L"Zeltrane: the driver package's file \"" + kPackage +
-             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
-             L"0x00000057"},
+         infNotCopied + L"0x00000057"},
         {"no digest", [] { fake.hashValue = Fails(ERROR_INVALID_PARAMETER); },
-         L"Zeltrane: the driver package's file \"" + kPackage +
-             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
-             L"0x00000057"},
+         infNotCopied + L"0x00000057"},
         {"the copy not written", [] { fake.writeFile = Fails(ERROR_DISK_FULL); },
-         L"Zeltrane: the driver package's file \"" + kPackage +
-             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
-             L"0x00000070"},
+         infNotCopied + L"0x00000070"},
         {"hashing fails", [] { fake.hashing = Fails(ERROR_INVALID_PARAMETER); },
-         L"Zeltrane: the driver package's file \"" + kPackage +
-             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
-             L"0x00000057"},
+         infNotCopied + L"0x00000057"},
         {"its folder refused",
          [] {
              fake.createFolderFailsOnCall = 2;
@@ -360,9 +352,7 @@ TEST_F(MsiAction, APackageFileThatIsNotTheMsisOwnFailsTheInstallation) {
          },
          notCopied + L"0x00000070"},
         {"the copy refused", [] { fake.createFile = Fails(ERROR_DISK_FULL); },
-         L"Zeltrane: the driver package's file \"" + kPackage +
-             L"zt-line.inf\" cannot be copied to check it: the installation fails, error "
-             L"0x00000070"},
+         infNotCopied + L"0x00000070"},
         {"no folder for the copy", [] { fake.random = Fails(ERROR_ACCESS_DENIED); },
          L"Zeltrane: cannot make a folder for the driver package, error 0x00000005"},
     };
