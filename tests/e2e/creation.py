@@ -14,6 +14,9 @@ CREATION_USAGE_TEXT = (
     "\t<device ID string>\n"
     "\t\tThe hardware ID of the device to create where no device has it\n"
 )
+# What ZeltraneCreate.exe ends with where the INF names no class that the
+# machine has: setupapi's ERROR_INVALID_CLASS.
+ERROR_INVALID_CLASS = 0xE0000206
 # What the sample driver has recorded before any run of a service of its own.
 NEVER_STARTED = {"parameters.DriverEntry": "(none)", "hw.AddDevice": "(none)",
                  "hw.StartDevice": "(none)"}
@@ -83,6 +86,30 @@ class Creation(CreationCase):
         self.assertNotIn(run.exit_code, (0, ERROR_NO_SUCH_DEVINST), "the installation's failure")
         self.assertSilent(run)
         self.assertEqual(suite.sandbox.driver(own[0]), [], "the device made is gone again")
+
+    def test_an_inf_that_names_only_its_class(self):
+        """[Version] with a Class and no ClassGuid: made in the one class of
+        that name, System; a name that no class has makes nothing (1.8.0
+        made a node of the null class, under Wine 8 and 10 alike, and ended
+        with 0). Wine's own installation then records a class of its
+        making for the device, which is not asserted."""
+        guid = b"ClassGuid   = {4d36e97d-e325-11ce-bfc1-08002be10318}\n"
+        for n, name, exit_code in [(6, b"ZtNoSuchClass", ERROR_INVALID_CLASS), (7, b"System", 0)]:
+            with self.subTest(name=name):
+                own = identity(n)
+                inf = self.package("pkg-virtual%d" % n, "zt-virtual%d.inf" % n,
+                                   "; virtual %d\n" % n, own)
+                text = inf.read_bytes()
+                self.assertIn(guid, text, "the sample INF's [Version] has changed")
+                inf.write_bytes(text.replace(guid, b"").replace(b"Class       = System",
+                                                                b"Class       = " + name))
+                run = self.run_creation('"%s"' % windows_path(inf), '"%s"' % own[0])
+                self.assertEqual(run.exit_code, exit_code)
+                self.assertSilent(run)
+                if exit_code:
+                    self.assertEqual(suite.sandbox.driver(own[0]), [], "no device made")
+                else:
+                    self.assertOneDeviceRuns(own)
 
     def test_other_argument_counts_show_its_usage(self):
         for arguments in [[], ['"C:\\My Drivers\\zt.inf"']]:
