@@ -945,9 +945,9 @@ struct PackageFile {
     BYTE digest[kDigestSize];
 };
 
-// As many files as the longest CustomActionData can list: a path of one
-// character, '*', 64 digits and '*' each.
-constexpr DWORD kMostPackageFiles = kCapacity / (2 * kDigestSize + 3) + 1;
+// More files than the longest CustomActionData can list: each takes a path
+// of one character at least, '*' and 64 digits, and a '*' between two.
+constexpr DWORD kMostPackageFiles = kCapacity / (2 * kDigestSize + 2) + 1;
 
 struct Package {
     PackageFile files[kMostPackageFiles];
