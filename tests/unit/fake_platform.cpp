@@ -628,7 +628,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
     if (size > PropertyBufferSize || (PropertyBuffer != nullptr && fake.idsChange)) {
         return Complete(Fails(ERROR_INSUFFICIENT_BUFFER));
     }
-    std::memcpy(PropertyBuffer, list.data(), size);
+    // An empty property fits a buffer of none.
+    if (size > 0) {
+        std::memcpy(PropertyBuffer, list.data(), size);
+    }
     return Complete(kSucceeds);
 }
 
