@@ -1,0 +1,248 @@
+#include "action.h"
+#include "carried.h"
+#include "package.h"
+#include "published.h"
+#include "record.h"
+#include "run.h"
+#include "session.h"
+#include "text.h"
+
+namespace {
+
+// What Zeltrane ends with where no present device has the hardware ID: the
+// platform's ERROR_NO_SUCH_DEVINST, with the package staged in its store.
+constexpr DWORD kNoSuchDevice = 0xE000020B;
+
+// What the installation ends with where no run installed the driver; the
+// setting's text is checked before anything runs.
+enum class NoDevice { kSucceed, kFail, kCreate, kUnknown };
+
+NoDevice ReadSetting(const wchar_t* setting) {
+    if (Same(setting, L"succeed")) {
+        return NoDevice::kSucceed;
+    }
+    if (Same(setting, L"create")) {
+        return NoDevice::kCreate;
+    }
+    return Same(setting, L"fail") ? NoDevice::kFail : NoDevice::kUnknown;
+}
+
+// Whether the list names an ID: an empty piece (";;", a trailing ';') names none.
+bool NamesAnId(const wchar_t* ids) {
+    for (; *ids != L'\0'; ++ids) {
+        if (*ids != L';') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What InstallDriver reads from its CustomActionData, which the MSI sets
+// before it as
+//   <package folder>|<INF>|<succeed, fail or create>|<path>*<SHA-256>*...|<ID>;<ID>;...
+// The INF and the paths are relative to the package folder; no path holds
+// '|' or '*', and the IDs come last, so that they may.
+struct InstallData {
+    const wchar_t* folder;
+    const wchar_t* inf;
+    NoDevice noDevice;
+    wchar_t* ids;
+};
+
+// Splits and checks the action's data; false (logged) where it is not as
+// the MSI sets it.
+bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Package& package) {
+    wchar_t* inf = SplitAt(data, L'|');
+    wchar_t* setting = inf != nullptr ? SplitAt(inf, L'|') : nullptr;
+    wchar_t* files = setting != nullptr ? SplitAt(setting, L'|') : nullptr;
+    read.ids = files != nullptr ? SplitAt(files, L'|') : nullptr;
+    if (read.ids == nullptr) {
+        Log(install,
+            L"CustomActionData is not <package folder>|<INF>|<setting>|<files>|<hardware IDs>");
+        return false;
+    }
+    read.folder = data;
+    read.inf = inf;
+    read.noDevice = ReadSetting(setting);
+    if (read.noDevice == NoDevice::kUnknown) {
+        Log(install, L"ZELTRANE_NO_DEVICE is neither succeed, fail nor create");
+        return false;
+    }
+    if (!NamesAnId(read.ids)) {
+        Log(install, L"no hardware ID given");
+        return false;
+    }
+    if (!ReadPackage(install, files, package)) {
+        return false;
+    }
+    if (!Lists(package, inf)) {
+        static Text line;
+        Clear(line);
+        Append(line, L"the INF \"");
+        Append(line, inf);
+        Append(line, L"\" is not one of the driver package's files: the installation fails");
+        Log(install, line);
+        return false;
+    }
+    return true;
+}
+
+// Runs Zeltrane.exe for one hardware ID and logs the run: true when the
+// installation may go on, with installed set when this run installed.
+bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
+                const wchar_t* hardwareId, bool& installed) {
+    static ProgramRun run;
+    Clear(run.commandLine);
+    AppendArgument(run.commandLine, program);
+    AppendChar(run.commandLine, L' ');
+    AppendArgument(run.commandLine, inf);
+    AppendChar(run.commandLine, L' ');
+    AppendArgument(run.commandLine, hardwareId);
+    Clear(run.line);
+    Append(run.line, L"hardware ID \"");
+    Append(run.line, hardwareId);
+    DWORD exitCode = 0;
+    if (!RunAndSay(install, program, run, exitCode)) {
+        return false;
+    }
+    if (exitCode == ERROR_SUCCESS) {
+        Append(run.line, L", the driver is installed on its devices");
+        installed = true;
+    } else if (exitCode == kNoSuchDevice) {
+        Append(run.line, L", no present device has it");
+    } else {
+        Append(run.line, L", the driver was not installed");
+    }
+    Log(install, run.line);
+    return exitCode == ERROR_SUCCESS || exitCode == kNoSuchDevice;
+}
+
+// Runs the program for each ID, in the given order: false (logged) where a
+// run failed; `installed` where one installed, and the first ID in `first`.
+bool InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* inf, wchar_t* ids,
+                    bool& installed, const wchar_t*& first) {
+    for (wchar_t* id = ids; id != nullptr;) {
+        wchar_t* rest = SplitAt(id, L';');
+        if (*id != L'\0') {
+            first = first != nullptr ? first : id;
+            if (!InstallFor(install, program, inf, id, installed)) {
+                Log(install, L"the installation fails and is rolled back");
+                return false;
+            }
+        }
+        id = rest;
+    }
+    return true;
+}
+
+// Where no device has any of the IDs and the setting is create: the device
+// of a virtual adapter, made with the first ID by the ZeltraneCreate.exe that
+// this DLL carries, the driver installed on it. False (logged) where not.
+bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* hardwareId) {
+    static Text arguments;
+    Clear(arguments);
+    AppendArgument(arguments, inf);
+    AppendChar(arguments, L' ');
+    AppendArgument(arguments, hardwareId);
+    static ProgramRun run;
+    Clear(run.line);
+    Append(run.line,
+           L"no present device has any of the hardware IDs (ZELTRANE_NO_DEVICE=create): "
+           L"the device for \"");
+    Append(run.line, hardwareId);
+    DWORD exitCode = 0;
+    if (!RunCarried(install, kZeltraneCreate, arguments, run, exitCode)) {
+        return false;
+    }
+    Append(run.line, exitCode == ERROR_SUCCESS
+                         ? L", the device is there and the driver installed on it"
+                         : L", the driver was not installed: the installation fails");
+    Log(install, run.line);
+    return exitCode == ERROR_SUCCESS;
+}
+
+// Where no run installed the driver: what the setting says.
+bool NoDeviceHasAnyId(MSIHANDLE install, NoDevice noDevice, const wchar_t* inf,
+                      const wchar_t* first) {
+    if (noDevice == NoDevice::kCreate) {
+        return CreateDevice(install, inf, first);
+    }
+    if (noDevice == NoDevice::kFail) {
+        Log(install,
+            L"no present device has any of the hardware IDs: the installation fails "
+            L"(ZELTRANE_NO_DEVICE=fail)");
+        return false;
+    }
+    Log(install,
+        L"no present device has any of the hardware IDs: installed on no device; the package is "
+        L"staged, and the platform installs it when such a device appears");
+    return true;
+}
+
+// Records the name under which the platform staged the package in the
+// product's key, where the removal finds it: the INF that the removal meets
+// in the installation's folder is never asked again. False (logged) where
+// it cannot.
+bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
+    static Text published;
+    const DWORD error = FindPublishedName(inf, published);
+    if (error != ERROR_SUCCESS) {
+        LogError(install, L"cannot find the name of the staged package", error);
+        return false;
+    }
+    static Text key;
+    if (!ProductKey(install, key)) {
+        return false;
+    }
+    const wchar_t* name = FileName(published.data);
+    const LSTATUS status =
+        SetProductValue(key, kPublishedValue, REG_SZ, name, (Length(name) + 1) * sizeof(wchar_t));
+    if (status != ERROR_SUCCESS) {
+        LogError(install, L"cannot record the name of the staged package",
+                 static_cast<DWORD>(status));
+        return false;
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the package is staged as \"");
+    Append(line, name);
+    Append(line, L"\", recorded for its removal");
+    Log(install, line);
+    return true;
+}
+
+// Installs from the checked copy: Zeltrane.exe for each ID, then what the
+// setting says where none installed, then the record of the staged name.
+bool InstallFromCopy(MSIHANDLE install, const InstallData& data, const wchar_t* inf) {
+    static Text folder;
+    static Text program;
+    if (!WriteProgram(install, kZeltrane, folder, program)) {
+        return false;
+    }
+    bool installed = false;
+    const wchar_t* first = nullptr;
+    const bool ran = InstallForEach(install, program.data, inf, data.ids, installed, first);
+    RemoveRunFolder(install, folder, kZeltrane);
+    return ran && (installed || NoDeviceHasAnyId(install, data.noDevice, inf, first)) &&
+           RecordPublishedName(install, inf);
+}
+
+}  // namespace
+
+extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
+    wchar_t* data = ReadData(install);
+    static InstallData read;
+    static Package package;
+    if (data == nullptr || !ReadInstallData(install, data, read, package)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    static Text copyFolder;
+    if (!CopyPackage(install, read.folder, package, copyFolder)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    static Text inf;
+    PackagePath(copyFolder.data, read.inf, inf);
+    const bool installed = InstallFromCopy(install, read, inf.data);
+    RemovePackageCopy(install, copyFolder, package);
+    return installed ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}

@@ -1,0 +1,114 @@
+#include "published.h"
+
+#include "last_error.h"
+
+namespace {
+
+// The largest INF whose staged copy is found by its bytes, and one byte more.
+constexpr DWORD kInfCapacity = 8 * 1024 * 1024 + 1;
+
+// Reads a whole file of less than `capacity` bytes into data, its size into
+// size; a larger one is refused, never cut.
+DWORD ReadWhole(const wchar_t* path, BYTE* data, DWORD capacity, DWORD& size) {
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    size = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!ReadFile(file, data, capacity, &size, nullptr)) {
+        error = LastErrorOfFailedCall();
+    } else if (size == capacity) {
+        error = ERROR_FILE_TOO_LARGE;
+    }
+    CloseHandle(file);
+    return error;
+}
+
+// Where 64-bit Windows refuses the look-up to this 32-bit process, the
+// comparison that the platform makes, made here: the INF folder's copy whose
+// bytes are the INF's, as the platform publishes an INF, into `published`.
+DWORD FindPublishedCopy(const wchar_t* inf, Text& published) {
+    static BYTE ours[kInfCapacity];
+    static BYTE theirs[kInfCapacity];
+    DWORD ourSize = 0;
+    DWORD error = ReadWhole(inf, ours, kInfCapacity, ourSize);
+    static Text folder;
+    if (error == ERROR_SUCCESS) {
+        error = PublishedPath(L"", folder);
+    }
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    Clear(published);
+    Append(published, folder.data);
+    Append(published, L"*.inf");
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = FindFirstFileW(published.data, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    error = ERROR_FILE_NOT_FOUND;
+    do {
+        DWORD theirSize = 0;
+        if (found.nFileSizeLow != ourSize) {
+            continue;
+        }
+        Clear(published);
+        Append(published, folder.data);
+        Append(published, found.cFileName);
+        if (ReadWhole(published.data, theirs, kInfCapacity, theirSize) == ERROR_SUCCESS &&
+            theirSize == ourSize && SameBytes(ours, theirs, ourSize)) {
+            error = ERROR_SUCCESS;
+        }
+    } while (error != ERROR_SUCCESS && FindNextFileW(search, &found));
+    FindClose(search);
+    return error;
+}
+
+}  // namespace
+
+DWORD PublishedPath(const wchar_t* name, Text& path) {
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return length == 0 ? LastErrorOfFailedCall() : ERROR_INSUFFICIENT_BUFFER;
+    }
+    Clear(path);
+    Append(path, windows);
+    Append(path, L"\\INF\\");
+    Append(path, name);
+    return ERROR_SUCCESS;
+}
+
+DWORD FindPublishedName(const wchar_t* inf, Text& published) {
+    Clear(published);
+    if (SetupCopyOEMInfW(inf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, published.data, MAX_PATH,
+                         nullptr, nullptr)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = LastErrorOfFailedCall();
+    if (error == ERROR_IN_WOW64) {
+        return FindPublishedCopy(inf, published);
+    }
+    return error == ERROR_FILE_EXISTS && published.data[0] != L'\0' ? ERROR_SUCCESS : error;
+}
+
+DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original) {
+    struct InfInformation {
+        SP_INF_INFORMATION header;
+        BYTE versionData[kCapacity];
+    };
+    static InfInformation information;
+    if (!SetupGetInfInformationW(published, INFINFO_INF_NAME_IS_ABSOLUTE, &information.header,
+                                 sizeof information, nullptr)) {
+        return LastErrorOfFailedCall();
+    }
+    original = {};
+    original.cbSize = sizeof original;
+    if (!SetupQueryInfOriginalFileInformationW(&information.header, 0, nullptr, &original)) {
+        return LastErrorOfFailedCall();
+    }
+    return ERROR_SUCCESS;
+}

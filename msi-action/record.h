@@ -1,0 +1,38 @@
+#pragma once
+
+// The product's record under HKLM, which only administrators can write:
+//   HKLM\SOFTWARE\Zeltrane\Products\<product code> (the registry's 32-bit
+//   view, where the 32-bit actions run)
+//   PublishedInf   REG_SZ, the staged INF's name in the INF folder (oemNN.inf)
+//   RestartNeeded  REG_DWORD 1, from RemoveDriver to ScheduleRestart
+
+#include <windows.h>
+
+// clang-format off
+#include <msi.h>
+// clang-format on
+
+#include "text.h"
+
+// Where the actions keep what they know of each installed product.
+const wchar_t kProductsKey[] = L"SOFTWARE\\Zeltrane\\Products";
+const wchar_t kVendorKey[] = L"SOFTWARE\\Zeltrane";
+const wchar_t kPublishedValue[] = L"PublishedInf";
+const wchar_t kRestartValue[] = L"RestartNeeded";
+
+// The path of the product's key under HKLM, from its product code, which
+// Windows Installer gives deferred actions too; false (logged) where it
+// cannot be read.
+bool ProductKey(MSIHANDLE install, Text& path);
+
+// Takes a value out of the product's key; a key or value that is not there
+// is already as wanted.
+LSTATUS DeleteProductValue(const Text& key, const wchar_t* name);
+
+LSTATUS SetProductValue(const Text& key, const wchar_t* name, DWORD type, const void* data,
+                        DWORD size);
+
+// Reads a value of the product's key, of that type, into data (at most
+// size bytes); ERROR_FILE_NOT_FOUND where there is none.
+LSTATUS ReadProductValue(const Text& key, const wchar_t* name, DWORD wantedType, BYTE* data,
+                         DWORD size);

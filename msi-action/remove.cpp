@@ -1,0 +1,164 @@
+#include "action.h"
+
+// clang-format off
+#include <msiquery.h>
+// clang-format on
+
+#include "published.h"
+#include "record.h"
+#include "run.h"
+#include "session.h"
+#include "text.h"
+
+namespace {
+
+// What ZeltraneRemove ends with where the platform needs a restart to finish.
+constexpr DWORD kRestartNeeded = 3010;
+
+// Runs ZeltraneRemove.exe on the published INF and decides from its code.
+UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
+    static Text arguments;
+    Clear(arguments);
+    AppendArgument(arguments, published);
+    static ProgramRun run;
+    Clear(run.line);
+    Append(run.line, L"removal of \"");
+    Append(run.line, published);
+    DWORD exitCode = 0;
+    if (!RunCarried(install, kZeltraneRemove, arguments, run, exitCode)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (exitCode == ERROR_SUCCESS) {
+        Append(run.line, L", the driver package is off its devices and out of the driver store");
+        Log(install, run.line);
+        return ERROR_SUCCESS;
+    }
+    if (exitCode != kRestartNeeded) {
+        Append(run.line, L", the driver was not removed: the product stays installed");
+        Log(install, run.line);
+        return ERROR_INSTALL_FAILURE;
+    }
+    Append(run.line, L", the platform finishes the removal after a restart");
+    Log(install, run.line);
+    // The driver is off its devices: the removal goes on, and only the
+    // restart request can be lost, which the log then says.
+    const DWORD needed = 1;
+    if (SetProductValue(key, kRestartValue, REG_DWORD, &needed, sizeof needed) != ERROR_SUCCESS) {
+        Log(install, L"cannot pass the restart request on: restart Windows to finish");
+    }
+    return ERROR_SUCCESS;
+}
+
+// Takes back the package that the installation recorded, and no other: the
+// recorded name must still be the package of the INF that this product
+// installed, by its original name.
+UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* inf) {
+    // The INF's own name, where the MSI names it with the folder it has in
+    // the package.
+    const wchar_t* infName = FileName(inf);
+    static wchar_t name[MAX_PATH];
+    name[0] = L'\0';
+    const LSTATUS status =
+        ReadProductValue(key, kPublishedValue, REG_SZ, static_cast<BYTE*>(static_cast<void*>(name)),
+                         (MAX_PATH - 1) * sizeof(wchar_t));
+    if (status == ERROR_FILE_NOT_FOUND) {
+        Log(install, L"no driver package is recorded for this product: nothing to remove");
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS || name[0] == L'\0' || FileName(name) != name) {
+        LogError(install, L"cannot read the recorded name of the staged package",
+                 status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
+        return ERROR_INSTALL_FAILURE;
+    }
+    static Text published;
+    DWORD error = PublishedPath(name, published);
+    SP_ORIGINAL_FILE_INFO_W original = {};
+    if (error == ERROR_SUCCESS) {
+        error = OriginalName(published.data, original);
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the recorded package \"");
+    Append(line, name);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        Append(line, L"\" is no longer staged: nothing to remove");
+        Log(install, line);
+        return ERROR_SUCCESS;
+    }
+    if (error != ERROR_SUCCESS) {
+        LogError(install, L"cannot read the original name of the staged package", error);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (CompareStringOrdinal(original.OriginalInfName, -1, infName, -1, TRUE) != CSTR_EQUAL) {
+        Append(line, L"\" is now the package of \"");
+        Append(line, original.OriginalInfName);
+        Append(line, L"\", not of \"");
+        Append(line, infName);
+        Append(line, L"\": nothing removed");
+        Log(install, line);
+        return ERROR_SUCCESS;
+    }
+    return RunRemoval(install, key, published.data);
+}
+
+}  // namespace
+
+// Reads its CustomActionData, which the MSI sets before it as
+//   <the INF's own file name>|<remove or keep>
+extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
+    wchar_t* infName = ReadData(install);
+    if (infName == nullptr) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    wchar_t* setting = SplitAt(infName, L'|');
+    if (setting == nullptr || SplitAt(setting, L'|') != nullptr) {
+        Log(install, L"CustomActionData is not <INF name>|<setting>");
+        return ERROR_INSTALL_FAILURE;
+    }
+    const bool keep = Same(setting, L"keep");
+    if (!keep && !Same(setting, L"remove")) {
+        Log(install, L"ZELTRANE_ON_UNINSTALL is neither remove nor keep");
+        return ERROR_INSTALL_FAILURE;
+    }
+    static Text key;
+    if (!ProductKey(install, key)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    // The restart request is this removal's own: whatever an earlier one
+    // left goes first.
+    const LSTATUS cleared = DeleteProductValue(key, kRestartValue);
+    if (cleared != ERROR_SUCCESS) {
+        LogError(install, L"cannot clear an earlier restart request", static_cast<DWORD>(cleared));
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (keep) {
+        Log(install,
+            L"ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged");
+        return ERROR_SUCCESS;
+    }
+    return RemoveRecordedPackage(install, key, infName);
+}
+
+// Immediate, after the script: reads the removal's restart request, asks
+// for the restart where there is one (a deferred action may not call
+// MsiSetMode), and deletes the product's key, and its parents where they
+// hold no other product.
+extern "C" UINT WINAPI ScheduleRestart(MSIHANDLE install) {
+    static Text key;
+    if (!ProductKey(install, key)) {
+        return ERROR_SUCCESS;
+    }
+    DWORD needed = 0;
+    const bool restart = ReadProductValue(key, kRestartValue, REG_DWORD,
+                                          static_cast<BYTE*>(static_cast<void*>(&needed)),
+                                          sizeof needed) == ERROR_SUCCESS &&
+                         needed == 1;
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.data);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductsKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kVendorKey);
+    if (restart) {
+        MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+        Log(install, L"the driver's removal needs a restart: the installation asks for one");
+    }
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,104 @@
+#include "text.h"
+
+void Clear(Text& text) {
+    text.length = 0;
+    text.cut = false;
+    text.data[0] = L'\0';
+}
+
+void AppendChar(Text& text, wchar_t character) {
+    if (text.length + 1 >= kCapacity) {
+        text.cut = true;
+        return;
+    }
+    text.data[text.length++] = character;
+    text.data[text.length] = L'\0';
+}
+
+void Append(Text& text, const wchar_t* part) {
+    for (; *part != L'\0'; ++part) {
+        AppendChar(text, *part);
+    }
+}
+
+void AppendCode(Text& text, DWORD code) {
+    constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    constexpr int kDigitBits = 4;
+    constexpr DWORD kDigitMask = 0xF;
+    constexpr int kHighestDigit = 28;
+    Append(text, L"0x");
+    for (int shift = kHighestDigit; shift >= 0; shift -= kDigitBits) {
+        AppendChar(text, kDigits[(code >> shift) & kDigitMask]);
+    }
+}
+
+void AppendArgument(Text& text, const wchar_t* argument) {
+    AppendChar(text, L'"');
+    DWORD backslashes = 0;
+    for (; *argument != L'\0'; ++argument) {
+        if (*argument == L'\\') {
+            ++backslashes;
+        } else {
+            const DWORD copies = *argument == L'"' ? 2 * backslashes + 1 : backslashes;
+            for (DWORD i = 0; i < copies; ++i) {
+                AppendChar(text, L'\\');
+            }
+            backslashes = 0;
+            AppendChar(text, *argument);
+        }
+    }
+    for (DWORD i = 0; i < 2 * backslashes; ++i) {
+        AppendChar(text, L'\\');
+    }
+    AppendChar(text, L'"');
+}
+
+wchar_t* SplitAt(wchar_t* text, wchar_t separator) {
+    for (; *text != L'\0'; ++text) {
+        if (*text == separator) {
+            *text = L'\0';
+            return text + 1;
+        }
+    }
+    return nullptr;
+}
+
+bool Same(const wchar_t* text, const wchar_t* word) {
+    for (; *text != L'\0' && *text == *word; ++text, ++word) {
+    }
+    return *text == *word;
+}
+
+const wchar_t* FileName(const wchar_t* path) {
+    const wchar_t* name = path;
+    for (; *path != L'\0'; ++path) {
+        if (*path == L'\\') {
+            name = path + 1;
+        }
+    }
+    return name;
+}
+
+DWORD Length(const wchar_t* text) {
+    DWORD length = 0;
+    while (text[length] != L'\0') {
+        ++length;
+    }
+    return length;
+}
+
+bool SameBytes(const BYTE* one, const BYTE* other, DWORD size) {
+    for (DWORD i = 0; i < size; ++i) {
+        if (one[i] != other[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Path(const Text& folder, const wchar_t* name, Text& path) {
+    Clear(path);
+    Append(path, folder.data);
+    AppendChar(path, L'\\');
+    Append(path, name);
+}
