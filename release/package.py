@@ -10,8 +10,9 @@ DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
 program's three images beside them (ZeltraneRemove.exe, x64/ and arm64/),
 the creation program's likewise (ZeltraneCreate.exe),
 README.md, LICENSE,
-CHANGELOG.md, the guide for setups (docs/setups.md), the page on the images
-(docs/images.md), the setup templates and
+CHANGELOG.md, the programs' reference (docs/programs.md), the guide for
+setups (docs/setups.md), the page on the images (docs/images.md), the page
+on security (docs/security.md), the setup templates and
 the MSI template's custom action (setups/, the DLL as
 setups/ZeltraneMsiAction.dll);
 DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
@@ -38,7 +39,8 @@ import zipfile
 from sign import Failure, sign, signing_settings
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
-DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/setups.md", "docs/images.md"]
+DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/programs.md", "docs/setups.md",
+             "docs/images.md", "docs/security.md"]
 # The setup templates, beside the images that they ship: (name in the package, source).
 TEMPLATES = [("setups/" + name, "examples/setups/" + name)
              for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd",

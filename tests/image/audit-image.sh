@@ -168,7 +168,7 @@ check "ProductVersion $version" test "$(value_of ProductVersion)" = "$version"
 check "FileDescription" test -n "$(value_of FileDescription)"
 
 # The oldest Windows: the version in the header, which the loader checks,
-# and which the README's table of images names for this image.
+# and which the table of images (docs/images.md) names for this image.
 version_of() { awk -v field="$1:" '$1 == field { print $2 }' <<<"$headers"; }
 subsystem=$(version_of MajorSubsystemVersion).$(version_of MinorSubsystemVersion)
 check "operating system version $(version_of MajorOperatingSystemVersion).$(version_of MinorOperatingSystemVersion) is the subsystem version $subsystem" \
@@ -183,9 +183,9 @@ if [ "$arch" = arm64 ]; then
     # No Windows for ARM64 predates Windows 10, whatever the header allows.
     [ "${subsystem%%.*}" -lt 10 ] && oldest="Windows 10, the first for ARM64 (header: $subsystem)"
 fi
-readme=$(dirname "$0")/../../README.md
-check "the README names $oldest as the oldest Windows of $file" \
-    grep -qF "| $oldest |" <(grep -F "| $file |" "$readme")
+images=$(dirname "$0")/../../docs/images.md
+check "docs/images.md names $oldest as the oldest Windows of $file" \
+    grep -qF "| $oldest |" <(grep -F "| $file |" "$images")
 
 # Size.
 # Size as linked: a signature appended to the file (the certificate table) does not count.

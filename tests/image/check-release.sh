@@ -56,13 +56,13 @@ check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum 
 templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd setups/uninstall-driver.cmd setups/lock-permissions.py setups/record-digests.py"
 # shellcheck disable=SC2086 # the names, one argument each
 expected=$(printf '%s\n' "${shipped[@]%%:*}" \
-    README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md $templates | sed "s|^|$name/|")
-check "holds the nine images, the custom action, five documents, four templates and the MSI's permission and digest scripts, nothing else" \
+    README.md LICENSE CHANGELOG.md docs/programs.md docs/setups.md docs/images.md docs/security.md $templates | sed "s|^|$name/|")
+check "holds the nine images, the custom action, seven documents, four templates and the MSI's permission and digest scripts, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
 for file in "${shipped[@]}"; do
     check "${file%%:*} is the built one" cmp -s "${file#*:}" <(inner "$zip" "${file%%:*}")
 done
-for document in README.md LICENSE CHANGELOG.md docs/setups.md docs/images.md; do
+for document in README.md LICENSE CHANGELOG.md docs/programs.md docs/setups.md docs/images.md docs/security.md; do
     check "$document is the project's" cmp -s "$source_dir/$document" <(inner "$zip" "$document")
 done
 for template in $templates; do
