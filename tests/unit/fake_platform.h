@@ -1,6 +1,7 @@
 #pragma once
 
-// Recording fakes for the platform functions the installer calls. Each test
+// Recording fakes for the platform functions the programs and the custom
+// action call, a file for each Windows DLL (fake_<dll>.cpp). Each test
 // resets `fake`, may tell a call to fail, runs the code and reads the record.
 
 #include <msiquery.h>
