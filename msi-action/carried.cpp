@@ -165,13 +165,7 @@ DWORD MakeRunFolder(Text& folder) {
 
 void RemoveFolder(MSIHANDLE install, const Text& folder) {
     if (!RemoveDirectoryW(folder.data)) {
-        const DWORD error = LastErrorOfFailedCall();
-        static Text line;
-        Clear(line);
-        Append(line, L"cannot delete \"");
-        Append(line, folder.data);
-        Append(line, L"\"");
-        LogError(install, line.data, error);
+        LogPathError(install, L"cannot delete", folder.data, LastErrorOfFailedCall());
     }
 }
 
@@ -196,12 +190,7 @@ bool WriteProgram(MSIHANDLE install, const Program& program, Text& folder, Text&
     }
     error = WriteBuilds(program, folder, path);
     if (error != ERROR_SUCCESS) {
-        static Text line;
-        Clear(line);
-        Append(line, L"cannot write \"");
-        Append(line, path.data);
-        Append(line, L"\"");
-        LogError(install, line.data, error);
+        LogPathError(install, L"cannot write", path.data, error);
         RemoveRunFolder(install, folder, program);
         return false;
     }

@@ -16,11 +16,7 @@ bool ProductKey(MSIHANDLE install, Text& path) {
     DWORD size = kProductCodeCapacity;
     const UINT read = MsiGetPropertyW(install, L"ProductCode", productCode, &size);
     if (read != ERROR_SUCCESS) {
-        static Text line;
-        Clear(line);
-        Append(line, L"cannot read ProductCode, error ");
-        AppendCode(line, read);
-        Log(install, line);
+        LogError(install, L"cannot read ProductCode", read);
         return false;
     }
     Clear(path);

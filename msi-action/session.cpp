@@ -29,6 +29,16 @@ void LogError(MSIHANDLE install, const wchar_t* what, DWORD error) {
     Log(install, line);
 }
 
+void LogPathError(MSIHANDLE install, const wchar_t* what, const wchar_t* path, DWORD error) {
+    static Text line;
+    Clear(line);
+    Append(line, what);
+    Append(line, L" \"");
+    Append(line, path);
+    Append(line, L"\"");
+    LogError(install, line.data, error);
+}
+
 wchar_t* ReadData(MSIHANDLE install) {
     static wchar_t data[kCapacity];
     DWORD size = kCapacity;
@@ -36,10 +46,6 @@ wchar_t* ReadData(MSIHANDLE install) {
     if (read == ERROR_SUCCESS) {
         return data;
     }
-    static Text line;
-    Clear(line);
-    Append(line, L"cannot read CustomActionData, error ");
-    AppendCode(line, read);
-    Log(install, line);
+    LogError(install, L"cannot read CustomActionData", read);
     return nullptr;
 }

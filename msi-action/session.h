@@ -20,5 +20,8 @@ void Log(MSIHANDLE install, const wchar_t* message);
 // Logs what failed, with the platform's error.
 void LogError(MSIHANDLE install, const wchar_t* what, DWORD error);
 
+// Logs what failed on a path, quoted, with the platform's error.
+void LogPathError(MSIHANDLE install, const wchar_t* what, const wchar_t* path, DWORD error);
+
 // The action's CustomActionData, or nullptr (logged) where it cannot be read.
 wchar_t* ReadData(MSIHANDLE install);
