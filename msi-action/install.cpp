@@ -76,12 +76,8 @@ bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Packag
         return false;
     }
     if (!Lists(package, inf)) {
-        static Text line;
-        Clear(line);
-        Append(line, L"the INF \"");
-        Append(line, inf);
-        Append(line, L"\" is not one of the driver package's files: the installation fails");
-        Log(install, line);
+        LogNaming(install, L"the INF", inf,
+                  L" is not one of the driver package's files: the installation fails");
         return false;
     }
     return true;
@@ -202,12 +198,7 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
                  static_cast<DWORD>(status));
         return false;
     }
-    static Text line;
-    Clear(line);
-    Append(line, L"the package is staged as \"");
-    Append(line, name);
-    Append(line, L"\", recorded for its removal");
-    Log(install, line);
+    LogNaming(install, L"the package is staged as", name, L", recorded for its removal");
     return true;
 }
 

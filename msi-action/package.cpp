@@ -172,12 +172,8 @@ bool CopyPackage(MSIHANDLE install, const wchar_t* folder, const Package& packag
             return false;
         }
     }
-    static Text line;
-    Clear(line);
-    Append(line, L"the driver package's files are the MSI's own, checked in \"");
-    Append(line, copyFolder.data);
-    Append(line, L"\"");
-    Log(install, line);
+    LogNaming(install, L"the driver package's files are the MSI's own, checked in", copyFolder.data,
+              L"");
     return true;
 }
 

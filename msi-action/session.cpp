@@ -29,6 +29,18 @@ void LogError(MSIHANDLE install, const wchar_t* what, DWORD error) {
     Log(install, line);
 }
 
+void LogNaming(MSIHANDLE install, const wchar_t* before, const wchar_t* name,
+               const wchar_t* after) {
+    static Text line;
+    Clear(line);
+    Append(line, before);
+    Append(line, L" \"");
+    Append(line, name);
+    Append(line, L"\"");
+    Append(line, after);
+    Log(install, line);
+}
+
 void LogPathError(MSIHANDLE install, const wchar_t* what, const wchar_t* path, DWORD error) {
     static Text line;
     Clear(line);

@@ -20,6 +20,9 @@ void Log(MSIHANDLE install, const wchar_t* message);
 // Logs what failed, with the platform's error.
 void LogError(MSIHANDLE install, const wchar_t* what, DWORD error);
 
+// Logs a line that names a path or a name, quoted: <before> "<name>"<after>.
+void LogNaming(MSIHANDLE install, const wchar_t* before, const wchar_t* name, const wchar_t* after);
+
 // Logs what failed on a path, quoted, with the platform's error.
 void LogPathError(MSIHANDLE install, const wchar_t* what, const wchar_t* path, DWORD error);
 
