@@ -35,34 +35,37 @@ function(zeltrane_image_options target)
   endif()
 endfunction()
 
-# A shipped program: its image from the sources and the folder's resources.rc,
-# with what both programs take from installer/: the version resource's and
-# the manifest's inputs, the load configuration, and, in the 32-bit image
-# only, the hand-over to the native build of 64-bit Windows.
+# zeltrane_program(TARGET DESCRIPTION text SOURCES files... SHARES targets...):
+# a shipped program, TARGET.exe, from its own sources and the shared code of
+# common/ that it links (SHARES, in that order), with what every program
+# carries: its manifest and version information (common/program.rc.in,
+# configured with the program's name and description), the load
+# configuration, and, in the 32-bit image only, the hand-over to the native
+# build of 64-bit Windows.
 function(zeltrane_program target)
-  set(installer_dir ${PROJECT_SOURCE_DIR}/installer)
+  cmake_parse_arguments(PARSE_ARGV 1 program "" "DESCRIPTION" "SOURCES;SHARES")
+  set(common_dir ${PROJECT_SOURCE_DIR}/common)
+  set(description ${program_DESCRIPTION})
   # The manifest's assembly version has four fields.
   set(ZELTRANE_VERSION_QUAD ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
-  configure_file(${installer_dir}/version.h.in version.h @ONLY)
-  # The template has its own name: a resource compiler that looks beside
-  # resources.rc first (llvm-rc) must find only the configured manifest.
-  configure_file(${installer_dir}/zeltrane.manifest.in zeltrane.manifest @ONLY)
-  add_executable(${target} WIN32 ${ARGN} resources.rc)
+  configure_file(${common_dir}/zeltrane.manifest.in zeltrane.manifest @ONLY)
+  configure_file(${common_dir}/program.rc.in ${target}.rc @ONLY)
+  set(resources ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  add_executable(${target} WIN32 ${program_SOURCES} ${resources})
   # The resource compiler's includes are not tracked: rebuild the resources
-  # when the version or the manifest changes.
-  set_source_files_properties(resources.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_CURRENT_BINARY_DIR}/version.h;${CMAKE_CURRENT_BINARY_DIR}/zeltrane.manifest")
+  # when the manifest changes.
+  set_source_files_properties(${resources} PROPERTIES OBJECT_DEPENDS
+    ${CMAKE_CURRENT_BINARY_DIR}/zeltrane.manifest)
+  target_link_libraries(${target} PRIVATE ${program_SHARES})
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    target_sources(${target} PRIVATE ${installer_dir}/handover.cpp)
-    target_compile_definitions(${target} PRIVATE ZELTRANE_HANDS_OVER)
+    target_link_libraries(${target} PRIVATE common_handover)
   endif()
-  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${installer_dir})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   zeltrane_image_options(${target})
   if(MSVC)
-    # The manifest comes from resources.rc; the loader takes imported DLLs from System32 only.
+    # The manifest comes from the resources; the loader takes imported DLLs from System32 only.
     target_link_options(${target} PRIVATE /MANIFEST:NO /DEPENDENTLOADFLAG:0x800)
   else()
-    target_sources(${target} PRIVATE ${installer_dir}/load_config.cpp)
+    target_link_libraries(${target} PRIVATE common_load_config)
   endif()
 endfunction()
