@@ -35,15 +35,24 @@ function(zeltrane_image_options target)
   endif()
 endfunction()
 
-# zeltrane_program(TARGET DESCRIPTION text SOURCES files... SHARES targets...):
-# a shipped program, TARGET.exe, from its own sources and the shared code of
-# common/ that it links (SHARES, in that order), with what every program
-# carries: its manifest and version information (common/program.rc.in,
-# configured with the program's name and description), the load
-# configuration, and, in the 32-bit image only, the hand-over to the native
-# build of 64-bit Windows.
+# zeltrane_program(TARGET DESCRIPTION text SOURCES files... SHARES targets...
+#                  LIBRARIES platform-libraries...): a shipped program,
+# TARGET.exe, from its own sources and the shared code of common/ that it
+# links (SHARES, in that order), with what every program carries: its
+# manifest and version information (common/program.rc.in, configured with
+# the program's name and description), the load configuration, and, in the
+# 32-bit image only, the hand-over to the native build of 64-bit Windows.
+# The host build makes TARGET_host instead, a library of the same sources
+# for the unit tests, which link the fakes that define the platform functions.
 function(zeltrane_program target)
-  cmake_parse_arguments(PARSE_ARGV 1 program "" "DESCRIPTION" "SOURCES;SHARES")
+  cmake_parse_arguments(PARSE_ARGV 1 program "" "DESCRIPTION" "SOURCES;SHARES;LIBRARIES")
+  if(NOT WIN32)
+    add_library(${target}_host STATIC ${program_SOURCES})
+    target_include_directories(${target}_host PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${target}_host PRIVATE ${program_SHARES} common_handover)
+    target_link_libraries(${target}_host PUBLIC common_last_error)
+    return()
+  endif()
   set(common_dir ${PROJECT_SOURCE_DIR}/common)
   set(description ${program_DESCRIPTION})
   # The manifest's assembly version has four fields.
@@ -56,7 +65,7 @@ function(zeltrane_program target)
   # when the manifest changes.
   set_source_files_properties(${resources} PROPERTIES OBJECT_DEPENDS
     ${CMAKE_CURRENT_BINARY_DIR}/zeltrane.manifest)
-  target_link_libraries(${target} PRIVATE ${program_SHARES})
+  target_link_libraries(${target} PRIVATE ${program_SHARES} ${program_LIBRARIES})
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_link_libraries(${target} PRIVATE common_handover)
   endif()

@@ -3,6 +3,7 @@
 #include <setupapi.h>
 
 #include "last_error.h"
+#include "platform_function.h"
 
 namespace {
 
@@ -16,25 +17,18 @@ const wchar_t kArm64Folder[] = L"arm64\\";
 
 // IsWow64Process2, as the platform documents it. It exists only from Windows
 // 10 version 1511, and this image must load on every 32-bit Windows: so it is
-// looked up in kernel32 when a hand-over needs it, never bound at load time.
+// looked up when a hand-over needs it.
 using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine,
                                               USHORT* nativeMachine);
 
 // Whether the machine itself is ARM64, where this image runs emulated. A
 // Windows without IsWow64Process2 is older than every ARM64 Windows.
 bool MachineIsArm64() {
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "IsWow64Process2") : nullptr;
-    if (found == nullptr) {
+    const auto isWow64Process2 = PlatformFunction<IsWow64Process2Function>(
+        GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2");
+    if (isWow64Process2 == nullptr) {
         return false;
     }
-    // The lookup returns the function untyped, and only a cast gives it its
-    // type back: the one cast of the program, through void (*)(), which the
-    // compilers accept between function types.
-    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
-    const auto isWow64Process2 =
-        reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void (*)()>(found));
-    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
     USHORT process = 0;
     USHORT native = 0;
     return isWow64Process2(GetCurrentProcess(), &process, &native) &&

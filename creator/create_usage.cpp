@@ -1,7 +1,5 @@
 #include "create_usage.h"
 
-#include <windows.h>
-
 const wchar_t CreationUsageText[] =
     L"ZeltraneCreate.exe <full INF path> <device ID string>\n"
     L"\n"
@@ -9,5 +7,3 @@ const wchar_t CreationUsageText[] =
     L"\t\tThe fully qualified path and name of the INF file to install\n"
     L"\t<device ID string>\n"
     L"\t\tThe hardware ID of the device to create where no device has it\n";
-
-void ShowCreationUsage() { MessageBoxW(nullptr, CreationUsageText, L"Program Usage", MB_OK); }

@@ -3,6 +3,7 @@
 #include "harden.h"
 #include "install.h"
 #include "usage.h"
+#include "usage_box.h"
 
 // Started with an INF path and a hardware ID, installs the driver; started
 // any other way, shows the usage text. The exit code is 0 only when the
@@ -11,7 +12,7 @@
 int wmain(int argc, wchar_t* argv[], wchar_t* /*envp*/[]) {
     LoadDllsFromSystem32Only();
     if (argc != 3) {
-        ShowUsage();
+        ShowUsageBox(UsageText);
         return ERROR_BAD_ARGUMENTS;
     }
     return static_cast<int>(InstallDriver(argv[1], argv[2]));

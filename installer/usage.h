@@ -3,7 +3,3 @@
 // The text of the usage box. It names the executable by its fixed name,
 // never by the name the file was started under.
 extern const wchar_t UsageText[];
-
-// Shows the usage text in a modal box with one OK button and waits for it
-// to be dismissed.
-void ShowUsage();

@@ -4,6 +4,7 @@
 
 #include "digest.h"
 #include "last_error.h"
+#include "platform_function.h"
 #include "session.h"
 
 namespace {
@@ -38,19 +39,10 @@ using GetTempPath2Function = DWORD(WINAPI*)(DWORD bufferLength, LPWSTR buffer);
 // its updates of 2022 on), its own, which no other user can enter; elsewhere
 // the one every user may write, where only an unguessable name helps.
 DWORD TemporaryFolder(wchar_t (&temporary)[MAX_PATH + 1]) {
-    // Looked up in the kernel32 already loaded, since binding it at load time
-    // would keep the DLL from loading where it is missing.
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "GetTempPath2W") : nullptr;
-    // The lookup returns the function untyped, and only a cast gives it its
-    // type back, through void (*)(), which the compilers accept between
-    // function types.
-    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
-    const DWORD length = found != nullptr
-                             ? reinterpret_cast<GetTempPath2Function>(
-                                   reinterpret_cast<void (*)()>(found))(MAX_PATH + 1, temporary)
-                             : GetTempPathW(MAX_PATH + 1, temporary);
-    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+    const auto getTempPath2 =
+        PlatformFunction<GetTempPath2Function>(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
+    const DWORD length = getTempPath2 != nullptr ? getTempPath2(MAX_PATH + 1, temporary)
+                                                 : GetTempPathW(MAX_PATH + 1, temporary);
     if (length == 0) {
         return LastErrorOfFailedCall();
     }

@@ -1,5 +1,6 @@
 #include "action.h"
 #include "carried.h"
+#include "file_name.h"
 #include "package.h"
 #include "published.h"
 #include "record.h"
@@ -190,7 +191,7 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
     if (!ProductKey(install, key)) {
         return false;
     }
-    const wchar_t* name = FileName(published.data);
+    const wchar_t* name = FileNameOf(published.data);
     const LSTATUS status =
         SetProductValue(key, kPublishedValue, REG_SZ, name, (Length(name) + 1) * sizeof(wchar_t));
     if (status != ERROR_SUCCESS) {

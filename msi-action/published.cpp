@@ -1,5 +1,6 @@
 #include "published.h"
 
+#include "inf_store.h"
 #include "last_error.h"
 
 namespace {
@@ -70,29 +71,22 @@ DWORD FindPublishedCopy(const wchar_t* inf, Text& published) {
 }  // namespace
 
 DWORD PublishedPath(const wchar_t* name, Text& path) {
-    wchar_t windows[MAX_PATH];
-    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return length == 0 ? LastErrorOfFailedCall() : ERROR_INSUFFICIENT_BUFFER;
+    wchar_t folder[MAX_PATH];
+    const DWORD error = InfFolder(folder);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
     Clear(path);
-    Append(path, windows);
-    Append(path, L"\\INF\\");
+    Append(path, folder);
     Append(path, name);
     return ERROR_SUCCESS;
 }
 
 DWORD FindPublishedName(const wchar_t* inf, Text& published) {
     Clear(published);
-    if (SetupCopyOEMInfW(inf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, published.data, MAX_PATH,
-                         nullptr, nullptr)) {
-        return ERROR_SUCCESS;
-    }
-    const DWORD error = LastErrorOfFailedCall();
-    if (error == ERROR_IN_WOW64) {
-        return FindPublishedCopy(inf, published);
-    }
-    return error == ERROR_FILE_EXISTS && published.data[0] != L'\0' ? ERROR_SUCCESS : error;
+    bool stagedNow = false;
+    const DWORD error = FindStagedInf(inf, published.data, stagedNow);
+    return error == ERROR_IN_WOW64 ? FindPublishedCopy(inf, published) : error;
 }
 
 DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original) {

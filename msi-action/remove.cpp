@@ -4,6 +4,7 @@
 #include <msiquery.h>
 // clang-format on
 
+#include "file_name.h"
 #include "published.h"
 #include "record.h"
 #include "run.h"
@@ -55,7 +56,7 @@ UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
 UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* inf) {
     // The INF's own name, where the MSI names it with the folder it has in
     // the package.
-    const wchar_t* infName = FileName(inf);
+    const wchar_t* infName = FileNameOf(inf);
     static wchar_t name[MAX_PATH];
     name[0] = L'\0';
     const LSTATUS status =
@@ -65,7 +66,7 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
         Log(install, L"no driver package is recorded for this product: nothing to remove");
         return ERROR_SUCCESS;
     }
-    if (status != ERROR_SUCCESS || name[0] == L'\0' || FileName(name) != name) {
+    if (status != ERROR_SUCCESS || name[0] == L'\0' || FileNameOf(name) != name) {
         LogError(install, L"cannot read the recorded name of the staged package",
                  status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
         return ERROR_INSTALL_FAILURE;

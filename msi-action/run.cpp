@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "file_name.h"
 #include "last_error.h"
 #include "session.h"
 
@@ -39,7 +40,7 @@ bool RunAndSay(MSIHANDLE install, const wchar_t* program, ProgramRun& run, DWORD
     }
     const DWORD error = Run(program, run.commandLine, exitCode);
     Append(run.line, L"\": ");
-    Append(run.line, FileName(program));
+    Append(run.line, FileNameOf(program));
     if (error != ERROR_SUCCESS) {
         Append(run.line, L" could not be started or waited for, error ");
         AppendCode(run.line, error);

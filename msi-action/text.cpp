@@ -69,16 +69,6 @@ bool Same(const wchar_t* text, const wchar_t* word) {
     return *text == *word;
 }
 
-const wchar_t* FileName(const wchar_t* path) {
-    const wchar_t* name = path;
-    for (; *path != L'\0'; ++path) {
-        if (*path == L'\\') {
-            name = path + 1;
-        }
-    }
-    return name;
-}
-
 DWORD Length(const wchar_t* text) {
     DWORD length = 0;
     while (text[length] != L'\0') {

@@ -42,9 +42,6 @@ wchar_t* SplitAt(wchar_t* text, wchar_t separator);
 // Whether the two strings are the same, case and all.
 bool Same(const wchar_t* text, const wchar_t* word);
 
-// What the log calls a program: its file name.
-const wchar_t* FileName(const wchar_t* path);
-
 // The string's length in characters, without its NUL.
 DWORD Length(const wchar_t* text);
 

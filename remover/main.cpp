@@ -3,6 +3,7 @@
 #include "harden.h"
 #include "remove.h"
 #include "remove_usage.h"
+#include "usage_box.h"
 
 // Started with the path of an installed INF, takes its driver package back
 // off the machine; started any other way, shows the usage text. The exit code
@@ -12,7 +13,7 @@
 int wmain(int argc, wchar_t* argv[], wchar_t* /*envp*/[]) {
     LoadDllsFromSystem32Only();
     if (argc != 2) {
-        ShowRemovalUsage();
+        ShowUsageBox(RemovalUsageText);
         return ERROR_BAD_ARGUMENTS;
     }
     return static_cast<int>(RemoveDriverPackage(argv[1]));

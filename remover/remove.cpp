@@ -3,16 +3,15 @@
 #include <newdev.h>
 #include <setupapi.h>
 
+#include "file_name.h"
+#include "inf_store.h"
 #include "last_error.h"
+#include "platform_function.h"
 #ifdef ZELTRANE_HANDS_OVER
 #include "handover.h"
 #endif
 
 namespace {
-
-// The published INF's full path in the platform's INF folder, which holds
-// the folder's path and a name the platform chose.
-constexpr DWORD kPublishedCapacity = MAX_PATH;
 
 // The longest device instance ID, with its NUL (MAX_DEVICE_ID_LEN).
 constexpr DWORD kInstanceIdCapacity = 200;
@@ -20,16 +19,6 @@ constexpr DWORD kInstanceIdCapacity = 200;
 // DiUninstallDriverW, as the platform documents it.
 using UninstallDriverFunction = BOOL(WINAPI*)(HWND parent, LPCWSTR infPath, DWORD flags,
                                               PBOOL needReboot);
-
-const wchar_t* FileNameOf(const wchar_t* path) {
-    const wchar_t* name = path;
-    for (const wchar_t* at = path; *at != L'\0'; ++at) {
-        if (*at == L'\\') {
-            name = at + 1;
-        }
-    }
-    return name;
-}
 
 // From Windows 10 version 1703, Microsoft documents DiUninstallDriverW as the
 // way to remove a driver package: it moves every device installed from the
@@ -40,17 +29,8 @@ const wchar_t* FileNameOf(const wchar_t* path) {
 // function understands LOAD_LIBRARY_SEARCH_SYSTEM32; an older one without
 // that flag refuses the load, and has no such function either.
 UninstallDriverFunction FindUninstallDriver() {
-    const HMODULE newdev = LoadLibraryExW(L"newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    const FARPROC found =
-        newdev != nullptr ? GetProcAddress(newdev, "DiUninstallDriverW") : nullptr;
-    // The lookup returns the function untyped, and only a cast gives it its
-    // type back, through void (*)(), which the compilers accept between
-    // function types.
-    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
-    return found != nullptr
-               ? reinterpret_cast<UninstallDriverFunction>(reinterpret_cast<void (*)()>(found))
-               : nullptr;
-    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+    return PlatformFunction<UninstallDriverFunction>(
+        LoadLibraryExW(L"newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), "DiUninstallDriverW");
 }
 
 // Whether the device's driver was installed from the published INF: its
@@ -159,17 +139,9 @@ DWORD RemoveDevicesThenPackage(const wchar_t* publishedName, bool* restart) {
 // ERROR_SUCCESS, or the error of the call that could not tell.
 DWORD IsPublishedInf(const wchar_t* infPath, bool* published) {
     wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
-    if (length == 0) {
-        return LastErrorOfFailedCall();
-    }
-    const wchar_t kInfFolder[] = L"\\INF\\";
-    constexpr UINT kInfFolderLength = 5;
-    if (length + kInfFolderLength >= MAX_PATH) {
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    for (UINT i = 0; i <= kInfFolderLength; ++i) {
-        folder[length + i] = kInfFolder[i];
+    const DWORD error = InfFolder(folder);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
     const wchar_t* name = FileNameOf(infPath);
     const int folderLength = static_cast<int>(name - infPath);
@@ -222,23 +194,20 @@ DWORD Remove(const wchar_t* infPath) {
         return RemovePublished(infPath);
     }
 
-    // The platform's name of the package staged from this INF: with
-    // SP_COPY_NOOVERWRITE, a copy whose contents are already staged is
-    // refused with ERROR_FILE_EXISTS and that copy's path given back.
-    static wchar_t published[kPublishedCapacity];
-    published[0] = L'\0';
-    if (SetupCopyOEMInfW(infPath, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, published,
-                         kPublishedCapacity, nullptr, nullptr)) {
+    // The platform's name of the package staged from this INF.
+    static wchar_t published[MAX_PATH];
+    bool stagedNow = false;
+    const DWORD error = FindStagedInf(infPath, published, stagedNow);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    if (stagedNow) {
         // It was not staged, and this very call staged it: taking that copy
         // back leaves the machine as it was. No device can use it yet.
         if (!SetupUninstallOEMInfW(FileNameOf(published), SUOI_FORCEDELETE, nullptr)) {
             return LastErrorOfFailedCall();
         }
         return ERROR_SUCCESS;
-    }
-    const DWORD error = LastErrorOfFailedCall();
-    if (error != ERROR_FILE_EXISTS || published[0] == L'\0') {
-        return error;
     }
     return RemovePublished(published);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "fake_platform.h"
+#include "usage_box.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ TEST(Usage, TextHasOnlyLineFeedsAndNoTrailingBlanks) {
 
 TEST(Usage, BoxIsOwnerlessOkOnlyWithTheFixedCaption) {
     fake = FakePlatform{};
-    ShowUsage();
+    ShowUsageBox(UsageText);
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].owner, nullptr);
     EXPECT_EQ(fake.boxes[0].text, UsageText);
