@@ -3,6 +3,7 @@
 #include <newdev.h>
 #include <setupapi.h>
 
+#include "device_state.h"
 #include "last_error.h"
 #ifdef ZELTRANE_HANDS_OVER
 #include "handover.h"
@@ -36,6 +37,10 @@ DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
         if (result == ERROR_SUCCESS) {
             result = error;
         }
+    }
+    // Installed means running: what the devices report decides the result.
+    if (result == ERROR_SUCCESS) {
+        result = StateOfDevices(hardwareId);
     }
     return result;
 }

@@ -3,6 +3,7 @@
 #include <setupapi.h>
 #include <string.h>
 
+#include "device_ids.h"
 #include "install.h"
 #include "last_error.h"
 #ifdef ZELTRANE_HANDS_OVER
@@ -16,51 +17,6 @@ constexpr DWORD kIdsCapacity = 4096;
 
 // The longest class name, with its NUL: kClassNameCapacity of cfgmgr32.h.
 constexpr DWORD kClassNameCapacity = 32;
-
-// Whether the REG_MULTI_SZ list holds the ID; IDs compare without case, as
-// the platform compares them.
-bool Listed(const wchar_t* list, const wchar_t* hardwareId) {
-    while (*list != L'\0') {
-        if (CompareStringOrdinal(list, -1, hardwareId, -1, TRUE) == CSTR_EQUAL) {
-            return true;
-        }
-        while (*list != L'\0') {
-            ++list;
-        }
-        ++list;
-    }
-    return false;
-}
-
-// Whether the device has the hardware ID among its hardware IDs, into
-// `found`: the whole list, however long, its size asked first. A device
-// without hardware IDs, or whose property is no list, has not this one.
-DWORD HasId(HDEVINFO devices, SP_DEVINFO_DATA& device, const wchar_t* hardwareId, bool& found) {
-    found = false;
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, &type, nullptr, 0,
-                                          &size) ||
-        LastErrorOfFailedCall() != ERROR_INSUFFICIENT_BUFFER) {
-        return ERROR_SUCCESS;
-    }
-    // Two NULs beyond the list as stored: it ends, whatever it holds.
-    const HANDLE heap = GetProcessHeap();
-    void* const buffer = HeapAlloc(heap, HEAP_ZERO_MEMORY, size + 2 * sizeof(wchar_t));
-    if (buffer == nullptr) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    DWORD error = ERROR_SUCCESS;
-    if (SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, &type,
-                                          static_cast<BYTE*>(buffer), size, nullptr)) {
-        found = type == REG_MULTI_SZ && Listed(static_cast<const wchar_t*>(buffer), hardwareId);
-    } else {
-        // Changed since its size was asked: unsure, so never a second device.
-        error = LastErrorOfFailedCall();
-    }
-    HeapFree(heap, 0, buffer);
-    return error;
-}
 
 // Whether any device, present or not, has the hardware ID among its hardware
 // IDs, into `found`.
@@ -78,7 +34,9 @@ DWORD FindDevice(const wchar_t* hardwareId, bool* found) {
             error = LastErrorOfFailedCall();
             break;
         }
-        error = HasId(devices, device, hardwareId, *found);
+        // A list that changed since its size was asked: unsure, so never a
+        // second device.
+        error = DeviceHasId(devices, device, SPDRP_HARDWAREID, hardwareId, *found);
     }
     SetupDiDestroyDeviceInfoList(devices);
     return error == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : error;
@@ -190,9 +148,10 @@ DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId) 
     }
     if (error == ERROR_SUCCESS) {
         error = InstallDriverAs(infPath, hardwareId, Installer::kZeltraneCreate);
-        // Nothing half-made: the device goes again with a failed installation,
-        // whose code stays the result.
-        if (error != ERROR_SUCCESS) {
+        // Nothing half-made: the device goes again with a failed installation
+        // (a device that cannot run the driver included), whose code stays
+        // the result. One that a restart finishes stays.
+        if (error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
             SetupDiCallClassInstaller(DIF_REMOVE, created.list, &created.device);
         }
     } else {

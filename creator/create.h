@@ -8,7 +8,8 @@
 // (ClassGuid in [Version]) with that hardware ID, then installs the driver
 // from the INF on the devices with that ID exactly as Zeltrane.exe does
 // (install.h), with the same result. A device that it created and on which
-// the installation then failed is removed again. In the 32-bit build, a
+// the installation then failed, or cannot run the driver, is removed again;
+// one that a restart finishes stays. In the 32-bit build, a
 // step refused with ERROR_IN_WOW64 hands the whole over to the machine's
 // native build (handover.h), whose result is returned instead.
 DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId);

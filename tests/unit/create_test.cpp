@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "create_usage.h"
+#include "device_state.h"
 #include "fake_platform.h"
 
 int wmain(int argc, wchar_t* argv[], wchar_t* envp[]);
@@ -103,6 +104,26 @@ TEST_F(Creation, ADeviceMadeForAFailedInstallationIsRemovedAndTheCodeIsTheInstal
         fake.update = update;
         EXPECT_EQ(Create(), expected);
         EXPECT_TRUE(fake.createdRemoved) << "nothing half-made";
+    }
+}
+
+// What the devices report after the installation: a restart that finishes
+// it keeps the new device; a device that cannot run the driver is a failed
+// installation. (Here the state is another device's, which has the ID only
+// among its compatible IDs, as the creation never looks there.)
+TEST_F(Creation, ARestartKeepsTheDeviceMadeAProblemTakesItAway) {
+    for (const auto& [problem, expected] :
+         {std::pair{CM_PROB_NEED_RESTART, ERROR_SUCCESS_REBOOT_REQUIRED},
+          std::pair{ULONG{10}, kDeviceProblem + 10}}) {
+        SetUp();
+        FakeDevice reporting;
+        reporting.compatibleIds = {kId};
+        reporting.problemType = DEVPROP_TYPE_UINT32;
+        reporting.problem = problem;
+        fake.devices.push_back(reporting);
+        EXPECT_EQ(Create(), expected);
+        EXPECT_TRUE(fake.registered);
+        EXPECT_EQ(fake.createdRemoved, expected != ERROR_SUCCESS_REBOOT_REQUIRED);
     }
 }
 

@@ -4,6 +4,7 @@
 // action call, a file for each Windows DLL (fake_<dll>.cpp). Each test
 // resets `fake`, may tell a call to fail, runs the code and reads the record.
 
+#include <cfgmgr32.h>
 #include <msiquery.h>
 #include <newdev.h>
 #include <setupapi.h>
@@ -73,6 +74,16 @@ struct FakeDevice {
     DWORD idsType = REG_MULTI_SZ;
     // Its device instance ID; none where it cannot be read.
     std::wstring instanceId = L"PCI\\VEN_7A5C&DEV_0C31\\3&11583659&0&10";
+    // Its compatible IDs; whether it is present.
+    std::vector<std::wstring> compatibleIds = {};
+    bool present = true;
+    // Its state as the platform reports it (DEVPKEY_Device_DevNodeStatus,
+    // DEVPKEY_Device_ProblemCode): a property of that type, none where
+    // DEVPROP_TYPE_EMPTY.
+    DEVPROPTYPE statusType = DEVPROP_TYPE_EMPTY;
+    ULONG status = 0;
+    DEVPROPTYPE problemType = DEVPROP_TYPE_EMPTY;
+    ULONG problem = 0;
 };
 
 // What a call does: succeed, or return FALSE leaving `error` as the last error.
@@ -161,6 +172,10 @@ struct FakePlatform {
     std::vector<std::pair<std::wstring, DWORD>> librariesLoaded;
     int openKeys = 0;
     int openDeviceLists = 0;
+    // The flags of the last device list opened; the time each wait for
+    // pending installations was given.
+    DWORD listFlags = 0;
+    std::vector<DWORD> installWaits;
 
     // Device creation: what asking the INF's class, making the list and the
     // device, setting its IDs and registering it do; the device as those

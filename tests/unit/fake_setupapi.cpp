@@ -45,11 +45,12 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const void* ClassGuid, PCWSTR Enumerator, H
                                      DWORD Flags) {
     fake.order.push_back("SetupDiGetClassDevsW");
     if (ClassGuid != nullptr || Enumerator != nullptr || hwndParent != nullptr ||
-        Flags != DIGCF_ALLCLASSES || !Complete(fake.deviceList)) {
+        (Flags & ~DIGCF_PRESENT) != DIGCF_ALLCLASSES || !Complete(fake.deviceList)) {
         fake.lastError = fake.deviceList.fails ? fake.deviceList.error : ERROR_INVALID_PARAMETER;
         return INVALID_HANDLE_VALUE;
     }
     ++fake.openDeviceLists;
+    fake.listFlags = Flags;
     return FakeDeviceList();
 }
 
@@ -62,11 +63,16 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
     if (++fake.enumerationCalls == fake.enumerationFailsOnCall) {
         return Complete(Fails(fake.enumerationError));
     }
-    if (MemberIndex >= fake.devices.size()) {
-        return Complete(Fails(ERROR_NO_MORE_ITEMS));
+    // A list of the present devices holds only those.
+    for (DWORD index = 0, member = 0; index < fake.devices.size(); ++index) {
+        if ((fake.listFlags & DIGCF_PRESENT) == 0 || fake.devices[index].present) {
+            if (member++ == MemberIndex) {
+                DeviceInfoData->DevInst = index;
+                return Complete(kSucceeds);
+            }
+        }
     }
-    DeviceInfoData->DevInst = MemberIndex;
-    return Complete(kSucceeds);
+    return Complete(Fails(ERROR_NO_MORE_ITEMS));
 }
 
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
@@ -89,16 +95,18 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize) {
     fake.order.push_back("SetupDiGetDeviceRegistryPropertyW");
     const FakeDevice& device = fake.devices.at(DeviceInfoData->DevInst);
-    if (DeviceInfoSet != FakeDeviceList() || Property != SPDRP_HARDWAREID) {
+    if (DeviceInfoSet != FakeDeviceList() ||
+        (Property != SPDRP_HARDWAREID && Property != SPDRP_COMPATIBLEIDS)) {
         return Complete(Fails(ERROR_INVALID_PARAMETER));
     }
-    if (device.hardwareIds.empty()) {
+    const std::vector<std::wstring>& ids =
+        Property == SPDRP_HARDWAREID ? device.hardwareIds : device.compatibleIds;
+    if (ids.empty()) {
         return Complete(Fails(ERROR_INVALID_DATA));
     }
     // REG_NONE: a property that is there, but empty.
     std::wstring list;
-    for (const std::wstring& id :
-         device.idsType == REG_NONE ? std::vector<std::wstring>{} : device.hardwareIds) {
+    for (const std::wstring& id : device.idsType == REG_NONE ? std::vector<std::wstring>{} : ids) {
         list += id;
         list += L'\0';
     }
@@ -276,4 +284,36 @@ BOOL WINAPI SetupQueryInfOriginalFileInformationW(SP_INF_INFORMATION* InfInforma
     original.copy(OriginalFileInfo->OriginalInfName, original.size());
     OriginalFileInfo->OriginalInfName[original.size()] = L'\0';
     return Complete(kSucceeds);
+}
+
+BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                      const DEVPROPKEY* PropertyKey, DEVPROPTYPE* PropertyType,
+                                      BYTE* PropertyBuffer, DWORD PropertyBufferSize,
+                                      PDWORD RequiredSize, DWORD Flags) {
+    fake.order.push_back("SetupDiGetDevicePropertyW");
+    const FakeDevice& device = fake.devices.at(DeviceInfoData->DevInst);
+    // DEVPKEY_Device_DevNodeStatus (2) and DEVPKEY_Device_ProblemCode (3).
+    constexpr GUID kStateKeys = {
+        0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}};
+    const bool status = PropertyKey->pid == 2;
+    if (DeviceInfoSet != FakeDeviceList() || RequiredSize != nullptr || Flags != 0 ||
+        PropertyBufferSize != sizeof(ULONG) ||
+        std::memcmp(&PropertyKey->fmtid, &kStateKeys, sizeof kStateKeys) != 0 ||
+        (PropertyKey->pid != 2 && PropertyKey->pid != 3)) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    const DEVPROPTYPE type = status ? device.statusType : device.problemType;
+    if (type == DEVPROP_TYPE_EMPTY) {
+        return Complete(Fails(ERROR_NOT_FOUND));
+    }
+    *PropertyType = type;
+    const ULONG value = status ? device.status : device.problem;
+    std::memcpy(PropertyBuffer, &value, sizeof value);
+    return Complete(kSucceeds);
+}
+
+DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
+    fake.order.push_back("CMP_WaitNoPendingInstallEvents");
+    fake.installWaits.push_back(dwTimeout);
+    return WAIT_OBJECT_0;
 }

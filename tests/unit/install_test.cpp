@@ -17,8 +17,14 @@ protected:
 TEST_F(Install, CopiesThenForceUpdatesWithExactlyTheseArguments) {
     EXPECT_EQ(InstallDriver(kInf, kHardwareId), 0u);
 
-    const std::vector<std::string> expectedOrder = {"SetupCopyOEMInfW", "GetDesktopWindow",
-                                                    "UpdateDriverForPlugAndPlayDevicesW"};
+    // Then the devices' state: here, no device is present.
+    const std::vector<std::string> expectedOrder = {"SetupCopyOEMInfW",
+                                                    "GetDesktopWindow",
+                                                    "UpdateDriverForPlugAndPlayDevicesW",
+                                                    "CMP_WaitNoPendingInstallEvents",
+                                                    "SetupDiGetClassDevsW",
+                                                    "SetupDiEnumDeviceInfo",
+                                                    "SetupDiDestroyDeviceInfoList"};
     EXPECT_EQ(fake.order, expectedOrder);
 
     ASSERT_EQ(fake.copies.size(), 1u);
@@ -78,6 +84,85 @@ TEST_F(Install, ResultIsTheFirstFailedCallsError) {
         EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
         EXPECT_EQ(fake.copies.size(), 1u);
         EXPECT_EQ(fake.updates.size(), 1u);
+        // The devices' state is read only after an installation that succeeded.
+        EXPECT_EQ(fake.installWaits.size(), c.expected == 0 ? 1u : 0u);
+    }
+}
+
+// A device that the update targeted, in the state given.
+FakeDevice Targeted(ULONG problem, ULONG status = DN_STARTED,
+                    DEVPROPTYPE type = DEVPROP_TYPE_UINT32) {
+    FakeDevice device;
+    device.hardwareIds = {L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_12345678", kHardwareId};
+    device.statusType = type;
+    device.status = status;
+    device.problemType = type;
+    device.problem = problem;
+    return device;
+}
+
+TEST_F(Install, ResultIsWhatTheTargetedDevicesReport) {
+    FakeDevice byCompatibleId = Targeted(10);
+    byCompatibleId.hardwareIds = {L"PCI\\VEN_7A5C&DEV_0C31&SUBSYS_00010001"};
+    byCompatibleId.compatibleIds = {L"pci\\ven_7a5c&dev_0c31&subsys_00000000"};
+    FakeDevice otherId = Targeted(10);
+    otherId.hardwareIds = {L"PCI\\VEN_7A5C&DEV_0C32"};
+    FakeDevice absent = Targeted(10);
+    absent.present = false;
+    FakeDevice noState;
+    noState.hardwareIds = {kHardwareId};
+    struct Case {
+        const char* name;
+        std::vector<FakeDevice> devices;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {"runs", {Targeted(0)}, 0},
+        {"no state kept", {noState}, 0},
+        {"needs a restart", {Targeted(0, DN_STARTED | DN_NEED_RESTART)}, 3010},
+        {"problem 14: a restart", {Targeted(CM_PROB_NEED_RESTART, DN_HAS_PROBLEM)}, 3010},
+        {"cannot start", {Targeted(10, DN_HAS_PROBLEM)}, 0x2000000A},
+        {"signature not verified", {Targeted(52, DN_HAS_PROBLEM)}, 0x20000034},
+        {"disabled", {Targeted(CM_PROB_DISABLED, DN_HAS_PROBLEM)}, 0},
+        {"a restart, then a problem", {Targeted(CM_PROB_NEED_RESTART), Targeted(31)}, 0x2000001F},
+        {"a problem, then a restart", {Targeted(39), Targeted(0, DN_NEED_RESTART)}, 0x20000027},
+        {"the first problem decides", {Targeted(0), Targeted(31), Targeted(52)}, 0x2000001F},
+        {"by a compatible ID", {byCompatibleId}, 0x2000000A},
+        {"another ID's device", {otherId}, 0},
+        {"a device not present", {absent}, 0},
+        {"a property of another type", {Targeted(10, DN_NEED_RESTART, DEVPROP_TYPE_INT32)}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake = FakePlatform{};
+        fake.devices = c.devices;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
+        EXPECT_EQ(fake.installWaits, std::vector<DWORD>{10000});
+        EXPECT_EQ(fake.openDeviceLists, 0);
+    }
+}
+
+TEST_F(Install, DevicesThatCannotBeReadFailTheInstallation) {
+    struct Case {
+        const char* name;
+        void (*arrange)();
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {"device list", [] { fake.deviceList = Fails(ERROR_ACCESS_DENIED); }, 5},
+        {"device list, no error given", [] { fake.deviceList = Fails(0); }, ERROR_GEN_FAILURE},
+        {"enumeration", [] { fake.enumerationFailsOnCall = 1, fake.enumerationError = 87; }, 87},
+        {"IDs changed while read", [] { fake.idsChange = true; }, ERROR_INSUFFICIENT_BUFFER},
+        {"no memory for the IDs", [] { fake.heapFails = true; }, ERROR_NOT_ENOUGH_MEMORY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake = FakePlatform{};
+        fake.devices = {Targeted(0)};
+        c.arrange();
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
+        EXPECT_EQ(fake.openDeviceLists, 0);
+        EXPECT_EQ(fake.heapBlocks, 0);
     }
 }
 

@@ -5,6 +5,7 @@
 constexpr DWORD SPOST_PATH = 1;
 constexpr DWORD SP_COPY_NOOVERWRITE = 0x0000008;
 constexpr DWORD SUOI_FORCEDELETE = 0x00000001;
+constexpr DWORD DIGCF_PRESENT = 0x00000002;
 constexpr DWORD DIGCF_ALLCLASSES = 0x00000004;
 constexpr DWORD DICS_FLAG_GLOBAL = 0x00000001;
 constexpr DWORD DIREG_DRV = 0x00000002;
@@ -14,6 +15,7 @@ constexpr DWORD DI_NEEDREBOOT = 0x00000100;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
 constexpr DWORD MAX_CLASS_NAME_LEN = 32;
 constexpr DWORD SPDRP_HARDWAREID = 0x00000001;
+constexpr DWORD SPDRP_COMPATIBLEIDS = 0x00000002;
 constexpr DWORD DICD_GENERATE_ID = 0x00000001;
 constexpr UINT DIF_REGISTERDEVICE = 0x00000019;
 
@@ -107,3 +109,16 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
                                         PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                         PDWORD RequiredSize);
+
+using DEVPROPTYPE = ULONG;
+constexpr DEVPROPTYPE DEVPROP_TYPE_EMPTY = 0x00000000;
+constexpr DEVPROPTYPE DEVPROP_TYPE_INT32 = 0x00000006;
+constexpr DEVPROPTYPE DEVPROP_TYPE_UINT32 = 0x00000007;
+struct DEVPROPKEY {
+    GUID fmtid;
+    ULONG pid;
+};
+BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
+                                      const DEVPROPKEY* PropertyKey, DEVPROPTYPE* PropertyType,
+                                      BYTE* PropertyBuffer, DWORD PropertyBufferSize,
+                                      PDWORD RequiredSize, DWORD Flags);
