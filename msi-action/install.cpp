@@ -2,6 +2,7 @@
 #include "carried.h"
 #include "file_name.h"
 #include "package.h"
+#include "problem.h"
 #include "published.h"
 #include "record.h"
 #include "run.h"
@@ -84,10 +85,34 @@ bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Packag
     return true;
 }
 
+// What the runs found: whether one installed the driver, and whether a
+// restart must finish the installation on a device.
+struct Outcome {
+    bool installed;
+    bool restart;
+};
+
+// What the devices said, where a program's exit code says it: a restart
+// finishes the installation (noted in `outcome`), or a device cannot run the
+// driver; added to the run's line. False for any other code.
+bool SayDevicesState(Text& line, DWORD exitCode, Outcome& outcome) {
+    if (exitCode == kRestartNeeded) {
+        Append(line, L": a restart finishes the installation");
+        outcome.restart = true;
+        return true;
+    }
+    if (IsDeviceProblem(exitCode)) {
+        Append(line, L", a device cannot run the driver: ");
+        AppendProblem(line, exitCode);
+        return true;
+    }
+    return false;
+}
+
 // Runs Zeltrane.exe for one hardware ID and logs the run: true when the
-// installation may go on, with installed set when this run installed.
+// installation may go on, noting in `outcome` what this run found.
 bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
-                const wchar_t* hardwareId, bool& installed) {
+                const wchar_t* hardwareId, Outcome& outcome) {
     static ProgramRun run;
     Clear(run.commandLine);
     AppendArgument(run.commandLine, program);
@@ -102,27 +127,31 @@ bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
     if (!RunAndSay(install, program, run, exitCode)) {
         return false;
     }
-    if (exitCode == ERROR_SUCCESS) {
+    bool goesOn = true;
+    if (exitCode == ERROR_SUCCESS || exitCode == kRestartNeeded) {
         Append(run.line, L", the driver is installed on its devices");
-        installed = true;
+        outcome.installed = true;
     } else if (exitCode == kNoSuchDevice) {
         Append(run.line, L", no present device has it");
     } else {
+        goesOn = false;
+    }
+    if (!SayDevicesState(run.line, exitCode, outcome) && !goesOn) {
         Append(run.line, L", the driver was not installed");
     }
     Log(install, run.line);
-    return exitCode == ERROR_SUCCESS || exitCode == kNoSuchDevice;
+    return goesOn;
 }
 
 // Runs the program for each ID, in the given order: false (logged) where a
-// run failed; `installed` where one installed, and the first ID in `first`.
+// run failed; what the runs found in `outcome`, and the first ID in `first`.
 bool InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* inf, wchar_t* ids,
-                    bool& installed, const wchar_t*& first) {
+                    Outcome& outcome, const wchar_t*& first) {
     for (wchar_t* id = ids; id != nullptr;) {
         wchar_t* rest = SplitAt(id, L';');
         if (*id != L'\0') {
             first = first != nullptr ? first : id;
-            if (!InstallFor(install, program, inf, id, installed)) {
+            if (!InstallFor(install, program, inf, id, outcome)) {
                 Log(install, L"the installation fails and is rolled back");
                 return false;
             }
@@ -135,7 +164,8 @@ bool InstallForEach(MSIHANDLE install, const wchar_t* program, const wchar_t* in
 // Where no device has any of the IDs and the setting is create: the device
 // of a virtual adapter, made with the first ID by the ZeltraneCreate.exe that
 // this DLL carries, the driver installed on it. False (logged) where not.
-bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* hardwareId) {
+bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* hardwareId,
+                  Outcome& outcome) {
     static Text arguments;
     Clear(arguments);
     AppendArgument(arguments, inf);
@@ -151,18 +181,26 @@ bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* hardware
     if (!RunCarried(install, kZeltraneCreate, arguments, run, exitCode)) {
         return false;
     }
-    Append(run.line, exitCode == ERROR_SUCCESS
-                         ? L", the device is there and the driver installed on it"
-                         : L", the driver was not installed: the installation fails");
+    const bool installed = exitCode == ERROR_SUCCESS || exitCode == kRestartNeeded;
+    if (installed) {
+        Append(run.line, L", the device is there and the driver installed on it");
+        outcome.installed = true;
+    }
+    if (!SayDevicesState(run.line, exitCode, outcome) && !installed) {
+        Append(run.line, L", the driver was not installed");
+    }
+    if (!installed) {
+        Append(run.line, L": the installation fails");
+    }
     Log(install, run.line);
-    return exitCode == ERROR_SUCCESS;
+    return installed;
 }
 
 // Where no run installed the driver: what the setting says.
 bool NoDeviceHasAnyId(MSIHANDLE install, NoDevice noDevice, const wchar_t* inf,
-                      const wchar_t* first) {
+                      const wchar_t* first, Outcome& outcome) {
     if (noDevice == NoDevice::kCreate) {
-        return CreateDevice(install, inf, first);
+        return CreateDevice(install, inf, first, outcome);
     }
     if (noDevice == NoDevice::kFail) {
         Log(install,
@@ -178,9 +216,10 @@ bool NoDeviceHasAnyId(MSIHANDLE install, NoDevice noDevice, const wchar_t* inf,
 
 // Records the name under which the platform staged the package in the
 // product's key, where the removal finds it: the INF that the removal meets
-// in the installation's folder is never asked again. False (logged) where
-// it cannot.
-bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
+// in the installation's folder is never asked again; and, where a device
+// needs a restart, the request that ScheduleRestart passes on. False
+// (logged) where the name cannot be recorded.
+bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, bool restart) {
     static Text published;
     const DWORD error = FindPublishedName(inf, published);
     if (error != ERROR_SUCCESS) {
@@ -200,6 +239,15 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf) {
         return false;
     }
     LogNaming(install, L"the package is staged as", name, L", recorded for its removal");
+    // The driver is installed: only the restart request can be lost, which
+    // the log then says. Without one, none that another run left stays.
+    const DWORD needed = 1;
+    const LSTATUS request =
+        restart ? SetProductValue(key, kRestartValue, REG_DWORD, &needed, sizeof needed)
+                : DeleteProductValue(key, kRestartValue);
+    if (request != ERROR_SUCCESS) {
+        Log(install, L"cannot pass the restart request on: restart Windows to finish");
+    }
     return true;
 }
 
@@ -211,12 +259,13 @@ bool InstallFromCopy(MSIHANDLE install, const InstallData& data, const wchar_t* 
     if (!WriteProgram(install, kZeltrane, folder, program)) {
         return false;
     }
-    bool installed = false;
+    Outcome outcome = {false, false};
     const wchar_t* first = nullptr;
-    const bool ran = InstallForEach(install, program.data, inf, data.ids, installed, first);
+    const bool ran = InstallForEach(install, program.data, inf, data.ids, outcome, first);
     RemoveRunFolder(install, folder, kZeltrane);
-    return ran && (installed || NoDeviceHasAnyId(install, data.noDevice, inf, first)) &&
-           RecordPublishedName(install, inf);
+    return ran &&
+           (outcome.installed || NoDeviceHasAnyId(install, data.noDevice, inf, first, outcome)) &&
+           RecordPublishedName(install, inf, outcome.restart);
 }
 
 }  // namespace

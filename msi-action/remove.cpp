@@ -5,6 +5,7 @@
 // clang-format on
 
 #include "file_name.h"
+#include "problem.h"
 #include "published.h"
 #include "record.h"
 #include "run.h"
@@ -12,9 +13,6 @@
 #include "text.h"
 
 namespace {
-
-// What ZeltraneRemove ends with where the platform needs a restart to finish.
-constexpr DWORD kRestartNeeded = 3010;
 
 // Runs ZeltraneRemove.exe on the published INF and decides from its code.
 UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
@@ -140,9 +138,10 @@ extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
     return RemoveRecordedPackage(install, key, infName);
 }
 
-// Immediate, after the script: reads the removal's restart request, asks
-// for the restart where there is one (a deferred action may not call
-// MsiSetMode), and deletes the product's key, and its parents where they
+// Immediate, after the script: reads the restart request that the
+// installation or the removal left, asks for the restart where there is one
+// (a deferred action may not call MsiSetMode) and takes the request away;
+// after a removal, deletes the product's key, and its parents where they
 // hold no other product.
 extern "C" UINT WINAPI ScheduleRestart(MSIHANDLE install) {
     static Text key;
@@ -154,12 +153,20 @@ extern "C" UINT WINAPI ScheduleRestart(MSIHANDLE install) {
                                           static_cast<BYTE*>(static_cast<void*>(&needed)),
                                           sizeof needed) == ERROR_SUCCESS &&
                          needed == 1;
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.data);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductsKey);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kVendorKey);
+    const bool removed = MsiEvaluateConditionW(install, L"REMOVE=\"ALL\"") == MSICONDITION_TRUE;
+    if (removed) {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.data);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductsKey);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kVendorKey);
+    } else {
+        DeleteProductValue(key, kRestartValue);
+    }
     if (restart) {
         MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
-        Log(install, L"the driver's removal needs a restart: the installation asks for one");
+        Log(install, removed
+                         ? L"the driver's removal needs a restart: the installation asks for one"
+                         : L"a device runs the driver only after a restart: the installation "
+                           L"asks for one");
     }
     return ERROR_SUCCESS;
 }

@@ -30,9 +30,13 @@
 ;   With ZELTRANE_NO_DEVICE=create, where no present device has any of the
 ;   IDs, ZeltraneCreate.exe makes the device of a virtual adapter with the
 ;   first ID and installs on it: 0, or its code, the files removed.
-;   any   the first other code of Zeltrane (see its README): the driver was
-;         not installed for that ID, the setup stopped there and removed the
-;         files it had copied.
+;   3010  as 0, but a restart must finish the installation on a device
+;         (Zeltrane's 3010 for an ID, or ZeltraneCreate's): the reboot flag
+;         is set; the setup never restarts Windows itself.
+;   any   the first other code of Zeltrane (see docs/programs.md): the
+;         driver was not installed for that ID, or a device cannot run it
+;         (0x2000000N: problem code N); the setup stopped there and removed
+;         the files it had copied.
 ;   1603  Zeltrane.exe could not be started at all.
 ;   267   the installation folder is refused (ERROR_DIRECTORY): nothing was
 ;         installed. The setup installs only into a folder of its own
@@ -63,7 +67,7 @@
 ; stays installed and its package staged. Its exit code:
 ;   0     removed (or kept).
 ;   3010  removed; the platform needs a restart to finish.
-;   any   ZeltraneRemove's code (see its README): the driver was not
+;   any   ZeltraneRemove's code (see docs/programs.md): the driver was not
 ;         removed, and the files and the registration stay.
 ;   1603  ZeltraneRemove.exe could not be started; nothing was removed.
 ; The programs it starts run in the system folder, never in a folder that
@@ -126,7 +130,8 @@
 ; Installer's "fatal error during installation", a code that Zeltrane itself
 ; never returns and that deployment tools already take as a failure.
 !define NOT_STARTED 1603
-; What ZeltraneRemove ends with where the platform needs a restart to finish.
+; What Zeltrane ends with where a restart must finish the installation, and
+; ZeltraneRemove where the platform needs a restart to finish the removal.
 !define RESTART_NEEDED 3010
 ; What the setup ends with where the installation folder is refused:
 ; ERROR_DIRECTORY, which Zeltrane itself never returns.
@@ -218,6 +223,7 @@ UninstPage instfiles
 Var Ids
 Var Id
 Var Installed
+Var Restart
 Var Recorded
 Var RecordKey
 
@@ -339,6 +345,7 @@ Section "Driver"
 
     StrCpy $Ids "${HARDWARE_ID}"
     StrCpy $Installed ""
+    StrCpy $Restart ""
     ${Do}
         Call NextHardwareId
         ${If} $Id == ""
@@ -356,7 +363,12 @@ Section "Driver"
         ${EndIf}
         IntFmt $1 "0x%08X" $0
         DetailPrint "$Id: Zeltrane.exe ended with $1"
+        ${If} $0 = ${RESTART_NEEDED}
+            DetailPrint "$Id: a restart finishes the installation."
+            StrCpy $Restart yes
+        ${EndIf}
         ${If} $0 = 0
+        ${OrIf} $0 = ${RESTART_NEEDED}
             ${If} $Installed == ""
                 StrCpy $Installed $Id
             ${Else}
@@ -385,7 +397,9 @@ Section "Driver"
         ${EndIf}
         IntFmt $1 "0x%08X" $0
         DetailPrint "$Id: ZeltraneCreate.exe ended with $1"
-        ${If} $0 <> 0
+        ${If} $0 = ${RESTART_NEEDED}
+            StrCpy $Restart yes
+        ${ElseIf} $0 <> 0
             Call Fail
         ${EndIf}
         StrCpy $Installed $Id
@@ -409,6 +423,16 @@ Section "Driver"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $1
     ; What the setup installed for: a fleet's inventory reads it.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstalledHardwareIds" $Installed
+    ; A device runs the driver only after a restart: the reboot flag, which
+    ; the setup never acts on itself (a silent one never restarts), and
+    ; 3010, which deployment tools read as "succeeded, restart pending".
+    ${If} $Restart != ""
+        SetRebootFlag true
+        ${IfNot} ${Silent}
+            MessageBox MB_OK|MB_ICONINFORMATION "Restart Windows to finish installing the driver."
+        ${EndIf}
+        SetErrorLevel ${RESTART_NEEDED}
+    ${EndIf}
 SectionEnd
 
 Section "Uninstall"

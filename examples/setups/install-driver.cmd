@@ -20,8 +20,12 @@ rem         default): the package is staged in the platform's driver store,
 rem         which installs it when such a device appears.
 rem   0xE000020B (-536870389 as ERRORLEVEL)  no present device has any of the
 rem         IDs, and ZELTRANE_NO_DEVICE is fail.
-rem   any   the first other code of Zeltrane (see its README): the driver was
-rem         not installed for that ID, and the IDs after it were not run.
+rem   3010  as 0, but a restart must finish the installation on a device
+rem         (Zeltrane's 3010 for an ID, or ZeltraneCreate's): nothing
+rem         restarts Windows by itself.
+rem   any   the first other code of Zeltrane (see docs/programs.md): the
+rem         driver was not installed for that ID, or a device cannot run it
+rem         (0x2000000N: problem code N), and the IDs after it were not run.
 rem   160   the arguments are fewer than three, or ZELTRANE_NO_DEVICE is
 rem         neither succeed, fail nor create.
 rem With ZELTRANE_NO_DEVICE=create, where no present device has any of the
@@ -66,6 +70,7 @@ pushd "%~dp0"
 for %%F in ("%~1\%~2") do set "inf=%%~fF"
 popd
 set "installed="
+set "restart="
 rem The first ID, for ZeltraneCreate.exe: shift takes them off one by one.
 set "first=%~3"
 
@@ -82,12 +87,19 @@ rem started the batch file: a script (ERRORLEVEL), a deployment tool or a
 rem setup (the process's exit code).
 if "%code%"=="0" (
     set "installed=yes"
+) else if "%code%"=="3010" (
+    set "installed=yes"
+    set "restart=yes"
 ) else if not "%code%"=="-536870389" (
     exit /b %code%
 )
 shift /3
 if not "%~3"=="" goto next
 
+if defined restart (
+    echo A restart finishes the installation.
+    exit /b 3010
+)
 if defined installed exit /b 0
 if "%no_device%"=="create" goto create
 if "%no_device%"=="fail" (

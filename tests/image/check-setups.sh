@@ -32,8 +32,9 @@
 # The removal: RemoveDriver the same kind of call, placed between
 # InstallInitialize and RemoveFiles, its data set before it naming the INF's
 # own name and the setting, nothing under INSTALLDIR;
-# ScheduleRestart immediate, after InstallFinalize; all three only when the
-# product is removed and not by an upgrade; ZELTRANE_ON_UNINSTALL=keep
+# ScheduleRestart immediate, after InstallFinalize; the removal and its data
+# only when the product is removed and not by an upgrade, ScheduleRestart
+# then and after the first installation; ZELTRANE_ON_UNINSTALL=keep
 # reaches the property, another value is refused; and the faults: the
 # removal after RemoveFiles or before InstallInitialize, immediate,
 # impersonated, its result ignored, running on an upgrade's removal, its data
@@ -168,10 +169,13 @@ check_removal() {
         echo "     ScheduleRestart is not an immediate, checked call"
         return 1
     fi
-    for name in RemoveDriver.Data RemoveDriver ScheduleRestart; do
+    for name in RemoveDriver.Data RemoveDriver; do
         [ "$(field 2 "$(row "$msi" InstallExecuteSequence "$name")")" = "$condition" ] ||
             { echo "     $name may run but when the product is removed, or on an upgrade"; return 1; }
     done
+    [ "$(field 2 "$(row "$msi" InstallExecuteSequence ScheduleRestart)")" = \
+        "(NOT Installed OR REMOVE=\"ALL\") AND NOT UPGRADINGPRODUCTCODE" ] ||
+        { echo "     ScheduleRestart may run on a repair, or on an upgrade"; return 1; }
     sequence() { field 3 "$(row "$msi" InstallExecuteSequence "$1")"; }
     echo "     sequence: InstallInitialize $(sequence InstallInitialize), RemoveDriver.Data $(sequence RemoveDriver.Data), RemoveDriver $(sequence RemoveDriver), RemoveFiles $(sequence RemoveFiles), InstallFinalize $(sequence InstallFinalize), ScheduleRestart $(sequence ScheduleRestart)"
     if [ "$(sequence RemoveDriver)" -le "$(sequence InstallInitialize)" ] ||
@@ -370,7 +374,8 @@ for fault in "InstallExecuteSequence SET Sequence = 3501 WHERE Action = 'RemoveD
     "CustomAction SET Type = 3137 WHERE Action = 'RemoveDriver':ignoring its result" \
     "InstallExecuteSequence SET Condition = 'REMOVE=\"ALL\"' WHERE Action = 'RemoveDriver':run on an upgrade's removal" \
     "CustomAction SET Target = '[INSTALLDIR]ZeltraneRemove.exePIPE[DriverDir]zt-sample.infPIPE[ZELTRANE_ON_UNINSTALL]' WHERE Action = 'RemoveDriver.Data':data naming a program under INSTALLDIR" \
-    "CustomAction SET Type = 3073 WHERE Action = 'ScheduleRestart':restart request in the script"; do
+    "CustomAction SET Type = 3073 WHERE Action = 'ScheduleRestart':restart request in the script" \
+    "InstallExecuteSequence SET Condition = 'NOT Installed OR REMOVE=\"ALL\"' WHERE Action = 'ScheduleRestart':restart request on an upgrade's removal"; do
     fault_copy "UPDATE ${fault%%:*}"
     check "an MSI with its removal ${fault#*:} is refused" removal_refused "$copy"
 done

@@ -79,6 +79,12 @@ UINT WINAPI MsiSetMode(MSIHANDLE hInstall, MSIRUNMODE eRunMode, BOOL fState) {
     return ERROR_SUCCESS;
 }
 
+MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE hInstall, LPCWSTR szCondition) {
+    fake.order.push_back("MsiEvaluateConditionW");
+    const bool removal = hInstall == kFakeInstall && std::wstring(szCondition) == L"REMOVE=\"ALL\"";
+    return removal && fake.removing ? MSICONDITION_TRUE : MSICONDITION_FALSE;
+}
+
 UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {
     fake.order.push_back("MsiCloseHandle");
     records.erase(hAny);

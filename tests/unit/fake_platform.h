@@ -145,6 +145,9 @@ struct FakePlatform {
     std::vector<std::wstring> atoms;
     bool atomsFail = false;
     std::vector<std::pair<int, BOOL>> modesSet;
+    // Whether the session removes the product (REMOVE="ALL"), the one
+    // condition that MsiEvaluateConditionW knows.
+    bool removing = true;
 
     // Driver package removal. A copy that succeeds, or fails with
     // ERROR_FILE_EXISTS, gives back `published`. newdev.dll loads from

@@ -59,6 +59,10 @@ TEST_F(MsiAction, DecidesTheResultFromTheExitCodesAndTheSetting) {
         {"a missing INF stops at once", L"succeed", {ERROR_FILE_NOT_FOUND, 0, 0}, kFails, 1},
         {"a failure after no device", L"succeed", {kNoSuchDevice, 0xE0000000, 0}, kFails, 2},
         {"a failure after an installation", L"succeed", {0, ERROR_ACCESS_DENIED, 0}, kFails, 2},
+        {"installed, a restart finishes it", L"fail", {kNoSuchDevice, 3010, kNoSuchDevice}, 0, 3},
+        {"a device cannot run the driver", L"succeed", {3010, 0x20000034, 0}, kFails, 2},
+        {"an error with bit 29, not a problem", L"succeed", {0xE0000203, 0, 0}, kFails, 1},
+        {"bit 29 alone, no problem code", L"succeed", {0x20000000, 0, 0}, kFails, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -68,6 +72,61 @@ TEST_F(MsiAction, DecidesTheResultFromTheExitCodesAndTheSetting) {
         EXPECT_EQ(InstallDriver(kFakeInstall), c.result);
         EXPECT_EQ(fake.starts.size(), c.starts);
         EXPECT_EQ(fake.registry.count(kKey), c.result == 0 ? 1u : 0u) << "recorded on success only";
+    }
+}
+
+// A device that a restart finishes: the request crosses in the product's
+// key to ScheduleRestart, which asks for the restart and takes the request
+// away, the record staying. A device that cannot run the driver is named in
+// the log with its problem and its meaning.
+TEST_F(MsiAction, ARestartThatFinishesTheInstallationIsAskedForAfterIt) {
+    for (const DWORD second : {DWORD{3010}, DWORD{0}}) {
+        SetUp();
+        const DWORD one = 1;
+        fake.registry[kKey][L"RestartNeeded"] = {
+            REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)};
+        fake.customActionData = Data(L"succeed", kA + L";" + kB);
+        fake.childExitCodes = {0, second};
+        ASSERT_EQ(InstallDriver(kFakeInstall), 0u);
+        EXPECT_EQ(fake.registry[kKey].count(L"RestartNeeded"), second == 3010 ? 1u : 0u)
+            << "this installation's own request only";
+        fake.removing = false;
+        EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+        EXPECT_EQ(
+            fake.modesSet,
+            (second == 3010 ? std::vector<std::pair<int, BOOL>>{{MSIRUNMODE_REBOOTATEND, TRUE}}
+                            : std::vector<std::pair<int, BOOL>>{}));
+        EXPECT_EQ(fake.registry[kKey].count(L"RestartNeeded"), 0u);
+        EXPECT_EQ(fake.registry[kKey].count(L"PublishedInf"), 1u) << "kept for the removal";
+    }
+    EXPECT_EQ(fake.logged[2], L"Zeltrane: hardware ID \"" + kB +
+                                  L"\": Zeltrane.exe ended with 0x00000000, the driver is "
+                                  L"installed on its devices");
+
+    // The driver is installed whether or not the request can be recorded.
+    SetUp();
+    fake.customActionData = Data(L"succeed", kA);
+    fake.childExitCode = 0;
+    fake.registryCallFails = "RegDeleteValueW";
+    fake.registryError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    EXPECT_EQ(fake.logged.back(),
+              L"Zeltrane: cannot pass the restart request on: restart Windows to finish");
+
+    SetUp();
+    fake.customActionData = Data(L"succeed", kA);
+    for (const auto& [code, meaning] :
+         {std::pair{DWORD{0x20000034},
+                    L"52 (Windows cannot verify the digital signature of the "
+                    L"device's driver)"},
+          std::pair{DWORD{0x20000101}, L"257"}}) {
+        fake.childExitCode = code;
+        EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+        EXPECT_NE(std::find(fake.logged.begin(), fake.logged.end(),
+                            L"Zeltrane: hardware ID \"" + kA + L"\": Zeltrane.exe ended with " +
+                                (code == 0x20000034 ? L"0x20000034" : L"0x20000101") +
+                                L", a device cannot run the driver: problem code " + meaning),
+                  fake.logged.end());
     }
 }
 
@@ -95,6 +154,19 @@ TEST_F(MsiAction, CreateMakesTheDeviceWithTheFirstIdWhereNoDeviceHasAny) {
          0,
          {CommandLine(kA), CommandLine(kB), creation},
          kRecorded},
+        {"made, a restart finishes it",
+         {kNoSuchDevice, kNoSuchDevice, 3010},
+         true,
+         0,
+         {CommandLine(kA), CommandLine(kB), creation},
+         kRecorded},
+        {"made, but it cannot run the driver",
+         {kNoSuchDevice, kNoSuchDevice, 0x2000000A},
+         true,
+         kFails,
+         {CommandLine(kA), CommandLine(kB), creation},
+         made + L"0x2000000A, a device cannot run the driver: problem code 10 (the device "
+                L"cannot start): the installation fails"},
         {"not installed",
          {kNoSuchDevice, kNoSuchDevice, 5},
          true,

@@ -12,3 +12,9 @@ UINT WINAPI MsiRecordSetStringW(MSIHANDLE hRecord, UINT iField, LPCWSTR szValue)
 UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBuf,
                             DWORD* pcchValueBuf);
 UINT WINAPI MsiSetMode(MSIHANDLE hInstall, MSIRUNMODE eRunMode, BOOL fState);
+
+enum MSICONDITION : int {
+    MSICONDITION_FALSE = 0,
+    MSICONDITION_TRUE = 1,
+};
+MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE hInstall, LPCWSTR szCondition);
