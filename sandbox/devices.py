@@ -15,6 +15,19 @@ class Devices:
         if report.count("device=") != len(hardware_ids):
             raise RuntimeError("cannot create the devices: " + report)
 
+    def play_device_state(self, hardware_id, status=None, problem=None):
+        """Gives each device with the hardware ID the state that Windows would
+        report after an installation: its DEVPKEY_Device_DevNodeStatus and
+        DEVPKEY_Device_ProblemCode, numbers; with neither, takes it away.
+        Wine keeps no device state (its CM_Get_DevNode_Status is a stub, and
+        no driver it loads sets a problem): its SetupDiGetDevicePropertyW
+        reads what its SetupDiSetDevicePropertyW wrote, which the helper calls
+        here, and the program reads that through Wine's own code."""
+        numbers = [] if status is None else ["0x%X" % status, str(problem)]
+        report = self.wine([self.helper, "device-state", hardware_id, *numbers])
+        if "error." in report or (status is not None and "devices=0" in report):
+            raise RuntimeError("cannot play the devices' state: " + report)
+
     def driver(self, hardware_id, *values):
         """The driver of each device with the hardware ID: a list of dicts."""
         devices = []

@@ -7,6 +7,11 @@
 //       and the child's full 32-bit exit code.
 //   add-device HARDWARE-ID...
 //       Creates a root-enumerated device of class Net with each hardware ID.
+//   device-state HARDWARE-ID [STATUS PROBLEM]
+//       Gives every device with that hardware ID the state that Windows
+//       would report (DEVPKEY_Device_DevNodeStatus, DEVPKEY_Device_ProblemCode,
+//       as numbers) through Wine's own SetupDiSetDevicePropertyW, or without
+//       numbers takes it away; prints how many devices it set.
 //   driver HARDWARE-ID VALUE...
 //       Prints the named values of the driver key of every device with that
 //       hardware ID; a name written hw:NAME is read from the device's
@@ -300,6 +305,45 @@ int Driver(const wchar_t* hardwareId, int count, wchar_t** names) {
     return 0;
 }
 
+// Exported by setupapi.dll from Windows Vista on; these mingw-w64 headers
+// do not declare it.
+extern "C" __declspec(dllimport) BOOL WINAPI
+    SetupDiSetDevicePropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, const DEVPROPKEY* key,
+                              DEVPROPTYPE type, const BYTE* buffer, DWORD size, DWORD flags);
+
+int DeviceState(const wchar_t* hardwareId, const wchar_t* status, const wchar_t* problem) {
+    // DEVPKEY_Device_DevNodeStatus (2) and DEVPKEY_Device_ProblemCode (3).
+    const GUID keys = {
+        0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}};
+    const DEVPROPKEY statusKey = {keys, 2};
+    const DEVPROPKEY problemKey = {keys, 3};
+    // No numbers: the state taken away again (DEVPROP_TYPE_EMPTY deletes a property).
+    const DEVPROPTYPE type = status != nullptr ? DEVPROP_TYPE_UINT32 : DEVPROP_TYPE_EMPTY;
+    const ULONG values[] = {status != nullptr ? wcstoul(status, nullptr, 0) : 0,
+                            problem != nullptr ? wcstoul(problem, nullptr, 0) : 0};
+    const DWORD size = status != nullptr ? sizeof(ULONG) : 0;
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    int devices = 0;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        if (!HasHardwareId(set, &device, hardwareId)) continue;
+        if (!SetupDiSetDevicePropertyW(
+                set, &device, &statusKey, type,
+                size != 0 ? reinterpret_cast<const BYTE*>(&values[0]) : nullptr, size, 0) ||
+            !SetupDiSetDevicePropertyW(
+                set, &device, &problemKey, type,
+                size != 0 ? reinterpret_cast<const BYTE*>(&values[1]) : nullptr, size, 0)) {
+            PrintNumber(L"error.device-state", L"0x%llX", GetLastError());
+            return 1;
+        }
+        ++devices;
+    }
+    PrintNumber(L"devices", L"%llu", static_cast<unsigned long long>(devices));
+    SetupDiDestroyDeviceInfoList(set);
+    return 0;
+}
+
 const wchar_t* StateName(DWORD state) {
     switch (state) {
         case SERVICE_STOPPED:
@@ -397,11 +441,15 @@ int wmain(int argc, wchar_t* argv[]) {
         }
         return 0;
     }
+    if ((argc == 3 || argc == 5) && wcscmp(argv[1], L"device-state") == 0) {
+        return DeviceState(argv[2], argc == 5 ? argv[3] : nullptr, argc == 5 ? argv[4] : nullptr);
+    }
     if (argc >= 3 && wcscmp(argv[1], L"driver") == 0) return Driver(argv[2], argc - 3, argv + 3);
     if (argc >= 3 && wcscmp(argv[1], L"service") == 0) return Service(argv[2], argc - 3, argv + 3);
     if (argc == 3 && wcscmp(argv[1], L"product") == 0) return Product(argv[2]);
     Print(L"error",
-          L"usage: run FILE OUT ERR | add-device ID... | driver ID VALUE... | "
+          L"usage: run FILE OUT ERR | add-device ID... | device-state ID [STATUS PROBLEM] | "
+          L"driver ID VALUE... | "
           L"service NAME VALUE... | product NAME");
     return 2;
 }

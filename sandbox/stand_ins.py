@@ -12,6 +12,9 @@ rest: the stand-in calls a copy of it, kept beside it as wine-newdev.dll.
 - Where no present device has the hardware ID among its hardware or
   compatible IDs, Windows answers ERROR_NO_SUCH_DEVINST, where Wine returns
   TRUE having installed nothing.
+The devices' state after an installation (a restart needed, a problem code),
+which Wine never reports, is played through Wine's own device properties
+instead (Devices.play_device_state in devices.py).
 A call that the stand-in answers itself leaves no trace of Wine's: it adds a
 line of its arguments to its record in C:\\windows\\temp (RECORDS)."""
 

@@ -29,6 +29,17 @@ ERROR_EXPECTED_SECTION_NAME = 0xE0000000
 ERROR_BAD_ARGUMENTS = 160
 ERROR_IN_WOW64 = 0xE0000235
 ERROR_NO_SUCH_DEVINST = 0xE000020B
+# What a program ends with where a restart must finish its work.
+ERROR_SUCCESS_REBOOT_REQUIRED = 3010
+# The devices' states that the cases play (Devices.play_device_state):
+# (DevNodeStatus, ProblemCode, what the programs end with), named by what
+# Windows reports. DN_STARTED 0x8, DN_NEED_RESTART 0x100, DN_HAS_PROBLEM 0x400.
+DEVICE_STATES = {
+    "restart needed": (0x108, 0, ERROR_SUCCESS_REBOOT_REQUIRED),
+    "cannot start (code 10)": (0x400, 10, 0x2000000A),
+    "signature not verified (code 52)": (0x400, 52, 0x20000034),
+    "disabled (code 22)": (0x400, 22, 0),
+}
 # What NSIS setups of the template end with when Zeltrane.exe cannot start.
 SETUP_NOT_STARTED = 1603
 # What msiexec ends with when the custom action fails the installation:

@@ -2,7 +2,7 @@
 device of a virtual adapter made where no device has the ID, never twice,
 taken away again when its installation fails, and gone with its package."""
 
-from cases import ERROR_BAD_ARGUMENTS, ERROR_NO_SUCH_DEVINST, IDOK, suite
+from cases import DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_NO_SUCH_DEVINST, IDOK, suite
 from prefix import windows_path
 from removal import RemovalCase
 
@@ -46,6 +46,20 @@ class CreationCase(RemovalCase):
 
 
 class Creation(CreationCase):
+    def test_ends_with_what_its_device_reports(self):
+        own = identity(8)
+        inf = '"%s"' % windows_path(self.package("pkg-virtual8", "zt-virtual8.inf", "", own))
+        self.assertEqual(self.run_creation(inf, '"%s"' % own[0]).exit_code, 0)
+        try:
+            for name in ("restart needed", "signature not verified (code 52)"):
+                with self.subTest(state=name):
+                    status, problem, exit_code = DEVICE_STATES[name]
+                    suite.sandbox.play_device_state(own[0], status, problem)
+                    self.assertEqual(self.run_creation(inf, '"%s"' % own[0]).exit_code, exit_code)
+                    self.assertEqual(len(suite.sandbox.driver(own[0])), 1, "the device stays")
+        finally:
+            suite.sandbox.play_device_state(own[0])
+
     def test_makes_the_device_once_and_the_removal_takes_it(self):
         own = identity(1)
         inf = self.package("pkg-virtual1", "zt-virtual1.inf", "; virtual 1\n", own)

@@ -4,8 +4,8 @@ Wine."""
 
 import shutil
 
-from cases import (ERROR_FILE_NOT_FOUND, ERROR_IN_WOW64, NO_DEVICE, release_files, suite,
-                   update_line)
+from cases import (DEVICE_STATES, ERROR_FILE_NOT_FOUND, ERROR_IN_WOW64, NO_DEVICE, release_files,
+                   suite, update_line)
 from prefix import windows_path
 from removal import identity
 import creation
@@ -92,6 +92,18 @@ class X86(creation.CreationCase):
         # touched: the records prove that this run started the amd64 driver.
         self.check_handover_install("release", "pkg-handover", "zt-handover.inf", driver_runs=True,
                                     identity=sample.SAMPLE_OWN_DEVICE)
+
+    def test_handover_device_state(self):
+        inf = windows_path(self.package("pkg-state", "zt-state.inf", "; the devices' state\n"))
+        try:
+            for name in ("restart needed", "cannot start (code 10)"):
+                with self.subTest(state=name):
+                    status, problem, exit_code = DEVICE_STATES[name]
+                    suite.sandbox.play_device_state(sample.SAMPLE_HARDWARE_ID, status, problem)
+                    run = self.run_as_on_64bit_windows("release", inf, sample.SAMPLE_HARDWARE_ID)
+                    self.assertEqual(run.exit_code, exit_code, "the x64 build's exit code")
+        finally:
+            suite.sandbox.play_device_state(sample.SAMPLE_HARDWARE_ID)
 
     def test_handover_missing_inf(self):
         (suite.sandbox.state / "pkg").mkdir(exist_ok=True)

@@ -1,7 +1,7 @@
 """The program's own behaviour under Wine, the x64 build in its sandbox: the
 usage box, the installation, its failures, and the text it passes on."""
 
-from cases import (Case, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND, suite)
+from cases import (Case, DEVICE_STATES, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND, suite)
 from prefix import windows_path
 import sample
 
@@ -25,6 +25,23 @@ class Usage(Case):
 class Install(Case):
     def test_installs_the_driver_on_the_device(self):
         self.check_install()
+
+
+class DeviceState(Case):
+    def test_each_state_gives_its_exit_code_and_the_driver_stays_installed(self):
+        inf = windows_path(self.package())
+        try:
+            for name, (status, problem, exit_code) in DEVICE_STATES.items():
+                with self.subTest(state=name):
+                    suite.sandbox.play_device_state(sample.SAMPLE_HARDWARE_ID, status, problem)
+                    run = self.run_program('"%s"' % inf, sample.SAMPLE_HARDWARE_ID)
+                    self.assertInstallCalls(run, inf, sample.SAMPLE_HARDWARE_ID)
+                    self.assertSilent(run)
+                    self.assertEqual(run.exit_code, exit_code)
+                    [device] = suite.sandbox.driver(sample.SAMPLE_HARDWARE_ID, "InfPath")
+                    self.assertEqual(device["driver.InfPath"], "zt-sample.inf")
+        finally:
+            suite.sandbox.play_device_state(sample.SAMPLE_HARDWARE_ID)
 
 
 class Failures(Case):

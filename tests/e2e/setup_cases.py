@@ -8,9 +8,10 @@ import subprocess
 import time
 from unittest import mock
 
-from cases import (ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND,
-                   ERROR_NO_SUCH_DEVINST, INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN,
-                   MSI_FAILURE, SETUP_NOT_STARTED, release_files, suite)
+from cases import (DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME,
+                   ERROR_FILE_NOT_FOUND, ERROR_NO_SUCH_DEVINST, ERROR_SUCCESS_REBOOT_REQUIRED,
+                   INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN, MSI_FAILURE, SETUP_NOT_STARTED,
+                   release_files, suite)
 from prefix import windows_path
 from creation import CreationCase
 from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES, HOSTILE,
@@ -20,8 +21,6 @@ from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES, H
                           line_setup_name, windows_folder)
 import setup_runs
 
-# What the removal ends with where the platform needs a restart to finish.
-ERROR_SUCCESS_REBOOT_REQUIRED = 3010
 # What the NSIS setup ends with where it refuses the installation folder.
 FOLDER_REFUSED = 267
 # The MSI's record of each product, as its 32-bit custom actions see the registry.
@@ -594,6 +593,53 @@ class Setups(CreationCase):
                             None: "ZeltraneRemove.exe ended with 0",
                             "restart": "ZeltraneRemove.exe ended with 3010"}[setting]
                     self.assertEqual(run.stdout, (said + "\r\n").encode())
+
+    def check_device_state(self, kind):
+        """The uninstall cases' setup of the kind on a device that cannot run
+        the driver: the setup's failure, nothing registered; on one that a
+        restart finishes: 3010, whole, installed (for the MSI with
+        /norestart, its restart asked through its own record); then
+        uninstalled, with no request left over."""
+        identity, inf, product = UNINSTALLS[kind]
+        code = self.product_code("uninstall-msi-remove") if kind == "msi" else product
+        # Its device, which the uninstall case's removal takes away.
+        if not suite.sandbox.driver(identity[0]):
+            suite.sandbox.add_device(identity[0])
+        try:
+            status, problem, exit_code = DEVICE_STATES["cannot start (code 10)"]
+            suite.sandbox.play_device_state(identity[0], status, problem)
+            log = suite.sandbox.state / "state-msi.log"
+            run = (setup_runs.msi(suite.sandbox, suite.setups / "uninstall-msi-remove", log=log)
+                   if kind == "msi" else self.run_uninstall_case(kind, None, False))
+            self.assertEqual(run.exit_code, MSI_FAILURE if kind == "msi" else exit_code)
+            if kind == "msi":
+                self.assertIn('Zeltrane: hardware ID "%s": Zeltrane.exe ended with 0x2000000A, a '
+                              "device cannot run the driver: problem code 10 (the device cannot "
+                              "start)" % identity[0], setup_runs.msi_text(log))
+            if code:
+                self.assertEqual(suite.sandbox.product(code).get("uninstall"), "(none)")
+            status, problem, _ = DEVICE_STATES["restart needed"]
+            suite.sandbox.play_device_state(identity[0], status, problem)
+            run = (setup_runs.msi(suite.sandbox, suite.setups / "uninstall-msi-remove",
+                                  properties=" /norestart")
+                   if kind == "msi" else self.run_uninstall_case(kind, None, False))
+            self.assertEqual([run.exit_code, run.boxes], [ERROR_SUCCESS_REBOOT_REQUIRED, []])
+            [device] = suite.sandbox.driver(identity[0], "InfPath")
+            self.assertEqual(device["driver.InfPath"], inf)
+            if code:
+                self.assertNotEqual(suite.sandbox.product(code).get("uninstall"), "(none)")
+            self.assertEqual(self.run_uninstall_case(kind, None, True).exit_code, 0)
+        finally:
+            suite.sandbox.play_device_state(identity[0])
+
+    def test_nsis_device_state(self):
+        self.check_device_state("nsis")
+
+    def test_msi_device_state(self):
+        self.check_device_state("msi")
+
+    def test_batch_device_state(self):
+        self.check_device_state("batch")
 
     def test_nsis_uninstall(self):
         self.check_uninstall("nsis")

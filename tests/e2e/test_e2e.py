@@ -44,7 +44,7 @@ from cases import LIMITS, account, suite
 from creation import Creation
 from handover import Arm64, X86
 from harness import Harness
-from program import Failures, Install, Text, Usage
+from program import DeviceState, Failures, Install, Text, Usage
 from removal import Removal
 from setup_builds import build_setups, setup_devices
 from setup_cases import Setups
@@ -55,8 +55,8 @@ import wine
 
 SKIPPED = 77
 GROUPS = {group.__name__: group
-          for group in (Harness, Usage, Install, Failures, Text, Removal, Creation, X86,
-                        Arm64, Setups)}
+          for group in (Harness, Usage, Install, DeviceState, Failures, Text, Removal, Creation,
+                        X86, Arm64, Setups)}
 
 
 def machine_route():
