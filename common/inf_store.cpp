@@ -4,6 +4,7 @@
 #include <setupapi.h>
 // clang-format on
 
+#include "file_name.h"
 #include "last_error.h"
 
 DWORD InfFolder(wchar_t (&folder)[MAX_PATH]) {
@@ -19,6 +20,18 @@ DWORD InfFolder(wchar_t (&folder)[MAX_PATH]) {
     for (UINT i = 0; i <= kInfFolderLength; ++i) {
         folder[length + i] = kInfFolder[i];
     }
+    return ERROR_SUCCESS;
+}
+
+DWORD IsPublishedInf(const wchar_t* infPath, bool& published) {
+    wchar_t folder[MAX_PATH];
+    const DWORD error = InfFolder(folder);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    const wchar_t* name = FileNameOf(infPath);
+    const int folderLength = static_cast<int>(name - infPath);
+    published = CompareStringOrdinal(infPath, folderLength, folder, -1, TRUE) == CSTR_EQUAL;
     return ERROR_SUCCESS;
 }
 

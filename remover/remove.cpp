@@ -3,6 +3,7 @@
 #include <newdev.h>
 #include <setupapi.h>
 
+#include "devices.h"
 #include "file_name.h"
 #include "inf_store.h"
 #include "last_error.h"
@@ -31,25 +32,6 @@ using UninstallDriverFunction = BOOL(WINAPI*)(HWND parent, LPCWSTR infPath, DWOR
 UninstallDriverFunction FindUninstallDriver() {
     return PlatformFunction<UninstallDriverFunction>(
         LoadLibraryExW(L"newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), "DiUninstallDriverW");
-}
-
-// Whether the device's driver was installed from the published INF: its
-// driver key names that INF, by its name in the INF folder (InfPath).
-bool InstalledFrom(HDEVINFO devices, SP_DEVINFO_DATA* device, const wchar_t* publishedName) {
-    const HKEY driverKey =
-        SetupDiOpenDevRegKey(devices, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
-    if (driverKey == INVALID_HANDLE_VALUE) {
-        return false;  // No driver installed.
-    }
-    // One character more than is read: the value need not end with a NUL.
-    wchar_t infName[MAX_PATH + 1] = {};
-    DWORD type = REG_NONE;
-    DWORD size = MAX_PATH * sizeof(wchar_t);
-    const LSTATUS status = RegQueryValueExW(driverKey, L"InfPath", nullptr, &type,
-                                            static_cast<BYTE*>(static_cast<void*>(infName)), &size);
-    RegCloseKey(driverKey);
-    return status == ERROR_SUCCESS && type == REG_SZ &&
-           CompareStringOrdinal(infName, -1, publishedName, -1, TRUE) == CSTR_EQUAL;
 }
 
 // Removes the device as its class installer would (DIF_REMOVE); notes
@@ -134,21 +116,6 @@ DWORD RemoveDevicesThenPackage(const wchar_t* publishedName, bool* restart) {
     return ERROR_SUCCESS;
 }
 
-// Whether the INF path names a file in the platform's INF folder, where the
-// platform keeps the INFs of staged packages under their published names;
-// ERROR_SUCCESS, or the error of the call that could not tell.
-DWORD IsPublishedInf(const wchar_t* infPath, bool* published) {
-    wchar_t folder[MAX_PATH];
-    const DWORD error = InfFolder(folder);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    const wchar_t* name = FileNameOf(infPath);
-    const int folderLength = static_cast<int>(name - infPath);
-    *published = CompareStringOrdinal(infPath, folderLength, folder, -1, TRUE) == CSTR_EQUAL;
-    return ERROR_SUCCESS;
-}
-
 // Takes the package back whose published INF is at that full path.
 DWORD RemovePublished(const wchar_t* published) {
     bool restart = false;
@@ -182,7 +149,7 @@ DWORD Remove(const wchar_t* infPath) {
     // setup that recorded the name removes exactly that package. One that is
     // no longer there is a package that is no longer staged.
     bool isPublished = false;
-    const DWORD where = IsPublishedInf(infPath, &isPublished);
+    const DWORD where = IsPublishedInf(infPath, isPublished);
     if (where != ERROR_SUCCESS) {
         return where;
     }

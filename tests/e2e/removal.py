@@ -10,11 +10,14 @@ from prefix import windows_path
 import sample
 
 ERROR_PATH_NOT_FOUND = 3
+ERROR_INF_IN_USE_BY_DEVICES = 0xE000023D
 REMOVAL_USAGE_TEXT = (
-    "ZeltraneRemove.exe <full INF path>\n"
+    "ZeltraneRemove.exe <full INF path> [<full path of the new INF>]\n"
     "\n"
     "\t<full INF path>\n"
     "\t\tThe fully qualified path and name of the INF file that was installed\n"
+    "\t<full path of the new INF>\n"
+    "\t\tWith it, only the older package goes, and only where no device uses it\n"
 )
 # What each generation's SetupUninstallOEMInfW deletes of a package that the
 # removal takes back ("inf", "pnf", "repository"), by how the package is
@@ -148,8 +151,37 @@ class Removal(RemovalCase):
                 self.assertSilent(run)
                 self.assertEqual(suite.sandbox.package_store(), before)
 
+    def test_a_superseded_package_goes_only_where_nothing_uses_it(self):
+        # Version 1 staged under its INF's own name and installed, then
+        # version 2, the same INF name with other contents, on the device.
+        own = identity(7)
+        suite.sandbox.add_device(own[0])
+        old = self.package("pkg-v1", "zt-up.inf", "; version 1\n", own)
+        self.assertEqual(self.install(old, own[0]), "zt-up.inf")
+        new = self.package("pkg-v2", "zt-up.inf", "; version 2\n", own)
+        current = self.install(new, own[0])
+        self.assertNotEqual(current, "zt-up.inf")
+        before = suite.sandbox.package_store()
+        for what, arguments, exit_code in [
+            ("in use", (new, old), ERROR_INF_IN_USE_BY_DEVICES),
+            ("the same package", (new, new), 0),
+            ("a published INF that is gone", ("C:\\windows\\inf\\oem999.inf", new), 0),
+        ]:
+            with self.subTest(what):
+                run = self.run_removal(*('"%s"' % (a if isinstance(a, str) else windows_path(a))
+                                         for a in arguments))
+                self.assertEqual(run.exit_code, exit_code)
+                self.assertSilent(run)
+                self.assertEqual(suite.sandbox.package_store(), before, "nothing changed")
+        run = self.run_removal('"%s"' % windows_path(old), '"%s"' % windows_path(new))
+        self.assertSilent(run)
+        self.assertPackageGone(before, "zt-up.inf", "own name", run.exit_code)
+        [device] = suite.sandbox.driver(own[0], "InfPath")
+        self.assertEqual(device["driver.InfPath"], current, "the device kept version 2")
+
     def test_other_argument_counts_show_its_usage(self):
-        for arguments in [[], ['"C:\\My Drivers\\zt.inf"', sample.SAMPLE_HARDWARE_ID]]:
+        for arguments in [[], ['"C:\\My Drivers\\zt.inf"', '"C:\\New\\zt.inf"',
+                               sample.SAMPLE_HARDWARE_ID]]:
             with self.subTest(arguments=arguments):
                 run = self.run_removal(*arguments)
                 self.assertEqual([(b["caption"], b["text"], b["buttons"]) for b in run.boxes],

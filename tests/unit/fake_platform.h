@@ -155,6 +155,9 @@ struct FakePlatform {
     // later) where told. The devices, each listed once; what each removal
     // call does; handles still open at the end.
     std::wstring published = L"C:\\Windows\\INF\\oem7.inf";
+    // INFs whose packages are staged under other published INFs: the copy
+    // of one is refused with ERROR_FILE_EXISTS and names that one.
+    std::map<std::wstring, std::wstring> stagedAs;
     bool newdevLoads = true;
     bool hasUninstallDriver = true;
     Outcome uninstallDriver{false, 0};

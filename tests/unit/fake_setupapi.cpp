@@ -32,13 +32,16 @@ BOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaLoca
                            DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
                            DestinationInfFileNameComponent});
     // The staged copy's path: where this call staged it, or where it already was.
-    const bool named = !fake.copy.fails || fake.copy.error == ERROR_FILE_EXISTS;
-    if (named && DestinationInfFileName != nullptr &&
-        fake.published.size() < DestinationInfFileNameSize) {
-        fake.published.copy(DestinationInfFileName, fake.published.size());
-        DestinationInfFileName[fake.published.size()] = L'\0';
+    const auto staged = fake.stagedAs.find(SourceInfFileName);
+    const bool elsewhere = staged != fake.stagedAs.end();
+    const Outcome outcome = elsewhere ? Fails(ERROR_FILE_EXISTS) : fake.copy;
+    const std::wstring& name = elsewhere ? staged->second : fake.published;
+    const bool named = !outcome.fails || outcome.error == ERROR_FILE_EXISTS;
+    if (named && DestinationInfFileName != nullptr && name.size() < DestinationInfFileNameSize) {
+        name.copy(DestinationInfFileName, name.size());
+        DestinationInfFileName[name.size()] = L'\0';
     }
-    return Complete(fake.copy);
+    return Complete(outcome);
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const void* ClassGuid, PCWSTR Enumerator, HWND hwndParent,

@@ -8,6 +8,7 @@
 
 #include "fake_platform.h"
 #include "remove_usage.h"
+#include "superseded.h"
 
 int wmain(int argc, wchar_t* argv[], wchar_t* envp[]);
 
@@ -323,7 +324,7 @@ TEST_F(Removal, RefusedTo32BitCallersItIsHandedToTheNativeBuild) {
 TEST_F(Removal, EntryShowsItsOwnUsageForAnyCountButOneArgument) {
     for (std::vector<std::wstring> args : std::vector<std::vector<std::wstring>>{
              {L"ZeltraneRemove.exe"},
-             {L"ZeltraneRemove.exe", L"a.inf", L"PCI\\VEN_1"},
+             {L"ZeltraneRemove.exe", L"a.inf", L"b.inf", L"PCI\\VEN_1"},
              {L"Renamed.exe", L"C:\\My", L"Drivers\\a.inf", L"x"}}) {
         SetUp();
         std::vector<wchar_t*> argv;
@@ -349,12 +350,136 @@ TEST_F(Removal, EntryShowsItsOwnUsageForAnyCountButOneArgument) {
     ASSERT_EQ(fake.copies.size(), 1u);
     EXPECT_EQ(fake.copies[0].source, argv[1]);
     EXPECT_TRUE(fake.boxes.empty());
+    // Two arguments: the superseded package, looked up, and the new one.
+    SetUp();
+    wchar_t* both[] = {program.data(), inf.data(), inf.data(), nullptr};
+    EXPECT_EQ(wmain(3, both, environment), 0);
+    EXPECT_EQ(fake.copies.size(), 2u);
+    EXPECT_TRUE(fake.boxes.empty());
+}
+
+// After an upgrade: the older package (oem7.inf) goes where it is not the
+// new one and no device uses it, never with the force flag, and no device
+// is touched; one that is not staged, or gone, is nothing to do.
+TEST_F(Removal, ASupersededPackageGoesOnlyWhereNothingUsesIt) {
+    const wchar_t kNewInf[] = L"C:\\Drivers\\v2\\zt-net.inf";
+    const std::wstring published = L"C:\\Windows\\INF\\oem7.inf";
+    static const std::wstring tooLong = L"C:\\Windows\\INF\\" + std::wstring(MAX_PATH, L'o');
+    const Uninstalled deleted = {{L"oem7.inf", 0}};
+    struct Case {
+        const char* what;
+        const wchar_t* old;
+        void (*arrange)();
+        DWORD expected;
+        Uninstalled uninstalled;
+    };
+    const Case cases[] = {
+        {"unused", kInf, [] {}, 0, deleted},
+        {"given by its published INF", published.c_str(), [] {}, 0, deleted},
+        {"used by a device, present or not",
+         kInf,
+         [] {
+             fake.devices = {{L"oem3.inf"}, {L"OEM7.INF"}};
+         },
+         ERROR_INF_IN_USE_BY_DEVICES,
+         {}},
+        {"the same package as the new one",
+         kInf,
+         [] { fake.stagedAs[L"C:\\Drivers\\v2\\zt-net.inf"] = L"C:\\Windows\\INF\\oem7.inf"; },
+         0,
+         {}},
+        {"the new one not staged: its copy taken back",
+         kInf,
+         [] {
+             fake.stagedAs.erase(L"C:\\Drivers\\v2\\zt-net.inf");
+             fake.copy = kSucceeds;
+             fake.published = L"C:\\Windows\\INF\\oem12.inf";
+         },
+         0,
+         {{L"oem12.inf", SUOI_FORCEDELETE}, {L"oem7.inf", 0}}},
+        {"not staged: its copy taken back",
+         kInf,
+         [] {
+             fake.stagedAs.clear();
+             fake.copy = kSucceeds;
+         },
+         0,
+         {{L"oem7.inf", SUOI_FORCEDELETE}}},
+        {"its published INF gone", L"C:\\Windows\\INF\\oem8.inf", [] {}, 0, {}},
+        {"the deletion refused", kInf, [] { fake.infUninstall = Fails(ERROR_ACCESS_DENIED); },
+         ERROR_ACCESS_DENIED, deleted},
+        {"the devices unreadable",
+         kInf,
+         [] { fake.deviceList = Fails(ERROR_ACCESS_DENIED); },
+         ERROR_ACCESS_DENIED,
+         {}},
+        {"the INF folder unknown",
+         kInf,
+         [] { fake.windowsFolder.clear(); },
+         ERROR_ACCESS_DENIED,
+         {}},
+        {"its published INF unreadable",
+         L"C:\\Windows\\INF\\oem8.inf",
+         [] { fake.missingFileError = ERROR_ACCESS_DENIED; },
+         ERROR_ACCESS_DENIED,
+         {}},
+        {"its published INF's path too long",
+         tooLong.c_str(),
+         [] { fake.files[tooLong]; },
+         ERROR_FILENAME_EXCED_RANGE,
+         {}},
+        {"not staged, its copy kept by the platform",
+         kInf,
+         [] {
+             fake.stagedAs.clear();
+             fake.copy = kSucceeds;
+             fake.infUninstall = Fails(ERROR_ACCESS_DENIED);
+         },
+         ERROR_ACCESS_DENIED,
+         {{L"oem7.inf", SUOI_FORCEDELETE}}},
+        {"the devices' enumeration failing",
+         kInf,
+         [] { fake.enumerationFailsOnCall = 1, fake.enumerationError = ERROR_INVALID_DATA; },
+         ERROR_INVALID_DATA,
+         {}},
+        {"the new INF unreadable",
+         kInf,
+         [] {
+             fake.stagedAs.erase(L"C:\\Drivers\\v2\\zt-net.inf");
+             fake.copy = Fails(ERROR_FILE_NOT_FOUND);
+         },
+         ERROR_FILE_NOT_FOUND,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.stagedAs = {{kInf, published}, {kNewInf, L"C:\\Windows\\INF\\oem9.inf"}};
+        fake.files[published];
+        c.arrange();
+        EXPECT_EQ(RemoveSupersededPackage(c.old, kNewInf), c.expected);
+        EXPECT_EQ(fake.uninstalledInfs, c.uninstalled);
+        EXPECT_TRUE(fake.removedDevices.empty()) << "no device touched";
+        EXPECT_TRUE(fake.uninstallDriverCalls.empty());
+    }
+    // Refused to a 32-bit caller on 64-bit Windows: the native build, with
+    // the same command line.
+    SetUp();
+    fake.stagedAs = {{kInf, published}, {kNewInf, L"C:\\Windows\\INF\\oem9.inf"}};
+    fake.infUninstall = Fails(ERROR_IN_WOW64);
+    fake.childExitCode = 0x5A;
+    EXPECT_EQ(RemoveSupersededPackage(kInf, kNewInf), 0x5Au);
+    ASSERT_EQ(fake.starts.size(), 1u);
+    EXPECT_EQ(fake.starts[0].commandLine, fake.commandLine);
 }
 
 TEST(RemovalUsage, NamesTheRemovalProgramAndItsOneArgument) {
     EXPECT_EQ(std::wstring(RemovalUsageText),
-              L"ZeltraneRemove.exe <full INF path>\n\n\t<full INF path>\n"
-              L"\t\tThe fully qualified path and name of the INF file that was installed\n");
+              L"ZeltraneRemove.exe <full INF path> [<full path of the new INF>]\n\n"
+              L"\t<full INF path>\n"
+              L"\t\tThe fully qualified path and name of the INF file that was installed\n"
+              L"\t<full path of the new INF>\n"
+              L"\t\tWith it, only the older package goes, and only where no device uses it\n");
 }
 
 }  // namespace
