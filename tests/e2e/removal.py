@@ -63,17 +63,18 @@ class RemovalCase(Case):
             drivers = [d["device.driver"] for d in suite.sandbox.driver(hardware_id)]
             self.assertEqual([d for d in drivers if d != "(none)"], [], hardware_id)
 
-    def assertPackageGone(self, before, published, kind, exit_code):
-        """The package's INF, PNF and store folder deleted where the Wine
-        generation deletes them, the rest of the stores as before."""
+    def assertPackageGone(self, before, published, kind, exit_code, folders=None):
+        """The package's INF, PNF and store folder (folders: those of the
+        package, where another package's share its INF's name) deleted where
+        the Wine generation deletes them, the rest of the stores as before."""
         generation = suite.sandbox.wine_generation()
         self.assertIn(generation, DELETED, "Wine %d is new here" % generation)
         self.assertEqual(exit_code, REMOVAL_EXIT_CODES[generation][kind],
                          "the exit code under Wine %d" % generation)
         stem = published[:-len(".inf")]
         traces = {"inf": [published], "pnf": [stem + ".pnf"],
-                  "repository": [f for f in before["repository"]
-                                 if f.startswith(published + "_")]}
+                  "repository": folders or [f for f in before["repository"]
+                                            if f.startswith(published + "_")]}
         expected = {"inf": dict(before["inf"]), "pnf": list(before["pnf"]),
                     "repository": list(before["repository"])}
         for part in DELETED[generation][kind]:
@@ -158,6 +159,9 @@ class Removal(RemovalCase):
         suite.sandbox.add_device(own[0])
         old = self.package("pkg-v1", "zt-up.inf", "; version 1\n", own)
         self.assertEqual(self.install(old, own[0]), "zt-up.inf")
+        # Version 1's store folder: version 2's has the same INF name.
+        folders = [f for f in suite.sandbox.package_store()["repository"]
+                   if f.startswith("zt-up.inf_")]
         new = self.package("pkg-v2", "zt-up.inf", "; version 2\n", own)
         current = self.install(new, own[0])
         self.assertNotEqual(current, "zt-up.inf")
@@ -175,7 +179,7 @@ class Removal(RemovalCase):
                 self.assertEqual(suite.sandbox.package_store(), before, "nothing changed")
         run = self.run_removal('"%s"' % windows_path(old), '"%s"' % windows_path(new))
         self.assertSilent(run)
-        self.assertPackageGone(before, "zt-up.inf", "own name", run.exit_code)
+        self.assertPackageGone(before, "zt-up.inf", "own name", run.exit_code, folders)
         [device] = suite.sandbox.driver(own[0], "InfPath")
         self.assertEqual(device["driver.InfPath"], current, "the device kept version 2")
 
