@@ -8,6 +8,8 @@
 // the package. RemoveDriver (remove.cpp) takes exactly that package back with
 // ZeltraneRemove.exe when the product is removed, and ScheduleRestart turns
 // the removal's need of a restart into the installation's own request.
+// After an upgrade, the older versions' packages go where nothing uses them
+// (superseded.h).
 //
 // The driver's actions run as the local system account, so they neither
 // start nor install anything that another user could have written:
@@ -39,6 +41,10 @@
 
 // Notes the DLL's own handle, whose resources hold the programs (entry.cpp).
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+
+// Immediate, before an upgrade removes the older versions: their recorded
+// packages, for InstallDriver to delete where unused (superseded.cpp).
+extern "C" UINT WINAPI FindSupersededPackages(MSIHANDLE install);
 
 // Deferred, on a first installation (install.cpp).
 extern "C" UINT WINAPI InstallDriver(MSIHANDLE install);

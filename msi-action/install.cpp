@@ -7,6 +7,7 @@
 #include "record.h"
 #include "run.h"
 #include "session.h"
+#include "superseded.h"
 #include "text.h"
 
 namespace {
@@ -41,13 +42,16 @@ bool NamesAnId(const wchar_t* ids) {
 
 // What InstallDriver reads from its CustomActionData, which the MSI sets
 // before it as
-//   <package folder>|<INF>|<succeed, fail or create>|<path>*<SHA-256>*...|<ID>;<ID>;...
+//   <package folder>|<INF>|<succeed, fail or create>|<path>*<SHA-256>*...|
+//   <remove or keep>|<older product codes>|<older packages>|<ID>;<ID>;...
 // The INF and the paths are relative to the package folder; no path holds
-// '|' or '*', and the IDs come last, so that they may.
+// '|' or '*', and the IDs come last, so that they may. The older versions'
+// fields are superseded.h's.
 struct InstallData {
     const wchar_t* folder;
     const wchar_t* inf;
     NoDevice noDevice;
+    Superseded superseded;
     wchar_t* ids;
 };
 
@@ -57,10 +61,14 @@ bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Packag
     wchar_t* inf = SplitAt(data, L'|');
     wchar_t* setting = inf != nullptr ? SplitAt(inf, L'|') : nullptr;
     wchar_t* files = setting != nullptr ? SplitAt(setting, L'|') : nullptr;
-    read.ids = files != nullptr ? SplitAt(files, L'|') : nullptr;
+    wchar_t* older = files != nullptr ? SplitAt(files, L'|') : nullptr;
+    wchar_t* products = older != nullptr ? SplitAt(older, L'|') : nullptr;
+    wchar_t* names = products != nullptr ? SplitAt(products, L'|') : nullptr;
+    read.ids = names != nullptr ? SplitAt(names, L'|') : nullptr;
     if (read.ids == nullptr) {
         Log(install,
-            L"CustomActionData is not <package folder>|<INF>|<setting>|<files>|<hardware IDs>");
+            L"CustomActionData is not <package folder>|<INF>|<setting>|<files>|<older "
+            L"versions>|<hardware IDs>");
         return false;
     }
     read.folder = data;
@@ -70,6 +78,11 @@ bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Packag
         Log(install, L"ZELTRANE_NO_DEVICE is neither succeed, fail nor create");
         return false;
     }
+    if (!ReadSupersededSetting(install, older, read.superseded)) {
+        return false;
+    }
+    read.superseded.products = products;
+    read.superseded.names = names;
     if (!NamesAnId(read.ids)) {
         Log(install, L"no hardware ID given");
         return false;
@@ -218,15 +231,14 @@ bool NoDeviceHasAnyId(MSIHANDLE install, NoDevice noDevice, const wchar_t* inf,
 // product's key, where the removal finds it: the INF that the removal meets
 // in the installation's folder is never asked again; and, where a device
 // needs a restart, the request that ScheduleRestart passes on. False
-// (logged) where the name cannot be recorded.
-bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, bool restart) {
+// (logged) where the name cannot be recorded. The product's key in `key`.
+bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, bool restart, Text& key) {
     static Text published;
     const DWORD error = FindPublishedName(inf, published);
     if (error != ERROR_SUCCESS) {
         LogError(install, L"cannot find the name of the staged package", error);
         return false;
     }
-    static Text key;
     if (!ProductKey(install, key)) {
         return false;
     }
@@ -252,8 +264,9 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, bool restart) {
 }
 
 // Installs from the checked copy: Zeltrane.exe for each ID, then what the
-// setting says where none installed, then the record of the staged name.
-bool InstallFromCopy(MSIHANDLE install, const InstallData& data, const wchar_t* inf) {
+// setting says where none installed, then the record of the staged name;
+// then the older versions' packages.
+bool InstallFromCopy(MSIHANDLE install, InstallData& data, const wchar_t* inf) {
     static Text folder;
     static Text program;
     if (!WriteProgram(install, kZeltrane, folder, program)) {
@@ -261,11 +274,17 @@ bool InstallFromCopy(MSIHANDLE install, const InstallData& data, const wchar_t* 
     }
     Outcome outcome = {false, false};
     const wchar_t* first = nullptr;
+    static Text key;
     const bool ran = InstallForEach(install, program.data, inf, data.ids, outcome, first);
     RemoveRunFolder(install, folder, kZeltrane);
-    return ran &&
-           (outcome.installed || NoDeviceHasAnyId(install, data.noDevice, inf, first, outcome)) &&
-           RecordPublishedName(install, inf, outcome.restart);
+    if (!ran ||
+        !(outcome.installed || NoDeviceHasAnyId(install, data.noDevice, inf, first, outcome)) ||
+        !RecordPublishedName(install, inf, outcome.restart, key)) {
+        return false;
+    }
+    SupersedeOlderVersions(install, key, data.superseded, {FileNameOf(data.inf), inf},
+                           outcome.restart);
+    return true;
 }
 
 }  // namespace

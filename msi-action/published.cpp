@@ -2,6 +2,7 @@
 
 #include "inf_store.h"
 #include "last_error.h"
+#include "session.h"
 
 namespace {
 
@@ -105,4 +106,36 @@ DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original) 
         return LastErrorOfFailedCall();
     }
     return ERROR_SUCCESS;
+}
+
+Recorded CheckRecordedPackage(MSIHANDLE install, const wchar_t* name, const wchar_t* infName,
+                              Text& published) {
+    DWORD error = PublishedPath(name, published);
+    SP_ORIGINAL_FILE_INFO_W original = {};
+    if (error == ERROR_SUCCESS) {
+        error = OriginalName(published.data, original);
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the recorded package \"");
+    Append(line, name);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        Append(line, L"\" is no longer staged: nothing to remove");
+        Log(install, line);
+        return Recorded::kGone;
+    }
+    if (error != ERROR_SUCCESS) {
+        LogError(install, L"cannot read the original name of the staged package", error);
+        return Recorded::kUnreadable;
+    }
+    if (CompareStringOrdinal(original.OriginalInfName, -1, infName, -1, TRUE) != CSTR_EQUAL) {
+        Append(line, L"\" is now the package of \"");
+        Append(line, original.OriginalInfName);
+        Append(line, L"\", not of \"");
+        Append(line, infName);
+        Append(line, L"\": nothing removed");
+        Log(install, line);
+        return Recorded::kAnothers;
+    }
+    return Recorded::kOurs;
 }

@@ -7,6 +7,8 @@
 
 // clang-format off
 #include <setupapi.h>
+
+#include <msi.h>
 // clang-format on
 
 #include "text.h"
@@ -23,3 +25,15 @@ DWORD FindPublishedName(const wchar_t* inf, Text& published);
 // The name that the package's INF had before the platform published it,
 // as the platform recorded it when it staged the package.
 DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original);
+
+// What a recorded published name stands for now.
+enum class Recorded { kOurs, kGone, kAnothers, kUnreadable };
+
+// Whether the package recorded as `name` (oemNN.inf) is still the package
+// of the INF whose own name is `infName`: its published INF's full path
+// into `published`, and kOurs. A name that the platform has since given to
+// another INF's package is kAnothers, a package no longer staged kGone,
+// and both are logged as nothing to remove; kUnreadable is logged with the
+// error.
+Recorded CheckRecordedPackage(MSIHANDLE install, const wchar_t* name, const wchar_t* infName,
+                              Text& published);

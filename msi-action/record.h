@@ -4,7 +4,11 @@
 //   HKLM\SOFTWARE\Zeltrane\Products\<product code> (the registry's 32-bit
 //   view, where the 32-bit actions run)
 //   PublishedInf   REG_SZ, the staged INF's name in the INF folder (oemNN.inf)
-//   RestartNeeded  REG_DWORD 1, from RemoveDriver to ScheduleRestart
+//   RestartNeeded  REG_DWORD 1, from InstallDriver or RemoveDriver to
+//                  ScheduleRestart
+//   SupersededInf  REG_SZ, the published names of the packages of the
+//                  versions that this one replaced and that are still
+//                  staged, separated by ';' (superseded.cpp)
 
 #include <windows.h>
 
@@ -19,6 +23,7 @@ const wchar_t kProductsKey[] = L"SOFTWARE\\Zeltrane\\Products";
 const wchar_t kVendorKey[] = L"SOFTWARE\\Zeltrane";
 const wchar_t kPublishedValue[] = L"PublishedInf";
 const wchar_t kRestartValue[] = L"RestartNeeded";
+const wchar_t kSupersededValue[] = L"SupersededInf";
 
 // The path of the product's key under HKLM, from its product code, which
 // Windows Installer gives deferred actions too; false (logged) where it

@@ -10,6 +10,7 @@
 #include "record.h"
 #include "run.h"
 #include "session.h"
+#include "superseded.h"
 #include "text.h"
 
 namespace {
@@ -70,33 +71,13 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
         return ERROR_INSTALL_FAILURE;
     }
     static Text published;
-    DWORD error = PublishedPath(name, published);
-    SP_ORIGINAL_FILE_INFO_W original = {};
-    if (error == ERROR_SUCCESS) {
-        error = OriginalName(published.data, original);
+    const Recorded recorded = CheckRecordedPackage(install, name, infName, published);
+    if (recorded != Recorded::kOurs) {
+        return recorded == Recorded::kUnreadable ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
     }
-    static Text line;
-    Clear(line);
-    Append(line, L"the recorded package \"");
-    Append(line, name);
-    if (error == ERROR_FILE_NOT_FOUND) {
-        Append(line, L"\" is no longer staged: nothing to remove");
-        Log(install, line);
-        return ERROR_SUCCESS;
-    }
-    if (error != ERROR_SUCCESS) {
-        LogError(install, L"cannot read the original name of the staged package", error);
-        return ERROR_INSTALL_FAILURE;
-    }
-    if (CompareStringOrdinal(original.OriginalInfName, -1, infName, -1, TRUE) != CSTR_EQUAL) {
-        Append(line, L"\" is now the package of \"");
-        Append(line, original.OriginalInfName);
-        Append(line, L"\", not of \"");
-        Append(line, infName);
-        Append(line, L"\": nothing removed");
-        Log(install, line);
-        return ERROR_SUCCESS;
-    }
+    // The older versions' packages first, while this one's devices still
+    // use this version's.
+    RemoveRecordedSuperseded(install, key, infName, published.data);
     return RunRemoval(install, key, published.data);
 }
 

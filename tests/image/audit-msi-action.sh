@@ -25,8 +25,8 @@ check "no symbol table" has 'SymbolCount: 0$' "$headers"
 check "no link time in the header" has 'TimeDateStamp: 1970-01-01 00:00:00 \(0x0\)' "$headers"
 
 exports=$(llvm-readobj --coff-exports "$dll" | sed -n 's/^ *Name: //p' | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ')
-check "exports InstallDriver, RemoveDriver and ScheduleRestart by name, nothing else" \
-    test "$exports" = "InstallDriver RemoveDriver ScheduleRestart "
+check "exports FindSupersededPackages, InstallDriver, RemoveDriver and ScheduleRestart by name, nothing else" \
+    test "$exports" = "FindSupersededPackages InstallDriver RemoveDriver ScheduleRestart "
 
 table=$(llvm-readobj --coff-imports "$dll" | awk '/^Import \{/ { kind = "static" }
     /^DelayImport \{/ { kind = "delay" } /Name: / { dll = tolower($2) }

@@ -25,10 +25,15 @@
 # refuses a newer one, FindRelatedProducts runs before LaunchConditions in
 # both sequences and RemoveExistingProducts between InstallValidate and
 # InstallInitialize, the driver's actions never run while this product is
-# removed by an upgrade; the same product name gives the same upgrade code;
-# and the faults: RemoveExistingProducts after InstallFinalize (where wixl's
-# own numbering may put it), FindRelatedProducts after LaunchConditions, the
-# older versions only detected, the newer removed, no launch condition.
+# removed by an upgrade; FindSupersededPackages, an immediate call, reads
+# the older versions' records between FindRelatedProducts and
+# RemoveExistingProducts on an upgrade's first installation; the same
+# product name gives the same upgrade code; ZELTRANE_SUPERSEDED=keep reaches
+# the property, another value is refused; and the faults:
+# RemoveExistingProducts after InstallFinalize (where wixl's own numbering
+# may put it), FindRelatedProducts after LaunchConditions, the older
+# versions only detected, the newer removed, no launch condition, the
+# records read after the older versions' removal or in the script.
 # The removal: RemoveDriver the same kind of call, placed between
 # InstallInitialize and RemoveFiles, its data set before it naming the INF's
 # own name and the setting, nothing under INSTALLDIR;
@@ -103,8 +108,8 @@ check_msi() {
     fi
     # 51: sets a property, here the deferred action's CustomActionData.
     if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != InstallDriver ] ||
-        [ "$(field 4 "$data")" != "[DriverDir]|zt-sample.inf|[ZELTRANE_NO_DEVICE]|[ZeltranePackage]|$hardware_id" ]; then
-        echo "     its data is not the package's installed folder, the INF, the setting, the digests and the IDs"
+        [ "$(field 4 "$data")" != "[DriverDir]|zt-sample.inf|[ZELTRANE_NO_DEVICE]|[ZeltranePackage]|[ZELTRANE_SUPERSEDED]|[ZELTRANE_OLDER_FOUND]|[ZeltraneSuperseded]|$hardware_id" ]; then
+        echo "     its data is not the package's installed folder, the INF, the setting, the digests, the older versions and the IDs"
         return 1
     fi
     for name in InstallDriver.Data InstallDriver; do
@@ -262,6 +267,23 @@ check_upgrade() {
         echo "     RemoveExistingProducts not between InstallValidate and InstallInitialize"
         return 1
     fi
+    local find
+    find=$(row "$msi" CustomAction FindSupersededPackages)
+    echo "     FindSupersededPackages: type $(field 2 "$find"), $(in_sequence InstallExecuteSequence FindSupersededPackages)"
+    # 1: a stored DLL; 0x400 (deferred) and 0x40 (its result ignored) unset.
+    if [ "$(field 3-4 "$find")" != "ZeltraneMsiAction	FindSupersededPackages" ] ||
+        [ $(($(field 2 "$find") & 0x3F)) -ne 1 ] || [ $(($(field 2 "$find") & 0x440)) -ne 0 ]; then
+        echo "     FindSupersededPackages is not an immediate, checked call of the DLL"
+        return 1
+    fi
+    [ "$(field 2 "$(row "$msi" InstallExecuteSequence FindSupersededPackages)")" = \
+        "ZELTRANE_OLDER_FOUND AND NOT Installed AND NOT UPGRADINGPRODUCTCODE" ] ||
+        { echo "     FindSupersededPackages runs beyond an upgrade's first installation"; return 1; }
+    find=$(in_sequence InstallExecuteSequence FindSupersededPackages)
+    if [ "$find" -le "$(in_sequence InstallExecuteSequence FindRelatedProducts)" ] || [ "$find" -ge "$remove" ]; then
+        echo "     FindSupersededPackages not between FindRelatedProducts and RemoveExistingProducts"
+        return 1
+    fi
 }
 
 refused() { ! check_msi "$1"; }
@@ -311,6 +333,16 @@ else
 fi
 ZELTRANE_ON_UNINSTALL=never build "$work/never"
 check "scripts/setups refuses a removal setting but remove and keep" test $? -eq 2
+check "the MSI's upgrade setting defaults to remove" \
+    test "$(property "$work/sample/driver-setup.msi" ZELTRANE_SUPERSEDED)" = remove
+if ZELTRANE_SUPERSEDED=keep build "$work/superseded-keep"; then
+    check "ZELTRANE_SUPERSEDED=keep reaches the MSI's property" \
+        test "$(property "$work/superseded-keep/driver-setup.msi" ZELTRANE_SUPERSEDED)" = keep
+else
+    check "ZELTRANE_SUPERSEDED=keep builds" false
+fi
+ZELTRANE_SUPERSEDED=never build "$work/never"
+check "scripts/setups refuses an upgrade setting but remove and keep" test $? -eq 2
 build "$work/no-id" ";"
 check "scripts/setups refuses a list that names no hardware ID" test $? -eq 2
 
@@ -392,7 +424,9 @@ for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = '
     "UPDATE InstallExecuteSequence SET Sequence = 101 WHERE Action = 'FindRelatedProducts':FindRelatedProducts after LaunchConditions" \
     "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_OLDER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('CODE', '0.0.0', '$version', 258, 'ZELTRANE_OLDER_FOUND'):older versions only detected, not removed" \
     "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_NEWER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('CODE', '$version', 0, 'ZELTRANE_NEWER_FOUND'):newer versions removed" \
-    "DELETE FROM LaunchCondition:no launch condition"; do
+    "DELETE FROM LaunchCondition:no launch condition" \
+    "UPDATE InstallExecuteSequence SET Sequence = 1402 WHERE Action = 'FindSupersededPackages':the older records read after their removal" \
+    "UPDATE CustomAction SET Type = 3073 WHERE Action = 'FindSupersededPackages':the older records read in the script"; do
     fault_copy "${fault%%:*}"
     check "an MSI with ${fault#*:} is refused" upgrade_refused "$copy"
 done

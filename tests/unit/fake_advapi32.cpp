@@ -81,8 +81,8 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
                               const BYTE* lpData, DWORD cbData) {
     fake.order.push_back("RegSetValueExW");
     LSTATUS status;
-    if (RegistryCallFails("RegSetValueExW", status)) {
-        return status;
+    if (RegistryCallFails("RegSetValueExW", status) || fake.registryValueFails == lpValueName) {
+        return fake.registryError;
     }
     const std::wstring* key = OpenedKey(hKey);
     if (key == nullptr || Reserved != 0) {

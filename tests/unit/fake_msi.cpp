@@ -29,6 +29,8 @@ UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBu
             return fake.productCodeError;
         }
         value = fake.productCode;
+    } else if (hInstall == kFakeInstall && fake.properties.count(name) != 0) {
+        value = fake.properties[name];
     }
     const DWORD size = *pcchValueBuf;
     *pcchValueBuf = static_cast<DWORD>(value.size());
@@ -36,6 +38,18 @@ UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBu
     value.copy(szValueBuf, copied);
     szValueBuf[copied] = L'\0';
     return copied < value.size() ? ERROR_MORE_DATA : ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiSetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPCWSTR szValue) {
+    fake.order.push_back("MsiSetPropertyW");
+    if (hInstall != kFakeInstall) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (fake.setPropertyError != 0) {
+        return fake.setPropertyError;
+    }
+    fake.properties[szName] = szValue;
+    return ERROR_SUCCESS;
 }
 
 MSIHANDLE WINAPI MsiCreateRecord(UINT cParams) {

@@ -138,6 +138,10 @@ struct FakePlatform {
     UINT productCodeError = 0;
     UINT propertyError = 0;
     bool recordFails = false;
+    // The session's other properties, read and set by name; a set fails
+    // with `setPropertyError` where it is not 0.
+    std::map<std::wstring, std::wstring> properties;
+    UINT setPropertyError = 0;
     std::vector<std::wstring> logged;
     int openRecords = 0;
     // The global atom table (GlobalAddAtomW fails where `atomsFail`), and
@@ -278,6 +282,8 @@ struct FakePlatform {
     // named in `registryCallFails` fails with `registryError`.
     std::map<std::wstring, std::map<std::wstring, std::pair<DWORD, std::string>>> registry;
     std::string registryCallFails;
+    // A value whose RegSetValueExW fails with `registryError`, by name.
+    std::wstring registryValueFails;
     LSTATUS registryError = 0;
 
     // Published INFs by full path, with their original names; what reading

@@ -72,9 +72,12 @@ inline std::wstring Files() {
     return list;
 }
 
+// The older versions' fields: the setting, the older product codes and
+// their packages' names.
 inline std::wstring Data(const std::wstring& setting, const std::wstring& ids,
-                         const std::wstring& files = Files()) {
-    return kPackage + L"|zt-line.inf|" + setting + L"|" + files + L"|" + ids;
+                         const std::wstring& files = Files(),
+                         const std::wstring& older = L"remove||") {
+    return kPackage + L"|zt-line.inf|" + setting + L"|" + files + L"|" + older + L"|" + ids;
 }
 
 inline std::wstring CommandLine(const std::wstring& id) {

@@ -281,8 +281,8 @@ TEST_F(MsiAction, AStartThatFailsFailsTheInstallation) {
 // CustomActionData that the template does not write: nothing is started.
 TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
     const std::wstring notData =
-        L"Zeltrane: CustomActionData is not <package folder>|<INF>|<setting>|<files>|<hardware "
-        L"IDs>";
+        L"Zeltrane: CustomActionData is not <package folder>|<INF>|<setting>|<files>|<older "
+        L"versions>|<hardware IDs>";
     const std::wstring notList =
         L"Zeltrane: the driver package's list of files is not <path>*<SHA-256>*...: the "
         L"installation fails";
@@ -293,6 +293,9 @@ TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
     } cases[] = {
         {L"", notData},
         {kInf + L"|succeed", notData},
+        {Data(L"succeed", kA, Files(), L"remove|"), notData},
+        {Data(L"succeed", kA, Files(), L"Keep||"),
+         L"Zeltrane: ZELTRANE_SUPERSEDED is neither remove nor keep"},
         {Data(L"Succeed", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},
         {Data(L"", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},
         {Data(L"failure", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},

@@ -51,13 +51,13 @@ TEST_F(MsiAction, ReadsThePackagesFolderAndDigestsAsTheyMayBeWritten) {
         std::transform(digest.begin(), digest.end(), digest.begin(), towupper);
         upper += (upper.empty() ? L"" : L"*") + file.first + L"*" + digest;
     }
-    fake.customActionData =
-        kPackage.substr(0, kPackage.size() - 1) + L"|zt-line.inf|succeed|" + upper + L"|" + kA;
+    fake.customActionData = kPackage.substr(0, kPackage.size() - 1) + L"|zt-line.inf|succeed|" +
+                            upper + L"|remove|||" + kA;
     EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
     EXPECT_EQ(Started(), std::vector<std::wstring>{CommandLine(kA)});
 
     SetUp();
-    fake.customActionData = L"|zt-line.inf|succeed|" + Files() + L"|" + kA;
+    fake.customActionData = L"|zt-line.inf|succeed|" + Files() + L"|remove|||" + kA;
     EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
     EXPECT_TRUE(fake.starts.empty());
 

@@ -116,4 +116,203 @@ TEST_F(MsiAction, WhereTheLookupIsRefusedTheStagedCopyIsFoundByItsBytes) {
     }
 }
 
+// After an upgrade: the older product's recorded packages, read before it
+// goes, deleted after the installation where still this INF's and unused;
+// what stays recorded with this product, whose removal tries again.
+const std::wstring kOlder = L"{11111111-2222-3333-4444-55555555AAAA}";
+const std::wstring kOlderKey = L"SOFTWARE\\Zeltrane\\Products\\" + kOlder;
+const std::wstring kAnother = L"SOFTWARE\\Zeltrane\\Products\\{another product}";
+constexpr DWORD kInUse = 0xE000023D;
+
+std::wstring OlderRun(const std::wstring& folder, const std::wstring& newInf) {
+    return L"\"" + folder + L"\\ZeltraneRemove.exe\" \"C:\\Windows\\INF\\oem5.inf\" \"" + newInf +
+           L"\"";
+}
+
+std::wstring OlderLine(const std::wstring& name, const std::wstring& said) {
+    return L"Zeltrane: the older version's package \"C:\\Windows\\INF\\" + name +
+           L"\": ZeltraneRemove.exe ended with " + said;
+}
+
+TEST_F(MsiAction, AnUpgradeDeletesTheOlderPackagesThatNothingUses) {
+    // Only a product code names an older record, and only a published INF's
+    // name in it is passed on; each other code has a record of its own.
+    const std::wstring codes[] = {
+        kOlder,
+        L"{aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee}",
+        L"{11111111-2222-3333-4444-55555555AAA}",
+        L"[11111111-2222-3333-4444-55555555AAAA}",
+        L"{11111111-2222-3333-4444-55555555AAAA]",
+        L"{11111111+2222-3333-4444-55555555AAAA}",
+        L"{1111111!-2222-3333-4444-55555555AAAA}",
+        L"{1111111:-2222-3333-4444-55555555AAAA}",
+        L"{1111111G-2222-3333-4444-55555555AAAA}",
+        L"{1111111g-2222-3333-4444-55555555AAAA}",
+    };
+    int number = 5;
+    for (const std::wstring& code : codes) {
+        fake.properties[L"ZELTRANE_OLDER_FOUND"] += code + L";";
+        fake.registry[L"SOFTWARE\\Zeltrane\\Products\\" + code][L"PublishedInf"] = {
+            REG_SZ, Bytes(L"oem" + std::to_wstring(number++) + L".inf")};
+    }
+    fake.registry[kOlderKey][L"SupersededInf"] = {
+        REG_SZ, Bytes(L"oem3.inf;..\\x.inf;;oem2.pnf;oem.inf;oem12345678901.inf;abc5.inf;"
+                      L"oem5a.inf;oem/5.inf;OEM4.INF")};
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], L"oem5.inf;oem3.inf;OEM4.INF;oem6.inf");
+
+    const std::wstring older = kOlder + L"|oem5.inf;oem3.inf;..\\x.inf";
+    const struct {
+        const char* what;
+        std::wstring older;
+        std::vector<DWORD> codes;
+        std::wstring kept;
+        std::wstring logged;
+        void (*arrange)() = nullptr;
+    } cases[] = {
+        {"unused",
+         L"remove|" + older,
+         {0, 0},
+         L"",
+         OlderLine(L"oem5.inf",
+                   L"0x00000000, it is out of the driver store (or is this "
+                   L"version's own)")},
+        {"in use",
+         L"remove|" + older,
+         {0, kInUse},
+         L"oem5.inf",
+         OlderLine(L"oem5.inf",
+                   L"0xE000023D, a device is still installed from it: it stays "
+                   L"staged")},
+        {"two in use",
+         L"remove|" + kOlder + L"|oem5.inf;oem6.inf",
+         {0, kInUse, kInUse},
+         L"oem5.inf;oem6.inf",
+         OlderLine(L"oem6.inf",
+                   L"0xE000023D, a device is still installed from it: it stays "
+                   L"staged")},
+        {"refused",
+         L"remove|" + older,
+         {0, 5},
+         L"oem5.inf",
+         OlderLine(L"oem5.inf", L"0x00000005: it stays staged")},
+        {"not started",
+         L"remove|" + older,
+         {0},
+         L"oem5.inf",
+         L"Zeltrane: the older version's package stays staged",
+         [] { fake.resources.erase(L"ZELTRANE_REMOVE_ARM64"); }},
+        {"what stays not recorded",
+         L"remove|" + older,
+         {0, kInUse},
+         L"",
+         L"Zeltrane: cannot record the older packages that stay staged, \"oem5.inf\": the "
+         L"removal leaves them",
+         [] { fake.registryValueFails = L"SupersededInf"; }},
+        {"a restart pending",
+         L"remove|" + older,
+         {3010},
+         L"oem5.inf;oem3.inf",
+         L"Zeltrane: a restart finishes the installation: the older packages "
+         L"\"oem5.inf;oem3.inf\" stay staged, recorded for the removal or the next version"},
+        {"kept",
+         L"keep|" + older,
+         {0},
+         L"",
+         L"Zeltrane: ZELTRANE_SUPERSEDED=keep: the older versions' packages stay staged, for the "
+         L"platform's driver rollback"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.registry[kOlderKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem5.inf")};
+        fake.registry[kAnother];
+        fake.originalNames[L"C:\\Windows\\INF\\oem5.inf"] = L"ZT-LINE.inf";
+        fake.originalNames[L"C:\\Windows\\INF\\oem6.inf"] = L"zt-line.inf";
+        fake.originalNames[L"C:\\Windows\\INF\\oem3.inf"] = L"other.inf";
+        fake.customActionData = Data(L"succeed", kA, Files(), c.older);
+        fake.childExitCodes = c.codes;
+        fake.registryError = ERROR_ACCESS_DENIED;
+        if (c.arrange != nullptr) {
+            c.arrange();
+        }
+        EXPECT_EQ(InstallDriver(kFakeInstall), 0u) << "whatever stays";
+        EXPECT_EQ(Started().size(), c.codes.size());
+        if (c.codes.size() > 1) {
+            EXPECT_EQ(Started()[1], OlderRun(RunFolder(3), kInf));
+        }
+        EXPECT_TRUE(Logged(c.logged));
+        EXPECT_EQ(fake.registry[kKey].count(L"SupersededInf"), c.kept.empty() ? 0u : 1u);
+        if (!c.kept.empty()) {
+            EXPECT_EQ(fake.registry[kKey][L"SupersededInf"].second, Bytes(c.kept));
+        }
+        EXPECT_EQ(fake.registry.count(kOlderKey), 0u) << "the older record goes";
+        EXPECT_EQ(fake.registry.count(kAnother), 1u);
+    }
+
+    // The product's removal takes the older packages still recorded first,
+    // where unused, before its own package; one that it cannot read stays.
+    for (const bool readable : {true, false}) {
+        SetUp();
+        fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+        fake.registry[kKey][L"SupersededInf"] = {readable ? REG_SZ : REG_DWORD, Bytes(L"oem5.inf")};
+        fake.originalNames[kPublished] = L"zt-line.inf";
+        fake.originalNames[L"C:\\Windows\\INF\\oem5.inf"] = L"zt-line.inf";
+        fake.customActionData = L"zt-line.inf|remove";
+        fake.childExitCodes = readable ? std::vector<DWORD>{kInUse, 0} : std::vector<DWORD>{0};
+        EXPECT_EQ(RemoveDriver(kFakeInstall), 0u) << "an older package in use fails nothing";
+        const std::wstring own =
+            L"\"" + RunFolder(readable ? 2 : 1) + L"\\ZeltraneRemove.exe\" \"" + kPublished + L"\"";
+        const std::vector<std::wstring> runs =
+            readable ? std::vector<std::wstring>{OlderRun(RunFolder(1), kPublished), own}
+                     : std::vector<std::wstring>{own};
+        EXPECT_EQ(Started(), runs);
+    }
+    EXPECT_TRUE(
+        Logged(L"Zeltrane: cannot read the older packages recorded with this product, "
+               L"error 0x0000000D"));
+}
+
+// What the older products recorded that cannot be passed on stays staged,
+// and the installation goes on.
+TEST_F(MsiAction, OlderPackagesThatCannotBeReadStayStaged) {
+    fake.registry[kOlderKey][L"PublishedInf"] = {REG_DWORD, "1234"};
+    fake.properties[L"ZELTRANE_OLDER_FOUND"] = kOlder;
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], L"");
+    EXPECT_EQ(fake.logged.front(), L"Zeltrane: cannot read the record of the older product \"" +
+                                       kOlder + L"\": its package stays staged");
+
+    SetUp();
+    fake.registry[kOlderKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem5.inf")};
+    fake.properties[L"ZELTRANE_OLDER_FOUND"] = kOlder;
+    fake.setPropertyError = ERROR_INVALID_PARAMETER;
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.logged.back(),
+              L"Zeltrane: cannot pass the older packages on: they stay staged, error 0x00000057");
+
+    SetUp();
+    fake.propertyError = ERROR_MORE_DATA;
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_TRUE(fake.properties.empty());
+
+    // More names than the installation's data can carry: none.
+    SetUp();
+    std::wstring names;
+    for (int name = 1000000; name < 1000270; ++name) {
+        names += L"oem" + std::to_wstring(name) + L".inf;";
+    }
+    for (int product = 10; product < 19; ++product) {
+        const std::wstring code =
+            L"{11111111-2222-3333-4444-5555555555" + std::to_wstring(product) + L"}";
+        fake.properties[L"ZELTRANE_OLDER_FOUND"] += code + L";";
+        fake.registry[L"SOFTWARE\\Zeltrane\\Products\\" + code][L"SupersededInf"] = {REG_SZ,
+                                                                                     Bytes(names)};
+    }
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], L"");
+    EXPECT_EQ(fake.logged.front(),
+              L"Zeltrane: the older products record too many packages: they stay staged");
+}
+
 }  // namespace

@@ -1,0 +1,257 @@
+#include "superseded.h"
+
+// clang-format off
+#include <msiquery.h>
+// clang-format on
+
+#include "action.h"
+#include "published.h"
+#include "record.h"
+#include "run.h"
+#include "session.h"
+
+namespace {
+
+// What ZeltraneRemove.exe OLD NEW ends with where a device is installed
+// from the older package, which then stays.
+constexpr DWORD kInUse = 0xE000023D;  // ERROR_INF_IN_USE_BY_DEVICES
+
+// Where the immediate action leaves the older packages' names for the
+// installation's data.
+const wchar_t kSupersededProperty[] = L"ZeltraneSuperseded";
+
+// The most names kept in one record, each oemNN.inf and a separator.
+constexpr DWORD kNamesCapacity = 4096;
+
+bool IsDigit(wchar_t character) { return character >= L'0' && character <= L'9'; }
+
+bool IsHexDigit(wchar_t character) {
+    return IsDigit(character) || (character >= L'A' && character <= L'F') ||
+           (character >= L'a' && character <= L'f');
+}
+
+// A product code as Windows Installer writes it, {8-4-4-4-12 hex digits}:
+// read from a property, it names a key under the products' key and no
+// other.
+bool IsProductCode(const wchar_t* code) {
+    constexpr DWORD kLength = 38;
+    if (Length(code) != kLength || code[0] != L'{' || code[kLength - 1] != L'}') {
+        return false;
+    }
+    for (DWORD at = 1; at < kLength - 1; ++at) {
+        const bool dash = at == 9 || at == 14 || at == 19 || at == 24;
+        if (dash ? code[at] != L'-' : !IsHexDigit(code[at])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A published INF's name as the platform gives them, oem<number>.inf: read
+// from a record or a property, it names a file in the INF folder and no
+// other.
+bool IsPublishedName(const wchar_t* name) {
+    const DWORD length = Length(name);
+    constexpr DWORD kAround = 7;       // "oem" and ".inf"
+    constexpr DWORD kMostDigits = 10;  // a DWORD's
+    if (length <= kAround || length > kAround + kMostDigits ||
+        CompareStringOrdinal(name, 3, L"oem", 3, TRUE) != CSTR_EQUAL ||
+        CompareStringOrdinal(name + length - 4, 4, L".inf", 4, TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    for (DWORD at = 3; at < length - 4; ++at) {
+        if (!IsDigit(name[at])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Adds each published name of the list to `names`, separated by ';';
+// anything else in it is passed over.
+void AddNames(wchar_t* list, Text& names) {
+    for (wchar_t* name = list; name != nullptr;) {
+        wchar_t* rest = SplitAt(name, L';');
+        if (IsPublishedName(name)) {
+            if (names.length != 0) {
+                AppendChar(names, L';');
+            }
+            Append(names, name);
+        }
+        name = rest;
+    }
+}
+
+// The path of an older product's key.
+void OlderKey(const wchar_t* code, Text& key) {
+    Clear(key);
+    Append(key, kProductsKey);
+    AppendChar(key, L'\\');
+    Append(key, code);
+}
+
+// Adds the names that an older product recorded, its own package's and
+// those that it kept of the versions before it.
+void AddRecordedNames(MSIHANDLE install, const wchar_t* code, Text& names) {
+    static Text key;
+    OlderKey(code, key);
+    const wchar_t* const values[] = {kPublishedValue, kSupersededValue};
+    for (const wchar_t* value : values) {
+        static wchar_t recorded[kNamesCapacity];
+        recorded[0] = L'\0';
+        const LSTATUS status =
+            ReadProductValue(key, value, REG_SZ, static_cast<BYTE*>(static_cast<void*>(recorded)),
+                             (kNamesCapacity - 1) * sizeof(wchar_t));
+        if (status == ERROR_SUCCESS) {
+            AddNames(recorded, names);
+        } else if (status != ERROR_FILE_NOT_FOUND) {
+            LogNaming(install, L"cannot read the record of the older product", code,
+                      L": its package stays staged");
+        }
+    }
+}
+
+// Deletes one older package where it is still the package of this
+// product's INF and unused: true where it is gone, or is not this product's
+// to delete; false where it stays, logged with why.
+bool RemoveOlderPackage(MSIHANDLE install, const wchar_t* name, const ThisInf& inf) {
+    static Text published;
+    const Recorded recorded = CheckRecordedPackage(install, name, inf.name, published);
+    if (recorded != Recorded::kOurs) {
+        return recorded != Recorded::kUnreadable;
+    }
+    static Text arguments;
+    Clear(arguments);
+    AppendArgument(arguments, published.data);
+    AppendChar(arguments, L' ');
+    AppendArgument(arguments, inf.path);
+    static ProgramRun run;
+    Clear(run.line);
+    Append(run.line, L"the older version's package \"");
+    Append(run.line, published.data);
+    DWORD exitCode = 0;
+    if (!RunCarried(install, kZeltraneRemove, arguments, run, exitCode)) {
+        Log(install, L"the older version's package stays staged");
+        return false;
+    }
+    Append(run.line, exitCode == ERROR_SUCCESS ? L", it is out of the driver store (or is this "
+                                                 L"version's own)"
+                     : exitCode == kInUse ? L", a device is still installed from it: it stays "
+                                            L"staged"
+                                          : L": it stays staged");
+    Log(install, run.line);
+    return exitCode == ERROR_SUCCESS;
+}
+
+// Deletes each older package of the list where unused; adds those that
+// stay to `kept`.
+void RemoveOlderPackages(MSIHANDLE install, wchar_t* names, const ThisInf& inf, Text& kept) {
+    for (wchar_t* name = names; name != nullptr;) {
+        wchar_t* rest = SplitAt(name, L';');
+        if (IsPublishedName(name) && !RemoveOlderPackage(install, name, inf)) {
+            if (kept.length != 0) {
+                AppendChar(kept, L';');
+            }
+            Append(kept, name);
+        }
+        name = rest;
+    }
+}
+
+// Records the older packages that stay with this product, for its removal
+// or the next version.
+void RecordKept(MSIHANDLE install, const Text& key, const Text& kept) {
+    if (kept.length != 0 && SetProductValue(key, kSupersededValue, REG_SZ, kept.data,
+                                            (kept.length + 1) * sizeof(wchar_t)) != ERROR_SUCCESS) {
+        LogNaming(install, L"cannot record the older packages that stay staged,", kept.data,
+                  L": the removal leaves them");
+    }
+}
+
+}  // namespace
+
+bool ReadSupersededSetting(MSIHANDLE install, const wchar_t* setting, Superseded& read) {
+    read.remove = Same(setting, L"remove");
+    if (!read.remove && !Same(setting, L"keep")) {
+        Log(install, L"ZELTRANE_SUPERSEDED is neither remove nor keep");
+        return false;
+    }
+    return true;
+}
+
+void SupersedeOlderVersions(MSIHANDLE install, const Text& key, Superseded& older,
+                            const ThisInf& inf, bool restart) {
+    static Text kept;
+    Clear(kept);
+    if (older.names[0] != L'\0' && !older.remove) {
+        Log(install,
+            L"ZELTRANE_SUPERSEDED=keep: the older versions' packages stay staged, for the "
+            L"platform's driver rollback");
+    } else if (older.names[0] != L'\0' && restart) {
+        // A device may use an older package until the restart.
+        AddNames(older.names, kept);
+        LogNaming(install, L"a restart finishes the installation: the older packages", kept.data,
+                  L" stay staged, recorded for the removal or the next version");
+    } else {
+        RemoveOlderPackages(install, older.names, inf, kept);
+    }
+    RecordKept(install, key, kept);
+    static Text olderKey;
+    for (wchar_t* code = older.products; code != nullptr;) {
+        wchar_t* rest = SplitAt(code, L';');
+        if (IsProductCode(code)) {
+            OlderKey(code, olderKey);
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, olderKey.data);
+        }
+        code = rest;
+    }
+}
+
+void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const wchar_t* infName,
+                              const wchar_t* infPublished) {
+    static wchar_t names[kNamesCapacity];
+    names[0] = L'\0';
+    const LSTATUS status = ReadProductValue(key, kSupersededValue, REG_SZ,
+                                            static_cast<BYTE*>(static_cast<void*>(names)),
+                                            (kNamesCapacity - 1) * sizeof(wchar_t));
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        LogError(install, L"cannot read the older packages recorded with this product",
+                 static_cast<DWORD>(status));
+    }
+    static Text kept;
+    Clear(kept);
+    if (status == ERROR_SUCCESS) {
+        RemoveOlderPackages(install, names, {infName, infPublished}, kept);
+    }
+}
+
+extern "C" UINT WINAPI FindSupersededPackages(MSIHANDLE install) {
+    static wchar_t products[kCapacity];
+    DWORD size = kCapacity;
+    const UINT read = MsiGetPropertyW(install, L"ZELTRANE_OLDER_FOUND", products, &size);
+    if (read != ERROR_SUCCESS) {
+        LogError(install, L"cannot read ZELTRANE_OLDER_FOUND: the older packages stay staged",
+                 read);
+        return ERROR_SUCCESS;
+    }
+    static Text names;
+    Clear(names);
+    for (wchar_t* code = products; code != nullptr;) {
+        wchar_t* rest = SplitAt(code, L';');
+        if (IsProductCode(code)) {
+            AddRecordedNames(install, code, names);
+        }
+        code = rest;
+    }
+    if (names.cut) {
+        Log(install, L"the older products record too many packages: they stay staged");
+        Clear(names);
+    }
+    const UINT set = MsiSetPropertyW(install, kSupersededProperty, names.data);
+    if (set != ERROR_SUCCESS) {
+        LogError(install, L"cannot pass the older packages on: they stay staged", set);
+    } else if (names.length != 0) {
+        LogNaming(install, L"the versions that this one replaces staged", names.data, L"");
+    }
+    return ERROR_SUCCESS;
+}
