@@ -4,7 +4,7 @@
 ;   makensis -DRELEASE_DIR=<release folder> -DPACKAGE_DIR=<driver package folder>
 ;            -DINF_NAME=<INF file in it> -DHARDWARE_ID=<hardware ID>[;<hardware ID>...]
 ;            [-DZELTRANE_NO_DEVICE=succeed|fail|create] [-DZELTRANE_ON_UNINSTALL=remove|keep]
-;            [-DPRODUCT_NAME=<name>]
+;            [-DZELTRANE_SUPERSEDED=remove|keep] [-DPRODUCT_NAME=<name>]
 ;            [-DPRODUCT_VERSION=<version>] [-DPUBLISHER=<name>]
 ;            [-DOUTFILE=<setup.exe>] [-DSIGN_COMMAND=<command>] driver-setup.nsi
 ;
@@ -54,6 +54,18 @@
 ; the package are recorded under the registration, by name, so that a
 ; failed installation, an upgrade and the uninstall delete exactly those,
 ; and nothing that another hand put beside them.
+; With ZELTRANE_SUPERSEDED=remove (the default), an upgrade first moves the
+; installed version's package files, by their recorded names, into
+; "superseded\<n>" in the setup's folder, which only administrators can
+; write, recorded under the registration's "Superseded\<n>". After the new
+; installation, ZeltraneRemove.exe OLD NEW deletes each such package from
+; the driver store where it is not the new one and no device, present or
+; not, is installed from it, and its files go. One that a device still
+; uses stays, with its files, for the next version or the uninstall, which
+; try again; where the installation ends with 3010, all stay until then.
+; A deletion that fails never fails the setup: the details window says
+; what stayed and why. With keep, the older package stays staged, for the
+; platform's driver rollback, and its files go as before.
 ;
 ; Signing: with SIGN_COMMAND, makensis runs that command with the file's
 ; path as its last argument on the uninstaller before it is stored in the
@@ -103,6 +115,9 @@
 !ifndef ZELTRANE_ON_UNINSTALL
 !define ZELTRANE_ON_UNINSTALL remove
 !endif
+!ifndef ZELTRANE_SUPERSEDED
+!define ZELTRANE_SUPERSEDED remove
+!endif
 !ifdef SIGN_COMMAND
 ; "= 0": the command's exit code must be 0, or makensis fails.
 !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
@@ -120,6 +135,11 @@
 !error "ZELTRANE_ON_UNINSTALL must be remove or keep."
 !endif
 !endif
+!if "${ZELTRANE_SUPERSEDED}" != "remove"
+!if "${ZELTRANE_SUPERSEDED}" != "keep"
+!error "ZELTRANE_SUPERSEDED must be remove or keep."
+!endif
+!endif
 !if "${HARDWARE_ID}" == ""
 !error "HARDWARE_ID names no hardware ID."
 !endif
@@ -133,6 +153,9 @@
 ; What Zeltrane ends with where a restart must finish the installation, and
 ; ZeltraneRemove where the platform needs a restart to finish the removal.
 !define RESTART_NEEDED 3010
+; What ZeltraneRemove.exe OLD NEW ends with where a device is installed
+; from the older package: ERROR_INF_IN_USE_BY_DEVICES.
+!define IN_USE 0xE000023D
 ; What the setup ends with where the installation folder is refused:
 ; ERROR_DIRECTORY, which Zeltrane itself never returns.
 !define FOLDER_REFUSED 267
@@ -170,31 +193,87 @@ UninstPage instfiles
 ; installed, and what it deletes.
 !define DRIVER_FILES "${UNINSTALL_KEY}\DriverFiles"
 !define DRIVER_FOLDERS "${UNINSTALL_KEY}\DriverFolders"
+; The older versions' packages that an upgrade kept, each in
+; superseded\<n>: its INF's name as the value Inf of the key <n> under
+; this one, its files and folders as the values of <n>\Files and
+; <n>\Folders.
+!define SUPERSEDED "${UNINSTALL_KEY}\Superseded"
 
-; Deletes the package's recorded files by name, then its recorded folders
-; where they are empty, the deepest first; never a whole folder.
-!macro RemoveDriverFiles
+; Deletes a package's recorded files by name, under FOLDER, then its
+; recorded folders where they are empty, the deepest first; never a whole
+; folder.
+!macro RemovePackageFiles FILES FOLDERS FOLDER
     StrCpy $1 0
     ${Do}
         ClearErrors
-        ReadRegStr $2 HKLM "${DRIVER_FILES}" $1
+        ReadRegStr $2 HKLM "${FILES}" $1
         ${IfThen} ${Errors} ${|} ${Break} ${|}
-        Delete "$INSTDIR\driver\$2"
+        Delete "${FOLDER}\$2"
         IntOp $1 $1 + 1
     ${Loop}
     StrCpy $1 0
     ${Do}
         ClearErrors
-        ReadRegStr $2 HKLM "${DRIVER_FOLDERS}" $1
+        ReadRegStr $2 HKLM "${FOLDERS}" $1
         ${IfThen} ${Errors} ${|} ${Break} ${|}
         IntOp $1 $1 + 1
     ${Loop}
     ${DoWhile} $1 > 0
         IntOp $1 $1 - 1
-        ReadRegStr $2 HKLM "${DRIVER_FOLDERS}" $1
-        RMDir "$INSTDIR\driver\$2"
+        ReadRegStr $2 HKLM "${FOLDERS}" $1
+        RMDir "${FOLDER}\$2"
     ${Loop}
-    RMDir "$INSTDIR\driver"
+    RMDir "${FOLDER}"
+!macroend
+
+!macro RemoveDriverFiles
+    !insertmacro RemovePackageFiles "${DRIVER_FILES}" "${DRIVER_FOLDERS}" "$INSTDIR\driver"
+!macroend
+
+; Deletes the files of the kept package whose key under SUPERSEDED is $6,
+; and its record.
+!macro RemoveKeptPackage
+    !insertmacro RemovePackageFiles "${SUPERSEDED}\$6\Files" "${SUPERSEDED}\$6\Folders" \
+        "$INSTDIR\superseded\$6"
+    DeleteRegKey HKLM "${SUPERSEDED}\$6"
+!macroend
+
+; Runs ZeltraneRemove.exe OLD NEW on each kept package, NEW being the
+; installed INF; each one deleted from the driver store, or the same as the
+; new one, goes with its files. The uninstaller's copy is un.-named.
+!macro RemoveSupersededFunction UN
+Function ${UN}RemoveSupersededPackages
+    StrCpy $4 0
+    ${Do}
+        ClearErrors
+        EnumRegKey $6 HKLM "${SUPERSEDED}" $4
+        ${If} ${Errors}
+        ${OrIf} $6 == ""
+            ${Break}
+        ${EndIf}
+        ReadRegStr $5 HKLM "${SUPERSEDED}\$6" "Inf"
+        ClearErrors
+        ExecWait '"$INSTDIR\ZeltraneRemove.exe" "$INSTDIR\superseded\$6\$5" "$INSTDIR\driver\${INF_NAME}"' $0
+        ${If} ${Errors}
+            DetailPrint "An older version's package stays staged: ZeltraneRemove.exe could not be started."
+            IntOp $4 $4 + 1
+        ${ElseIf} $0 = 0
+            DetailPrint "An older version's package is out of the driver store (or is this version's own)."
+            ; The next key now has this one's index.
+            !insertmacro RemoveKeptPackage
+        ${Else}
+            IntFmt $1 "0x%08X" $0
+            ${If} $0 = ${IN_USE}
+                DetailPrint "An older version's package stays staged: a device is still installed from it ($1)."
+            ${Else}
+                DetailPrint "An older version's package stays staged: ZeltraneRemove.exe ended with $1."
+            ${EndIf}
+            IntOp $4 $4 + 1
+        ${EndIf}
+    ${Loop}
+    DeleteRegKey /ifempty HKLM "${SUPERSEDED}"
+    RMDir "$INSTDIR\superseded"
+FunctionEnd
 !macroend
 
 ; What the setup copies, removed again by the uninstaller and by a failed
@@ -211,6 +290,17 @@ UninstPage instfiles
     Delete "$INSTDIR\arm64\ZeltraneRemove.exe"
     Delete "$INSTDIR\arm64\ZeltraneCreate.exe"
     !insertmacro RemoveDriverFiles
+    ; The kept older packages' files; their packages stay staged.
+    ${Do}
+        ClearErrors
+        EnumRegKey $6 HKLM "${SUPERSEDED}" 0
+        ${If} ${Errors}
+        ${OrIf} $6 == ""
+            ${Break}
+        ${EndIf}
+        !insertmacro RemoveKeptPackage
+    ${Loop}
+    RMDir "$INSTDIR\superseded"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR\x64"
     RMDir "$INSTDIR\arm64"
@@ -280,6 +370,56 @@ Function NextHardwareId
     ${Loop}
 FunctionEnd
 
+!if "${ZELTRANE_SUPERSEDED}" == "remove"
+; Before an upgrade writes its package: the installed version's package
+; files, by their recorded names, moved into the next free
+; superseded\<n>, and recorded there with the INF's name (DriverInf, which
+; versions before 1.10.0 of this template did not record: then this
+; version's INF name).
+Function KeepSupersededPackage
+    ClearErrors
+    ReadRegStr $2 HKLM "${DRIVER_FILES}" 0
+    ${IfThen} ${Errors} ${|} Return ${|}
+    ReadRegStr $5 HKLM "${UNINSTALL_KEY}" "DriverInf"
+    ${IfThen} $5 == "" ${|} StrCpy $5 "${INF_NAME}" ${|}
+    StrCpy $6 1
+    ${Do}
+        ClearErrors
+        ReadRegStr $2 HKLM "${SUPERSEDED}\$6" "Inf"
+        ${If} ${Errors}
+        ${AndIfNot} ${FileExists} "$INSTDIR\superseded\$6\*.*"
+            ${Break}
+        ${EndIf}
+        IntOp $6 $6 + 1
+    ${Loop}
+    StrCpy $1 0
+    ${Do}
+        ClearErrors
+        ReadRegStr $2 HKLM "${DRIVER_FOLDERS}" $1
+        ${IfThen} ${Errors} ${|} ${Break} ${|}
+        CreateDirectory "$INSTDIR\superseded\$6\$2"
+        WriteRegStr HKLM "${SUPERSEDED}\$6\Folders" $1 $2
+        IntOp $1 $1 + 1
+    ${Loop}
+    StrCpy $1 0
+    ${Do}
+        ClearErrors
+        ReadRegStr $2 HKLM "${DRIVER_FILES}" $1
+        ${IfThen} ${Errors} ${|} ${Break} ${|}
+        CreateDirectory "$INSTDIR\superseded\$6"
+        Rename "$INSTDIR\driver\$2" "$INSTDIR\superseded\$6\$2"
+        WriteRegStr HKLM "${SUPERSEDED}\$6\Files" $1 $2
+        IntOp $1 $1 + 1
+    ${Loop}
+    WriteRegStr HKLM "${SUPERSEDED}\$6" "Inf" $5
+FunctionEnd
+
+!insertmacro RemoveSupersededFunction ""
+!endif
+!if "${ZELTRANE_ON_UNINSTALL}" == "remove"
+!insertmacro RemoveSupersededFunction "un."
+!endif
+
 ; The driver was not installed: the setup removes what it copied and ends
 ; with the code in $0, whole: for a script or a deployment tool it is the
 ; whole report.
@@ -325,7 +465,11 @@ Section "Driver"
     File "${RELEASE_DIR}\arm64\ZeltraneRemove.exe"
     File "${RELEASE_DIR}\arm64\ZeltraneCreate.exe"
     ; The package, in place of an installed version's, whose files go by
-    ; the names that it recorded; then what this one installs, recorded.
+    ; the names that it recorded (or are kept, moved, until its package is
+    ; deleted from the driver store); then what this one installs, recorded.
+!if "${ZELTRANE_SUPERSEDED}" == "remove"
+    Call KeepSupersededPackage
+!endif
     !insertmacro RemoveDriverFiles
     DeleteRegKey HKLM "${DRIVER_FILES}"
     DeleteRegKey HKLM "${DRIVER_FOLDERS}"
@@ -408,6 +552,15 @@ Section "Driver"
 !endif
     ${EndIf}
 
+!if "${ZELTRANE_SUPERSEDED}" == "remove"
+    ; The older versions' packages, where nothing uses them; until a
+    ; restart, a device may still use one.
+    ${If} $Restart == ""
+        Call RemoveSupersededPackages
+    ${ElseIf} ${FileExists} "$INSTDIR\superseded\*.*"
+        DetailPrint "A restart finishes the installation: the older versions' packages stay staged until the next version or the uninstall."
+    ${EndIf}
+!endif
     WriteUninstaller "$INSTDIR\uninstall.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -423,6 +576,8 @@ Section "Driver"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $1
     ; What the setup installed for: a fleet's inventory reads it.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstalledHardwareIds" $Installed
+    ; The INF's name, for the next version's upgrade.
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DriverInf" "${INF_NAME}"
     ; A device runs the driver only after a restart: the reboot flag, which
     ; the setup never acts on itself (a silent one never restarts), and
     ; 3010, which deployment tools read as "succeeded, restart pending".
@@ -441,6 +596,9 @@ Section "Uninstall"
     ; folder, out of the installation folder, which is removed after this.
     SetOutPath "$SYSDIR"
 !if "${ZELTRANE_ON_UNINSTALL}" == "remove"
+    ; The older versions' packages that an upgrade kept, where nothing uses
+    ; them, while this version's devices still use its own.
+    Call un.RemoveSupersededPackages
     ; As for Zeltrane.exe: the error flag is the only sign of a program
     ; that did not start.
     ClearErrors
