@@ -23,10 +23,8 @@ const wchar_t kSupersededProperty[] = L"ZeltraneSuperseded";
 // The most names kept in one record, each oemNN.inf and a separator.
 constexpr DWORD kNamesCapacity = 4096;
 
-bool IsDigit(wchar_t character) { return character >= L'0' && character <= L'9'; }
-
 bool IsHexDigit(wchar_t character) {
-    return IsDigit(character) || (character >= L'A' && character <= L'F') ||
+    return (character >= L'0' && character <= L'9') || (character >= L'A' && character <= L'F') ||
            (character >= L'a' && character <= L'f');
 }
 
@@ -47,20 +45,19 @@ bool IsProductCode(const wchar_t* code) {
     return true;
 }
 
-// A published INF's name as the platform gives them, oem<number>.inf: read
-// from a record or a property, it names a file in the INF folder and no
-// other.
+// A published INF's name: oem<number>.inf as Windows gives them, or the
+// INF's own name, as Wine keeps it. Read from a record or a property, it
+// names a file in the INF folder and no other: a file name that ends in
+// .inf, with no folder, drive or stream in it.
 bool IsPublishedName(const wchar_t* name) {
     const DWORD length = Length(name);
-    constexpr DWORD kAround = 7;       // "oem" and ".inf"
-    constexpr DWORD kMostDigits = 10;  // a DWORD's
-    if (length <= kAround || length > kAround + kMostDigits ||
-        CompareStringOrdinal(name, 3, L"oem", 3, TRUE) != CSTR_EQUAL ||
-        CompareStringOrdinal(name + length - 4, 4, L".inf", 4, TRUE) != CSTR_EQUAL) {
+    constexpr DWORD kExtension = 4;  // ".inf"
+    if (length <= kExtension || CompareStringOrdinal(name + length - kExtension, kExtension,
+                                                     L".inf", kExtension, TRUE) != CSTR_EQUAL) {
         return false;
     }
-    for (DWORD at = 3; at < length - 4; ++at) {
-        if (!IsDigit(name[at])) {
+    for (const wchar_t* at = name; *at != L'\0'; ++at) {
+        if (*at == L'\\' || *at == L'/' || *at == L':') {
             return false;
         }
     }
