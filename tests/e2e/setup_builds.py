@@ -117,22 +117,39 @@ def line_setups():
     return setups
 
 
-# Two versions of one product, for each of the NSIS setup and the MSI:
-# kind: (identity, product name); the builds upgrade-KIND-v1 (1.0.0, the
-# sample package) and upgrade-KIND-v2 (2.0.0, the package with a higher
-# DriverVer and a mark of its own), signed with the release check's
-# throwaway certificate.
-UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI"),
-            "nsis": (setup_identity(7), "ZT upgrade NSIS")}
+# Two versions of one product: kind: (identity, product name, the further
+# IDs that version 1 lists); the builds upgrade-KIND-v1 (1.0.0, the sample
+# package) and upgrade-KIND-v2 (2.0.0, the package with a higher DriverVer
+# and a mark of its own), signed with the release check's throwaway
+# certificate. Each kind's INF has a name of its own, so that version 1 is
+# published under it, and Wine 10 deletes such packages (removal.DELETED).
+# "msi-in-use": version 1 also lists a second device's ID, which version 2
+# does not, so that the second device keeps version 1's package in use.
+# "msi-keep": version 2 is installed with ZELTRANE_SUPERSEDED=keep.
+UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI", ()),
+            "nsis": (setup_identity(7), "ZT upgrade NSIS", ()),
+            "msi-in-use": (setup_identity(0x28), "ZT upgrade MSI in use",
+                           (setup_identity(0x29)[0],)),
+            "msi-keep": (setup_identity(0x2A), "ZT upgrade MSI keep", ())}
 UPGRADE_VERSIONS = {1: ("1.0.0", "1.1.0.0", "installed from zt-sample.inf"),
                     2: ("2.0.0", "2.0.0.0", "installed from zt-sample.inf, version 2")}
+
+
+def upgrade_inf(kind):
+    return "zt-up-%s.inf" % kind
+
+
+def upgrade_ids(kind, version):
+    """The hardware IDs that the kind's version lists."""
+    identity, _, line = UPGRADES[kind]
+    return (identity[0],) + (line if version == 1 else ())
 
 
 def upgrade_package(path, drivers, kind, version):
     """The upgrade's package of that version: its INF's DriverVer and mark."""
     _, driver_version, mark = UPGRADE_VERSIONS[version]
     inf = sample.write_sample_package(path, drivers, "; upgrade %s %d\n" % (kind, version),
-                                      UPGRADES[kind][0])
+                                      UPGRADES[kind][0], upgrade_ids(kind, version)[1:])
     text = inf.read_bytes()
     for old, own in [(b",1.1.0.0", b"," + driver_version.encode()),
                      (b'"installed from zt-sample.inf"', b'"%s"' % mark.encode())]:
@@ -223,10 +240,10 @@ def build_setups(build_dir, x86_build, release):
     signing = release.parent.parent
     signed = dict(setting_environment(None), ZELTRANE_SIGN_PKCS12=str(signing / "signer.p12"),
                   ZELTRANE_SIGN_PASSWORD_FILE=str(signing / "password"))
-    for kind, (_, product) in UPGRADES.items():
+    for kind, (_, product, _) in UPGRADES.items():
         for version, (product_version, _, _) in UPGRADE_VERSIONS.items():
             name = "upgrade-%s-v%d" % (kind, version)
-            package = upgrade_package(out / "packages" / name / "zt-sample.inf", drivers, kind,
+            package = upgrade_package(out / "packages" / name / upgrade_inf(kind), drivers, kind,
                                       version)
             # Built to keep the driver on uninstall. Windows runs the older
             # MSI's removal by an upgrade with UPGRADINGPRODUCTCODE set, so
@@ -234,8 +251,8 @@ def build_setups(build_dir, x86_build, release):
             # condition); Wine 8 and 10 run it as "msiexec /qn /i {code}
             # REMOVE=ALL", without it, and the removal would take the
             # device's driver, and Wine's simulated device with it.
-            make_setup(release, package, "zt-sample.inf", UPGRADES[kind][0][0], out / name,
-                       product, product_version,
+            make_setup(release, package, upgrade_inf(kind), ";".join(upgrade_ids(kind, version)),
+                       out / name, product, product_version,
                        environment=dict(signed, ZELTRANE_ON_UNINSTALL="keep"))
     for kind, (identity, inf, product) in UNINSTALLS.items():
         package = sample.write_sample_package(out / "packages" / ("uninstall-" + kind) / inf,
@@ -279,7 +296,7 @@ def setup_devices():
     """The hardware IDs of the devices present for the setups' cases: each
     setup's own, the upgrades', and those of each line's situation."""
     present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
-    present += [identity[0] for identity, _ in UPGRADES.values()]
+    present += [i for kind in UPGRADES for i in upgrade_ids(kind, 1)]
     present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
     present += [HOSTILE[0][0], BYSTANDER[0][0]]
     present += [identity[0] for identity, _, _ in FOLDER_CASES.values()]

@@ -10,15 +10,16 @@ from unittest import mock
 
 from cases import (DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME,
                    ERROR_FILE_NOT_FOUND, ERROR_NO_SUCH_DEVINST, ERROR_SUCCESS_REBOOT_REQUIRED,
-                   INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN, MSI_FAILURE, SETUP_NOT_STARTED,
-                   release_files, suite)
+                   INSTALLSTATE_DEFAULT, INSTALLSTATE_UNKNOWN, MSI_FAILURE, NO_DEVICE,
+                   SETUP_NOT_STARTED, release_files, suite)
 from prefix import windows_path
 from creation import CreationCase
+from removal import DELETED
 from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES, HOSTILE,
                           LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, SETUPS, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
-                          line_setup_name, windows_folder)
+                          line_setup_name, upgrade_inf, windows_folder)
 import setup_runs
 
 # What the NSIS setup ends with where it refuses the installation folder.
@@ -429,7 +430,7 @@ class Setups(CreationCase):
     def assertUpgradeInstalled(self, kind, version, before=None):
         """The version's files and driver: its package on the device, the
         driver started since `before` (None: running)."""
-        identity, product = UPGRADES[kind]
+        identity, product, _ = UPGRADES[kind]
         self.assertEqual(self.installed_files(product),
                          self.expected_files("upgrade-%s-v%d" % (kind, version)),
                          "version %d's files" % version)
@@ -445,21 +446,78 @@ class Setups(CreationCase):
         else:
             self.assertSampleDriverRuns(before, self.sample_driver_records(identity), identity)
 
+    def upgrade_packages(self, kind, version):
+        """The published names of the kind's version's package in the INF store."""
+        note = ("; upgrade %s %d\n" % (kind, version)).encode()
+        return sorted(name for name, data in suite.sandbox.package_store()["inf"].items()
+                      if data.endswith(note))
+
+    def install_version_1(self, kind):
+        """Version 1 installed, published under its INF's own name: that
+        name, and the store then."""
+        run = self.run_nsis if kind == "nsis" else self.run_msi
+        self.assertSucceeded(run("upgrade-%s-v1" % kind))
+        self.assertEqual(self.upgrade_packages(kind, 1), [upgrade_inf(kind)])
+        return upgrade_inf(kind), suite.sandbox.package_store()
+
+    def assertSuperseded(self, kind, published, store, deleted):
+        """Version 1's package, published as `published` when the store was
+        `store`, after version 2: its INF, PNF and driver store folder gone
+        where `deleted` and the generation deletes such packages (Wine 10;
+        Wine 8 deletes nothing without the force flag), there otherwise;
+        version 2's package staged."""
+        gone = deleted and "repository" in DELETED[suite.sandbox.wine_generation()]["own name"]
+        folders = [f for f in store["repository"] if f.startswith(published + "_")]
+        self.assertTrue(folders or not gone, "Wine 10 keeps a driver store folder")
+        now = suite.sandbox.package_store()
+        self.assertEqual([published in now["inf"], published[:-4] + ".pnf" in now["pnf"],
+                          [f for f in folders if f in now["repository"]]],
+                         [not gone, not gone, [] if gone else folders],
+                         "version 1's package deleted" if gone else "version 1's package stays")
+        self.assertEqual(len(self.upgrade_packages(kind, 2)), 1, "version 2's package staged")
+
+    def run_msi_logged(self, name, properties=""):
+        """The MSI installed with its log: the run and the log's text."""
+        log = suite.sandbox.state / ("%s.log" % name)
+        run = setup_runs.msi(suite.sandbox, suite.setups / name, log=log, properties=properties)
+        return run, setup_runs.msi_text(log)
+
     def test_msi_upgrade(self):
-        identity, product = UPGRADES["msi"]
+        identity, product, _ = UPGRADES["msi"]
         first, second = (self.product_code("upgrade-msi-v%d" % v) for v in (1, 2))
         before = self.sample_driver_records(identity)
-        self.assertSucceeded(self.run_msi("upgrade-msi-v1"))
+        published, store = self.install_version_1("msi")
         self.assertEqual(suite.sandbox.product(first)["msi.state"], INSTALLSTATE_DEFAULT)
         self.assertUpgradeInstalled("msi", 1, before)
+        # Another product's package of the same INF name, staged after
+        # version 1, so under another published name.
+        other = self.package("upgrade-other", upgrade_inf("msi"), "; another product\n",
+                             NO_DEVICE)
+        self.run_program('"%s"' % windows_path(other), '"%s"' % NO_DEVICE[0])
+        others = {name: data for name, data in suite.sandbox.package_store()["inf"].items()
+                  if data.endswith(b"; another product\n")}
+        self.assertEqual(len(others), 1, "the other product's package staged")
         with self.subTest("version 2 replaces version 1"):
-            self.assertSucceeded(self.run_msi("upgrade-msi-v2"))
+            run, log = self.run_msi_logged("upgrade-msi-v2")
+            self.assertSucceeded(run)
             self.assertEqual(suite.sandbox.product(first), {"msi.state": INSTALLSTATE_UNKNOWN,
                                                             "uninstall": "(none)"},
                              "version 1 gone")
             registered = suite.sandbox.product(second)
             self.assertEqual([registered["msi.state"], registered["uninstall.DisplayName"]],
                              [INSTALLSTATE_DEFAULT, product])
+            self.assertUpgradeInstalled("msi", 2)
+        with self.subTest("version 1's package deleted, unused (ZELTRANE_SUPERSEDED=remove)"):
+            self.assertSuperseded("msi", published, store, deleted=True)
+            self.assertIn('\\%s": ZeltraneRemove.exe ended with 0x00000000, it is out of the '
+                          'driver store' % published, log)
+            self.assertEqual(self.registry("query", PRODUCT_KEY % first), 1, "its record gone")
+            self.assertEqual({name: suite.sandbox.package_store()["inf"].get(name)
+                              for name in others}, others, "the other product's untouched")
+        with self.subTest("a third run changes nothing"):
+            store = suite.sandbox.package_store()
+            self.assertSucceeded(self.run_msi("upgrade-msi-v2"))
+            self.assertEqual(suite.sandbox.package_store(), store)
             self.assertUpgradeInstalled("msi", 2)
         with self.subTest("version 1 over version 2: refused"):
             run = self.run_msi("upgrade-msi-v1")
@@ -471,10 +529,36 @@ class Setups(CreationCase):
             self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[2][2])
             self.assertStillRunning(identity)
 
+    def test_msi_upgrade_leaves_a_package_in_use(self):
+        """Version 1 also for a second device, which version 2 does not list."""
+        _, _, (other,) = UPGRADES["msi-in-use"]
+        published, store = self.install_version_1("msi-in-use")
+        run, log = self.run_msi_logged("upgrade-msi-in-use-v2")
+        self.assertSucceeded(run)
+        self.assertUpgradeInstalled("msi-in-use", 2)
+        [device] = suite.sandbox.driver(other, "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[1][2])
+        self.assertSuperseded("msi-in-use", published, store, deleted=False)
+        self.assertIn('\\%s": ZeltraneRemove.exe ended with 0xE000023D, a device is still '
+                      'installed from it: it stays staged' % published, log)
+        key = PRODUCT_KEY % self.product_code("upgrade-msi-in-use-v2")
+        self.assertEqual(self.registry("query", key, "/v SupersededInf"), 0,
+                         "recorded for the removal")
+        self.assertEqual(self.registry("query", PRODUCT_KEY % self.product_code(
+            "upgrade-msi-in-use-v1")), 1, "version 1's record gone")
+
+    def test_msi_upgrade_keeps_the_older_package_when_told(self):
+        published, store = self.install_version_1("msi-keep")
+        run, log = self.run_msi_logged("upgrade-msi-keep-v2", " ZELTRANE_SUPERSEDED=keep")
+        self.assertSucceeded(run)
+        self.assertUpgradeInstalled("msi-keep", 2)
+        self.assertSuperseded("msi-keep", published, store, deleted=False)
+        self.assertIn("ZELTRANE_SUPERSEDED=keep: the older versions' packages stay staged", log)
+
     def test_nsis_upgrade(self):
-        identity, product = UPGRADES["nsis"]
+        identity, product, _ = UPGRADES["nsis"]
         before = self.sample_driver_records(identity)
-        self.assertSucceeded(self.run_nsis("upgrade-nsis-v1"))
+        published, store = self.install_version_1("nsis")
         self.assertEqual(suite.sandbox.product(product)["uninstall.DisplayVersion"], "1.0.0")
         self.assertUpgradeInstalled("nsis", 1, before)
         folder = suite.sandbox.program_files(product)
@@ -491,6 +575,15 @@ class Setups(CreationCase):
             # In KiB: the folder, the uninstaller included.
             total = sum(p.stat().st_size for p in folder.rglob("*") if p.is_file())
             self.assertLessEqual(abs(size - total / 1024), 1, (size, total))
+            self.assertUpgradeInstalled("nsis", 2)
+        with self.subTest("version 1's package deleted, unused (ZELTRANE_SUPERSEDED=remove)"):
+            self.assertSuperseded("nsis", published, store, deleted=True)
+            self.assertFalse((folder / "superseded").exists(), "its kept files gone")
+        with self.subTest("a third run changes nothing"):
+            store = suite.sandbox.package_store()
+            self.assertSucceeded(self.run_nsis("upgrade-nsis-v2"))
+            self.assertEqual(suite.sandbox.package_store(), store)
+            self.assertFalse((folder / "superseded").exists())
             self.assertUpgradeInstalled("nsis", 2)
         with self.subTest("the uninstaller is signed"):
             verified = subprocess.run(
