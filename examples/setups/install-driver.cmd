@@ -37,6 +37,10 @@ rem   set ZELTRANE_NO_DEVICE=fail
 rem It copies nothing and installs no uninstaller; the driver package stays
 rem in the platform's driver store, which "pnputil /delete-driver oemNN.inf
 rem /uninstall" empties (pnputil /enum-drivers names the oemNN.inf).
+rem It keeps no record of earlier versions either: after an upgrade, the
+rem older version's package goes, where no device uses it, with
+rem   ZeltraneRemove.exe "OLD-PACKAGE-FOLDER\INF-NAME" "PACKAGE-FOLDER\INF-NAME"
+rem (0: done; 0xE000023D: a device still uses it, and it stays).
 
 rem It runs the programs beside it, and the package, as an administrator:
 rem keep this folder where only administrators can write (a share or a
