@@ -23,22 +23,15 @@ const wchar_t kSupersededProperty[] = L"ZeltraneSuperseded";
 // The most names kept in one record, each oemNN.inf and a separator.
 constexpr DWORD kNamesCapacity = 4096;
 
-bool IsHexDigit(wchar_t character) {
-    return (character >= L'0' && character <= L'9') || (character >= L'A' && character <= L'F') ||
-           (character >= L'a' && character <= L'f');
-}
-
-// A product code as Windows Installer writes it, {8-4-4-4-12 hex digits}:
-// read from a property, it names a key under the products' key and no
-// other.
+// A product code as Windows Installer writes it, {GUID}: read from a
+// property, it names a key under the products' key and no other.
 bool IsProductCode(const wchar_t* code) {
     constexpr DWORD kLength = 38;
     if (Length(code) != kLength || code[0] != L'{' || code[kLength - 1] != L'}') {
         return false;
     }
-    for (DWORD at = 1; at < kLength - 1; ++at) {
-        const bool dash = at == 9 || at == 14 || at == 19 || at == 24;
-        if (dash ? code[at] != L'-' : !IsHexDigit(code[at])) {
+    for (const wchar_t* at = code; *at != L'\0'; ++at) {
+        if (*at == L'\\') {
             return false;
         }
     }
