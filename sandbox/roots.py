@@ -3,7 +3,8 @@ runs the platform in, made by this project from the Debian archive that apt
 already uses on this machine.
 
 usage: roots.py make NAME
-           makes the root once; later calls find it made (build/roots/NAME).
+           makes the root once; later calls, from any clone, find it made in
+           the machine's cache (cache.py).
        roots.py run NAME [--inside] [--throwaway] -- COMMAND...
            runs COMMAND on this machine with the root's mounts in place: /proc,
            /dev, a fresh /tmp and the project tree at its own path. The mounts
@@ -16,26 +17,26 @@ usage: roots.py make NAME
        roots.py enter NAME [-C DIR] [--root PATH] -- COMMAND...
            runs COMMAND inside the root, from a command that `run` started.
        roots.py size NAME
-A root holds only what its stages need: ROOTS below. It is remade when its
-recipe or the archive changes. Programs of a root's architectures that this
-machine does not start itself go through QEMU (see emulation.py), for the
-making and for each run: what that adds to the machine is undone at the end.
+A root holds only what its stages need: ROOTS below. It is kept by recipe:
+the release, architectures and packages, the archive, and the command and
+tool that make it; a root of another recipe is made beside it. Programs of a
+root's architectures that this machine does not start itself go through QEMU
+(see emulation.py), for the making and for each run: what that adds to the
+machine is undone at the end.
 """
 
 import contextlib
-import json
 import os
 import pathlib
-import shutil
 import signal
 import subprocess
 import sys
 import time
 
+import cache
 import emulation
 
 TREE = pathlib.Path(__file__).resolve().parent.parent
-CACHE = TREE / "build" / "roots"
 
 # name: (Debian release, architectures, packages). Recommends stay out.
 ROOTS = {
@@ -64,6 +65,15 @@ ROOTS = {
 NATIVE = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
                         text=True).stdout.strip()
 
+# How mmdebstrap makes a root, but for the architectures, packages, release,
+# folder and archive. It empties apt's package cache and lists at the end. It
+# runs the root's programs, so the root's architectures must start: emulated()
+# makes sure they do, which is why mmdebstrap's own check is skipped. That
+# check wants an entry named qemu-ARCH, or else /usr/bin/qemu-ARCH-static to
+# copy into the root, which no package that install-deps brings has.
+MMDEBSTRAP = ["mmdebstrap", "--variant=minbase", "--mode=root", "--quiet", "--skip=check/qemu",
+              "--aptopt=APT::Install-Recommends \"false\""]
+
 # What a command inside a root keeps of the caller's environment.
 # ZELTRANE_EMULATED: the architectures that the run's programs start through
 # QEMU, by Debian's names; a stage that would outlast CI's time there can tell.
@@ -74,101 +84,55 @@ class Failed(Exception):
     """The root cannot be made or used; the message says why."""
 
 
-def folder(name):
-    return CACHE / name
+def recipe(name):
+    if name not in ROOTS:
+        raise Failed("no root named %s (known: %s)" % (name, ", ".join(ROOTS)))
+    suite, architectures, packages = ROOTS[name]
+    tool = subprocess.run(["mmdebstrap", "--version"], capture_output=True, text=True).stdout
+    return {"suite": suite, "architectures": architectures, "packages": packages,
+            "archive": cache.archive(), "command": MMDEBSTRAP, "tool": tool.strip()}
 
 
 def root_of(name):
-    return folder(name) / "root"
+    """Where the root is: where the run that entered it put it, or the cache's."""
+    return pathlib.Path(os.environ.get(variable(name)) or cache.content(name, recipe(name)))
 
 
-def archive():
-    """The Debian archive of this machine's own release, as apt uses it."""
-    targets = subprocess.run(
-        ["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE) $(TARGET_OF)"],
-        capture_output=True, text=True, check=True).stdout.split("\n")
-    release = subprocess.run(["sh", "-c", ". /etc/os-release && echo $VERSION_CODENAME"],
-                             capture_output=True, text=True, check=True).stdout.strip()
-    for line in targets:
-        uri, _, rest = line.partition(" ")
-        if rest == "%s deb" % release:
-            return uri
-    raise Failed("apt has no archive for %s here" % release)
+def variable(name):
+    """The environment variable in which a run names the root it uses."""
+    return "ZELTRANE_ROOT_" + name.upper().replace("-", "_")
 
 
-def recipe(name):
-    suite, architectures, packages = ROOTS[name]
-    return {"suite": suite, "architectures": architectures, "packages": packages,
-            "archive": archive()}
+def maker(name):
+    """What makes the root into a folder, for the cache."""
+    def make(partial):
+        wanted = recipe(name)
+        started = time.monotonic()
+        print("roots: making %s: Debian %s for %s with %s" % (
+            name, wanted["suite"], ",".join(wanted["architectures"]),
+            " ".join(wanted["packages"])), flush=True)
+        with emulated(name, None):
+            result = subprocess.run(
+                [*MMDEBSTRAP, "--architectures=" + ",".join(wanted["architectures"]),
+                 "--include=" + ",".join(wanted["packages"]),
+                 wanted["suite"], str(partial), wanted["archive"]],
+                stdin=subprocess.DEVNULL)
+        if result.returncode != 0:
+            raise Failed("mmdebstrap failed (%d) for %s" % (result.returncode, name))
+        print("roots: %s made in %d s, %s" % (name, time.monotonic() - started, size(partial)),
+              flush=True)
+    return make
 
 
-def mounts_under(path):
-    """Mount points at or below path, seen from this process."""
-    path = str(pathlib.Path(path).resolve())
-    found = []
-    with open("/proc/self/mountinfo") as mountinfo:
-        for line in mountinfo:
-            point = line.split()[4].replace("\\040", " ")
-            if point == path or point.startswith(path + "/"):
-                found.append(point)
-    return found
-
-
-def remove(path):
-    """Deletes a root's folder; never one with anything mounted inside, which
-    would be deleted through the mount."""
-    if not path.exists():
-        return
-    inside = mounts_under(path)
-    if inside:
-        raise Failed("will not delete %s: mounted inside it: %s" % (path, ", ".join(inside)))
-    shutil.rmtree(path)
-
-
-def make(name):
-    """Makes the root unless it is made from the same recipe; returns its path."""
-    if name not in ROOTS:
-        raise Failed("no root named %s (known: %s)" % (name, ", ".join(ROOTS)))
-    wanted = recipe(name)
-    stamp = folder(name) / "recipe.json"
-    if stamp.exists() and json.loads(stamp.read_text()) == wanted:
-        return root_of(name)
+def made(name):
+    """The root while in the block, made first unless it is; held for the block."""
     if os.geteuid() != 0:
-        raise Failed("making a root takes root")
-    started = time.monotonic()
-    print("roots: making %s: Debian %s for %s with %s" % (
-        name, wanted["suite"], ",".join(wanted["architectures"]), " ".join(wanted["packages"])),
-        flush=True)
-    stamp.unlink(missing_ok=True)
-    remove(root_of(name))
-    partial = folder(name) / "partial"
-    remove(partial)
-    partial.parent.mkdir(parents=True, exist_ok=True)
-    # mmdebstrap empties apt's package cache and lists at the end. It runs
-    # the root's programs, so the root's architectures must start: emulated()
-    # makes sure they do, which is why mmdebstrap's own check is skipped. That
-    # check wants an entry named qemu-ARCH, or else /usr/bin/qemu-ARCH-static
-    # to copy into the root, which no package that install-deps brings has.
-    with emulated(name, None):
-        result = subprocess.run(
-            ["mmdebstrap", "--variant=minbase", "--mode=root", "--quiet", "--skip=check/qemu",
-             "--aptopt=APT::Install-Recommends \"false\"",
-             "--architectures=" + ",".join(wanted["architectures"]),
-             "--include=" + ",".join(wanted["packages"]),
-             wanted["suite"], str(partial), wanted["archive"]],
-            stdin=subprocess.DEVNULL)
-    if result.returncode != 0:
-        remove(partial)
-        raise Failed("mmdebstrap failed (%d) for %s" % (result.returncode, name))
-    partial.rename(root_of(name))
-    stamp.write_text(json.dumps(wanted))
-    print("roots: %s made in %d s, %s" % (name, time.monotonic() - started, size(name)),
-          flush=True)
-    return root_of(name)
+        raise Failed("making or using a root takes root")
+    return cache.entry(name, recipe(name), maker(name))
 
 
-def size(name):
-    used = subprocess.run(["du", "-sh", "--one-file-system", str(root_of(name))],
+def size(root):
+    used = subprocess.run(["du", "-sh", "--one-file-system", str(root)],
                           capture_output=True, text=True).stdout.split()
     return used[0] if used else "unknown size"
 
@@ -223,7 +187,7 @@ def end_processes(root):
 def emulated(name, root):
     """Makes the programs of the root's foreign architectures start while in
     the block; root: the root to try them in, if it is made."""
-    state = folder(name) / "emulation"
+    state = TREE / "build" / "emulation" / ("%s-%d" % (name, os.getpid()))
     state.mkdir(parents=True, exist_ok=True)
     try:
         through_qemu = []
@@ -248,6 +212,7 @@ def emulated(name, root):
         yield
     finally:
         left = emulation.restore(state)
+        state.rmdir()
         if left:
             print("roots: could not undo:", ", ".join(left), flush=True)
 
@@ -264,39 +229,39 @@ def run_inside_namespace(name, root, command):
                 if ended:
                     print("roots: ended %d processes left in %s" % (ended, name), flush=True)
     finally:
-        for point in reversed(mounts_under(root)):
+        for point in reversed(cache.mounts_under(root)):
             subprocess.run(["umount", "--lazy", point])
 
 
-def throwaway_copy(name):
-    """A copy of the root for one run, named by the run's process: runs at the
-    same time each have their own. Copies left by runs that ended without
-    removing theirs go first."""
-    for left in folder(name).glob("throwaway-*"):
+def throwaway_copy(name, root):
+    """A copy of the root for one run, beside it, named by the run's process:
+    runs at the same time each have their own. Copies left by runs that
+    ended without removing theirs go first."""
+    for left in root.parent.glob("throwaway-*"):
         if not pathlib.Path("/proc", left.name.split("-", 1)[1]).exists():
-            remove(left)
-    copy = folder(name) / ("throwaway-%d" % os.getpid())
-    remove(copy)  # a copy of an ended run whose process number this run has now
-    subprocess.run(["cp", "-a", "--reflink=auto", str(root_of(name)), str(copy)], check=True)
+            cache.remove(left)
+    copy = root.parent / ("throwaway-%d" % os.getpid())
+    cache.remove(copy)  # a copy of an ended run whose process number this run has now
+    subprocess.run(["cp", "-a", "--reflink=auto", str(root), str(copy)], check=True)
     return copy
 
 
 def run(name, inside, throwaway, command):
-    root = make(name)
-    if os.geteuid() != 0:
-        raise Failed("a run in a root takes root (chroot and mounts)")
-    if throwaway:
-        root = throwaway_copy(name)
-    if inside:
-        command = [sys.executable, __file__, "enter", name, "--root", str(root), "--", *command]
-    try:
-        return subprocess.run(
-            ["unshare", "--mount", "--propagation", "private", "--",
-             sys.executable, __file__, "_namespace", name, "--root", str(root), "--", *command]
-        ).returncode
-    finally:
+    with made(name) as root:
         if throwaway:
-            remove(root)
+            root = throwaway_copy(name, root)
+        os.environ[variable(name)] = str(root)
+        if inside:
+            command = [sys.executable, __file__, "enter", name, "--root", str(root), "--",
+                       *command]
+        try:
+            return subprocess.run(
+                ["unshare", "--mount", "--propagation", "private", "--",
+                 sys.executable, __file__, "_namespace", name, "--root", str(root), "--",
+                 *command]).returncode
+        finally:
+            if throwaway:
+                cache.remove(root)
 
 
 def enter(name, root, directory, command):
@@ -324,10 +289,11 @@ def value(options, option):
 def main(arguments):
     verb, name, rest = arguments[0], arguments[1], arguments[2:]
     if verb == "make":
-        print(make(name))
+        with made(name) as root:
+            print(root)
         return 0
     if verb == "size":
-        print(size(name))
+        print(size(root_of(name)))
         return 0
     options, command = split(rest)
     root = pathlib.Path(value(options, "--root") or root_of(name))
@@ -343,6 +309,6 @@ def main(arguments):
 if __name__ == "__main__":
     try:
         sys.exit(main(sys.argv[1:]))
-    except (Failed, IndexError) as error:
+    except (Failed, cache.Failed, IndexError) as error:
         print("roots:", error or __doc__, file=sys.stderr)
         sys.exit(2)
