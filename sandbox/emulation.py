@@ -5,8 +5,12 @@ ARM64 ones (everything in an ARM64 platform root).
 Where the kernel runs them itself, or a binfmt_misc entry already hands them to
 an emulator, nothing is changed. Otherwise binfmt_misc is mounted if it is not,
 and an entry of the project's hands the architecture's ELF programs to QEMU.
-That is machine-wide kernel state: `restore` removes the entry, and unmounts
-binfmt_misc, only where `enable` added them. ZELTRANE_X86_EMULATION=qemu adds
+That is machine-wide kernel state, which runs at the same time share (a stage
+and a platform root being made beside it): what the project added, and which
+runs use it, are noted in /run/zeltrane-emulation under a lock; `restore`
+removes an entry once no run uses it, and unmounts binfmt_misc once no run
+uses any, and only where the project added them. A run that died without
+`restore` (its state folder gone) no longer counts. ZELTRANE_X86_EMULATION=qemu adds
 the i386 entry even where the kernel could run the programs itself: an entry
 is consulted before the kernel's own loader, so every 32-bit program then
 starts as on a machine whose kernel refuses them.
@@ -16,6 +20,9 @@ into build/qemu-user/bin: Debian 12's QEMU 7.2 takes about fifty seconds for
 each start of a 32-bit Wine process (see that script).
 """
 
+import contextlib
+import fcntl
+import hashlib
 import json
 import os
 import pathlib
@@ -38,6 +45,10 @@ ARCHITECTURES = {
 }
 # Debian's names of the architectures.
 DEBIAN = {"i386": "i386", "arm64": "aarch64"}
+# What the project added to the machine, and which runs use it: added.json,
+# {"mounted": bool, "entries": [architecture, ...]}, and users/TOKEN, each a
+# run's state file. Under /run, which starts empty with the kernel's state.
+SHARED = pathlib.Path("/run/zeltrane-emulation")
 
 
 class Unavailable(Exception):
@@ -87,11 +98,30 @@ def _state(state_dir, architecture):
     return pathlib.Path(state_dir) / ("emulation-%s.json" % architecture)
 
 
+@contextlib.contextmanager
+def _shared():
+    """The machine's record, under its lock, while in the block."""
+    (SHARED / "users").mkdir(parents=True, exist_ok=True)
+    with open(SHARED / "lock", "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            added = json.loads((SHARED / "added.json").read_text())
+        except (OSError, ValueError):
+            added = {"mounted": False, "entries": []}
+        yield added
+        (SHARED / "added.json").write_text(json.dumps(added))
+
+
+def _user(state):
+    """The machine's record of one run's use: named by its state file."""
+    return SHARED / "users" / hashlib.sha256(str(state.resolve()).encode()).hexdigest()[:16]
+
+
 def enable(state_dir, architecture="i386", loader=None):
     """Makes the architecture's programs start; returns how they do. loader:
-    see `starts`. What is added is noted in state_dir for `restore`."""
+    see `starts`. The use is noted in state_dir, and on the machine, for
+    `restore`."""
     entry, qemu, _, _, _ = ARCHITECTURES[architecture]
-    added = {"architecture": architecture, "mounted": False, "registered": False}
     forced = architecture == "i386" and os.environ.get("ZELTRANE_X86_EMULATION") == "qemu"
     if not forced and starts(architecture, loader):
         return "%s programs start on this machine as it is: nothing registered" % architecture
@@ -99,27 +129,34 @@ def enable(state_dir, architecture="i386", loader=None):
         raise Unavailable("%s is not there: scripts/qemu-user fetches it" % qemu)
     if architecture == "i386" and loader is None and not pathlib.Path(WINE32).exists():
         raise Unavailable("%s is not installed" % WINE32)
-    if not (BINFMT / "register").exists():
-        mount = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", str(BINFMT)],
-                               capture_output=True, text=True)
-        if mount.returncode != 0:
-            raise Unavailable("binfmt_misc cannot be mounted: " + mount.stderr.strip())
-        added["mounted"] = True
     state = _state(state_dir, architecture)
-    state.write_text(json.dumps(added))
+    done = []
+    with _shared() as added:
+        state.write_text(json.dumps({"architecture": architecture}))
+        _user(state).write_text(str(state.resolve()))
+        if not (BINFMT / "register").exists():
+            mount = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", str(BINFMT)],
+                                   capture_output=True, text=True)
+            if mount.returncode != 0:
+                failure = "binfmt_misc cannot be mounted: " + mount.stderr.strip()
+            else:
+                added["mounted"] = True
+                done.append("binfmt_misc mounted")
+        if (BINFMT / "register").exists() and not (BINFMT / entry).exists():
+            try:
+                (BINFMT / "register").write_text(registration(architecture))
+                added["entries"].append(architecture)
+                done.insert(0, "binfmt_misc entry %s added" % entry)
+            except OSError as error:
+                failure = "cannot register the emulator with binfmt_misc: %s" % error
     if not (BINFMT / entry).exists():
-        try:
-            (BINFMT / "register").write_text(registration(architecture))
-        except OSError as error:
-            restore(state_dir)
-            raise Unavailable("cannot register the emulator with binfmt_misc: %s" % error)
-        added["registered"] = True
-        state.write_text(json.dumps(added))
+        restore(state_dir)
+        raise Unavailable(failure)
     if not starts(architecture, loader):
         restore(state_dir)
         raise Unavailable("%s programs still do not start through %s" % (architecture, qemu))
-    return "%s programs start through %s (binfmt_misc entry %s added%s)" % (
-        architecture, qemu, entry, ", binfmt_misc mounted" if added["mounted"] else "")
+    return "%s programs start through %s (%s)" % (
+        architecture, qemu, ", ".join(done) or "binfmt_misc entry %s there already" % entry)
 
 
 def through_emulator(state_dir, architecture):
@@ -149,20 +186,37 @@ def route(architecture):
 
 
 def restore(state_dir):
-    """Removes what `enable` added in state_dir: the entries, then the mount;
-    returns what is left of it."""
-    states = sorted(pathlib.Path(state_dir).glob("emulation-*.json"))
-    added = [json.loads(state.read_text()) for state in states]
-    entries = [ARCHITECTURES[a["architecture"]][0] for a in added if a["registered"]]
-    for entry in entries:
-        if (BINFMT / entry).exists():
-            (BINFMT / entry).write_text("-1")
-    mounted = any(a["mounted"] for a in added)
-    if mounted:
-        subprocess.run(["umount", str(BINFMT)], capture_output=True)
-    for state in states:
-        state.unlink()
-    left = ["binfmt_misc entry " + entry for entry in entries if (BINFMT / entry).exists()]
-    if mounted and (BINFMT / "register").exists():
-        left.append("binfmt_misc mount")
+    """Ends the uses that `enable` noted in state_dir, and removes what the
+    project added that no other run uses: entries, then the mount; returns
+    what could not be removed."""
+    left = []
+    if not SHARED.exists():
+        for state in pathlib.Path(state_dir).glob("emulation-*.json"):
+            state.unlink()
+        return left
+    with _shared() as added:
+        for state in pathlib.Path(state_dir).glob("emulation-*.json"):
+            _user(state).unlink(missing_ok=True)
+            state.unlink()
+        using = set()
+        for user in (SHARED / "users").iterdir():
+            state = pathlib.Path(user.read_text())
+            if state.exists():
+                using.add(json.loads(state.read_text())["architecture"])
+            else:
+                user.unlink()
+        for architecture in [a for a in added["entries"] if a not in using]:
+            entry = BINFMT / ARCHITECTURES[architecture][0]
+            if entry.exists():
+                entry.write_text("-1")
+            if entry.exists():
+                left.append("binfmt_misc entry " + entry.name)
+            else:
+                added["entries"].remove(architecture)
+        if added["mounted"] and not using and not added["entries"]:
+            subprocess.run(["umount", str(BINFMT)], capture_output=True)
+            if (BINFMT / "register").exists():
+                left.append("binfmt_misc mount")
+            else:
+                added["mounted"] = False
     return left
