@@ -187,7 +187,13 @@ def end_processes(root):
 def emulated(name, root):
     """Makes the programs of the root's foreign architectures start while in
     the block; root: the root to try them in, if it is made."""
-    state = TREE / "build" / "emulation" / ("%s-%d" % (name, os.getpid()))
+    states = TREE / "build" / "emulation"
+    # Those of runs that were killed: their uses of the machine end with them.
+    for left in states.glob("*-*"):
+        if not pathlib.Path("/proc", left.name.rsplit("-", 1)[1]).exists():
+            emulation.restore(left)
+            left.rmdir()
+    state = states / ("%s-%d" % (name, os.getpid()))
     state.mkdir(parents=True, exist_ok=True)
     try:
         through_qemu = []
@@ -233,7 +239,7 @@ def run_inside_namespace(name, root, command):
             subprocess.run(["umount", "--lazy", point])
 
 
-def throwaway_copy(name, root):
+def throwaway_copy(root):
     """A copy of the root for one run, beside it, named by the run's process:
     runs at the same time each have their own. Copies left by runs that
     ended without removing theirs go first."""
@@ -249,7 +255,7 @@ def throwaway_copy(name, root):
 def run(name, inside, throwaway, command):
     with made(name) as root:
         if throwaway:
-            root = throwaway_copy(name, root)
+            root = throwaway_copy(root)
         os.environ[variable(name)] = str(root)
         if inside:
             command = [sys.executable, __file__, "enter", name, "--root", str(root), "--",
