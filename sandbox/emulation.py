@@ -46,8 +46,10 @@ ARCHITECTURES = {
 # Debian's names of the architectures.
 DEBIAN = {"i386": "i386", "arm64": "aarch64"}
 # What the project added to the machine, and which runs use it: added.json,
-# {"mounted": bool, "entries": [architecture, ...]}, and users/TOKEN, each a
-# run's state file. Under /run, which starts empty with the kernel's state.
+# {"mounted": [mount namespace, ...], "entries": [architecture, ...]}, and
+# users/TOKEN, each a run's state file and mount namespace. The entries are
+# the kernel's, but a mount is only in its namespace (a root's run has one of
+# its own). Under /run, which starts empty with the kernel's state.
 SHARED = pathlib.Path("/run/zeltrane-emulation")
 
 
@@ -107,9 +109,14 @@ def _shared():
         try:
             added = json.loads((SHARED / "added.json").read_text())
         except (OSError, ValueError):
-            added = {"mounted": False, "entries": []}
+            added = {}
+        added = {"mounted": added.get("mounted") or [], "entries": added.get("entries") or []}
         yield added
         (SHARED / "added.json").write_text(json.dumps(added))
+
+
+def _namespace():
+    return os.readlink("/proc/self/ns/mnt")
 
 
 def _user(state):
@@ -133,14 +140,14 @@ def enable(state_dir, architecture="i386", loader=None):
     done = []
     with _shared() as added:
         state.write_text(json.dumps({"architecture": architecture}))
-        _user(state).write_text(str(state.resolve()))
+        _user(state).write_text(json.dumps([str(state.resolve()), _namespace()]))
         if not (BINFMT / "register").exists():
             mount = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", str(BINFMT)],
                                    capture_output=True, text=True)
             if mount.returncode != 0:
                 failure = "binfmt_misc cannot be mounted: " + mount.stderr.strip()
             else:
-                added["mounted"] = True
+                added["mounted"].append(_namespace())
                 done.append("binfmt_misc mounted")
         if (BINFMT / "register").exists() and not (BINFMT / entry).exists():
             try:
@@ -187,8 +194,8 @@ def route(architecture):
 
 def restore(state_dir):
     """Ends the uses that `enable` noted in state_dir, and removes what the
-    project added that no other run uses: entries, then the mount; returns
-    what could not be removed."""
+    project added that no other run uses: entries, then the mount of this
+    mount namespace; returns what could not be removed."""
     left = []
     if not SHARED.exists():
         for state in pathlib.Path(state_dir).glob("emulation-*.json"):
@@ -198,11 +205,12 @@ def restore(state_dir):
         for state in pathlib.Path(state_dir).glob("emulation-*.json"):
             _user(state).unlink(missing_ok=True)
             state.unlink()
-        using = set()
+        using, namespaces = set(), set()
         for user in (SHARED / "users").iterdir():
-            state = pathlib.Path(user.read_text())
-            if state.exists():
-                using.add(json.loads(state.read_text())["architecture"])
+            state, namespace = json.loads(user.read_text())
+            if pathlib.Path(state).exists():
+                using.add(json.loads(pathlib.Path(state).read_text())["architecture"])
+                namespaces.add(namespace)
             else:
                 user.unlink()
         for architecture in [a for a in added["entries"] if a not in using]:
@@ -213,10 +221,11 @@ def restore(state_dir):
                 left.append("binfmt_misc entry " + entry.name)
             else:
                 added["entries"].remove(architecture)
-        if added["mounted"] and not using and not added["entries"]:
+        here = _namespace()
+        if here in added["mounted"] and here not in namespaces:
             subprocess.run(["umount", str(BINFMT)], capture_output=True)
             if (BINFMT / "register").exists():
                 left.append("binfmt_misc mount")
             else:
-                added["mounted"] = False
+                added["mounted"].remove(here)
     return left
