@@ -206,6 +206,8 @@ def remove_all():
 def list_all():
     for lock in sorted(CACHE.glob("*.lock")):
         place = lock.with_suffix("")
+        if not place.exists():  # deleted for a newer recipe
+            continue
         try:
             recipe = json.loads((place / MARKER).read_text())["recipe"]
             state = "made" if made(place, recipe) else "not whole"

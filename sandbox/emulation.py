@@ -137,7 +137,7 @@ def enable(state_dir, architecture="i386", loader=None):
     if architecture == "i386" and loader is None and not pathlib.Path(WINE32).exists():
         raise Unavailable("%s is not installed" % WINE32)
     state = _state(state_dir, architecture)
-    done = []
+    done, failure = [], "binfmt_misc shows no entry %s after its registration" % entry
     with _shared() as added:
         state.write_text(json.dumps({"architecture": architecture}))
         _user(state).write_text(json.dumps([str(state.resolve()), _namespace()]))
