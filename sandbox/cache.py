@@ -178,6 +178,11 @@ def entry(name, recipe, maker):
     unless it is made; held shared for the block."""
     place = folder(name, recipe)
     place.mkdir(parents=True, exist_ok=True)
+    # What a run chroots into as root must be what this user made.
+    for mine in (CACHE, place):
+        owner = os.stat(mine)
+        if owner.st_uid != os.geteuid() or owner.st_mode & 0o022:
+            raise Failed("%s can be written by another user: not used" % mine)
     with _lock(place.with_suffix(".lock"), fcntl.LOCK_SH) as handle:
         if not made(place, recipe):
             fcntl.flock(handle, fcntl.LOCK_EX)

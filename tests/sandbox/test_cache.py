@@ -52,6 +52,12 @@ class Cache(unittest.TestCase):
         (place / "content" / "sub" / "added").write_text("")
         self.assertEqual(self.use(), "made %d" % len(damages + [1]))
 
+    def test_a_cache_that_another_user_can_write_is_not_used(self):
+        os.chmod(self.folder.name, 0o777)
+        with self.assertRaisesRegex(cache.Failed, "another user"):
+            self.use()
+        self.assertEqual(self.makings, 0)
+
     def test_a_run_killed_while_making_leaves_nothing_used(self):
         code = ("import pathlib, sys, time; sys.path.insert(0, %r); import cache; "
                 "cache.CACHE = pathlib.Path(%r)\n"
