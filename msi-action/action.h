@@ -42,6 +42,10 @@
 // Notes the DLL's own handle, whose resources hold the programs (entry.cpp).
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
+// Immediate, before anything changes: the public settings and the older
+// versions, as this MSI decides them (settings.h).
+extern "C" UINT WINAPI CheckSettings(MSIHANDLE install);
+
 // Immediate, before an upgrade removes the older versions: their recorded
 // packages, for InstallDriver to delete where unused (superseded.cpp).
 extern "C" UINT WINAPI FindSupersededPackages(MSIHANDLE install);

@@ -7,6 +7,7 @@
 #include "record.h"
 #include "run.h"
 #include "session.h"
+#include "settings.h"
 #include "superseded.h"
 #include "text.h"
 
@@ -45,8 +46,11 @@ bool NamesAnId(const wchar_t* ids) {
 //   <package folder>|<INF>|<succeed, fail or create>|<path>*<SHA-256>*...|
 //   <remove or keep>|<older product codes>|<older packages>|<ID>;<ID>;...
 // The INF and the paths are relative to the package folder; no path holds
-// '|' or '*', and the IDs come last, so that they may. The older versions'
-// fields are superseded.h's.
+// '|' or '*', and the IDs come last, so that they may. The settings are
+// the words that CheckSettings handed over (settings.h), the older
+// versions' fields are superseded.h's: each field is checked for what it
+// may hold, so that a '|' in one shifts the next into a field that
+// refuses it.
 struct InstallData {
     const wchar_t* folder;
     const wchar_t* inf;
@@ -79,6 +83,10 @@ bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Packag
         return false;
     }
     if (!ReadSupersededSetting(install, older, read.superseded)) {
+        return false;
+    }
+    if (!EachPiece(products, L';', IsProductCode) || !EachPiece(names, L';', IsPublishedName)) {
+        Log(install, L"the older versions' fields are not product codes and published names");
         return false;
     }
     read.superseded.products = products;

@@ -26,6 +26,12 @@ DWORD FindPublishedName(const wchar_t* inf, Text& published);
 // as the platform recorded it when it staged the package.
 DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original);
 
+// A published INF's name: oem<number>.inf as Windows gives them, or the
+// INF's own name, as Wine keeps it. Read from a record or a property, it
+// names a file in the INF folder and no other: a file name that ends in
+// .inf, with no folder, drive or stream in it (superseded.cpp).
+bool IsPublishedName(const wchar_t* name);
+
 // What a recorded published name stands for now.
 enum class Recorded { kOurs, kGone, kAnothers, kUnreadable };
 

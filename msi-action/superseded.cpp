@@ -9,6 +9,7 @@
 #include "record.h"
 #include "run.h"
 #include "session.h"
+#include "settings.h"
 
 namespace {
 
@@ -16,46 +17,8 @@ namespace {
 // from the older package, which then stays.
 constexpr DWORD kInUse = 0xE000023D;  // ERROR_INF_IN_USE_BY_DEVICES
 
-// Where the immediate action leaves the older packages' names for the
-// installation's data.
-const wchar_t kSupersededProperty[] = L"ZeltraneSuperseded";
-
 // The most names kept in one record, each oemNN.inf and a separator.
 constexpr DWORD kNamesCapacity = 4096;
-
-// A product code as Windows Installer writes it, {GUID}: read from a
-// property, it names a key under the products' key and no other.
-bool IsProductCode(const wchar_t* code) {
-    constexpr DWORD kLength = 38;
-    if (Length(code) != kLength || code[0] != L'{' || code[kLength - 1] != L'}') {
-        return false;
-    }
-    for (const wchar_t* at = code; *at != L'\0'; ++at) {
-        if (*at == L'\\') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A published INF's name: oem<number>.inf as Windows gives them, or the
-// INF's own name, as Wine keeps it. Read from a record or a property, it
-// names a file in the INF folder and no other: a file name that ends in
-// .inf, with no folder, drive or stream in it.
-bool IsPublishedName(const wchar_t* name) {
-    const DWORD length = Length(name);
-    constexpr DWORD kExtension = 4;  // ".inf"
-    if (length <= kExtension || CompareStringOrdinal(name + length - kExtension, kExtension,
-                                                     L".inf", kExtension, TRUE) != CSTR_EQUAL) {
-        return false;
-    }
-    for (const wchar_t* at = name; *at != L'\0'; ++at) {
-        if (*at == L'\\' || *at == L'/' || *at == L':') {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Adds each published name of the list to `names`, separated by ';';
 // anything else in it is passed over.
@@ -160,6 +123,21 @@ void RecordKept(MSIHANDLE install, const Text& key, const Text& kept) {
 
 }  // namespace
 
+bool IsPublishedName(const wchar_t* name) {
+    const DWORD length = Length(name);
+    constexpr DWORD kExtension = 4;  // ".inf"
+    if (length <= kExtension || CompareStringOrdinal(name + length - kExtension, kExtension,
+                                                     L".inf", kExtension, TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    for (const wchar_t* at = name; *at != L'\0'; ++at) {
+        if (*at == L'\\' || *at == L'/' || *at == L':') {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ReadSupersededSetting(MSIHANDLE install, const wchar_t* setting, Superseded& read) {
     read.remove = Same(setting, L"remove");
     if (!read.remove && !Same(setting, L"keep")) {
@@ -218,10 +196,9 @@ void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const wchar_t*
 extern "C" UINT WINAPI FindSupersededPackages(MSIHANDLE install) {
     static wchar_t products[kCapacity];
     DWORD size = kCapacity;
-    const UINT read = MsiGetPropertyW(install, L"ZELTRANE_OLDER_FOUND", products, &size);
+    const UINT read = MsiGetPropertyW(install, kOlderProperty, products, &size);
     if (read != ERROR_SUCCESS) {
-        LogError(install, L"cannot read ZELTRANE_OLDER_FOUND: the older packages stay staged",
-                 read);
+        LogError(install, L"cannot read the older versions: their packages stay staged", read);
         return ERROR_SUCCESS;
     }
     static Text names;

@@ -2,7 +2,8 @@
 
 // After an upgrade: the packages of the versions that this one replaced.
 // Each version records the published name of its package in its product's
-// key (record.h). Before the upgrade removes the older products, an
+// key (record.h). Before the upgrade removes the older products (those that
+// CheckSettings found to be older versions of this one, settings.h), an
 // immediate action reads their records (FindSupersededPackages, action.h)
 // into the property ZeltraneSuperseded, which the installation's data
 // carries to InstallDriver. After this version's installation succeeded,
@@ -23,8 +24,9 @@
 #include "text.h"
 
 // What InstallDriver's data says of the older versions: the setting
-// ZELTRANE_SUPERSEDED, the older products' codes (ZELTRANE_OLDER_FOUND)
-// and their packages' published names, each list separated by ';'.
+// ZELTRANE_SUPERSEDED, the older products' codes (ZeltraneOlder, as
+// CheckSettings took them from ZELTRANE_OLDER_FOUND) and their packages'
+// published names, each list separated by ';'.
 struct Superseded {
     bool remove;
     wchar_t* products;

@@ -63,6 +63,31 @@ wchar_t* SplitAt(wchar_t* text, wchar_t separator) {
     return nullptr;
 }
 
+bool EachPiece(const wchar_t* list, wchar_t separator, bool (*test)(const wchar_t*)) {
+    if (*list == L'\0') {
+        return true;
+    }
+    wchar_t piece[MAX_PATH + 1];
+    DWORD length = 0;
+    for (const wchar_t* at = list;; ++at) {
+        if (*at != separator && *at != L'\0') {
+            if (length == MAX_PATH) {
+                return false;
+            }
+            piece[length++] = *at;
+            continue;
+        }
+        piece[length] = L'\0';
+        if (length == 0 || !test(piece)) {
+            return false;
+        }
+        if (*at == L'\0') {
+            return true;
+        }
+        length = 0;
+    }
+}
+
 bool Same(const wchar_t* text, const wchar_t* word) {
     for (; *text != L'\0' && *text == *word; ++text, ++word) {
     }

@@ -39,6 +39,11 @@ void AppendArgument(Text& text, const wchar_t* argument);
 // nullptr where there is none.
 wchar_t* SplitAt(wchar_t* text, wchar_t separator);
 
+// Whether each piece of the list, separated by `separator`, passes the
+// test; an empty list passes, an empty piece and a piece longer than
+// MAX_PATH do not. The list is left as it is.
+bool EachPiece(const wchar_t* list, wchar_t separator, bool (*test)(const wchar_t*));
+
 // Whether the two strings are the same, case and all.
 bool Same(const wchar_t* text, const wchar_t* word);
 

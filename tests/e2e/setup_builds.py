@@ -131,6 +131,10 @@ UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI", ()),
             "msi-in-use": (setup_identity(0x28), "ZT upgrade MSI in use",
                            (setup_identity(0x29)[0],)),
             "msi-keep": (setup_identity(0x2A), "ZT upgrade MSI keep", ())}
+# Another product, installed beside the upgrade's version 1, that a command
+# line's ZELTRANE_OLDER_FOUND names: (identity, the INF's own name, product
+# name), built as bystander-msi.
+BYSTANDER_MSI = (setup_identity(0x2B), "zt-bystander-msi.inf", "ZT bystander MSI")
 UPGRADE_VERSIONS = {1: ("1.0.0", "1.1.0.0", "installed from zt-sample.inf"),
                     2: ("2.0.0", "2.0.0.0", "installed from zt-sample.inf, version 2")}
 
@@ -271,10 +275,11 @@ def build_setups(build_dir, x86_build, release):
         if product:
             make_setup(release, package, inf, identity[0], out / ("create-" + kind), product,
                        environment=setting_environment("create"))
-    identity, inf, product = HOSTILE
-    package = sample.write_sample_package(out / "packages" / "hostile-msi" / inf, drivers,
-                                          "; hostile\n", identity).parent
-    make_setup(release, package, inf, identity[0], out / "hostile-msi", product)
+    for name, (identity, inf, product) in (("hostile-msi", HOSTILE),
+                                           ("bystander-msi", BYSTANDER_MSI)):
+        package = sample.write_sample_package(out / "packages" / name / inf, drivers,
+                                              "; %s\n" % name, identity).parent
+        make_setup(release, package, inf, identity[0], out / name, product)
     sample.write_sample_package(out / "packages" / "bystander" / BYSTANDER[1], drivers,
                                 "; bystander\n", BYSTANDER[0])
     for name, (identity, inf, product) in FOLDER_CASES.items():
@@ -298,7 +303,7 @@ def setup_devices():
     present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
     present += [i for kind in UPGRADES for i in upgrade_ids(kind, 1)]
     present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
-    present += [HOSTILE[0][0], BYSTANDER[0][0]]
+    present += [HOSTILE[0][0], BYSTANDER[0][0], BYSTANDER_MSI[0][0]]
     present += [identity[0] for identity, _, _ in FOLDER_CASES.values()]
     for kind in LINE_KINDS:
         for situation, indices in LINE_SITUATIONS.items():

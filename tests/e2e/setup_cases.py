@@ -15,8 +15,8 @@ from cases import (DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NA
 from prefix import windows_path
 from creation import CreationCase
 from removal import DELETED
-from setup_builds import (BYSTANDER, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES, HOSTILE,
-                          LINE_SITUATIONS,
+from setup_builds import (BYSTANDER, BYSTANDER_MSI, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES,
+                          HOSTILE, LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, SETUPS, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, upgrade_inf, windows_folder)
@@ -495,6 +495,27 @@ class Setups(CreationCase):
         others = {name: data for name, data in suite.sandbox.package_store()["inf"].items()
                   if data.endswith(b"; another product\n")}
         self.assertEqual(len(others), 1, "the other product's package staged")
+        with self.subTest("what a command line sets decides nothing: 1603, version 1 stays"):
+            self.assertSucceeded(self.run_msi("bystander-msi"))
+            bystander = self.product_code("bystander-msi")
+            for properties, named in [
+                    (" ZELTRANE_SUPERSEDED=kep", 'ZELTRANE_SUPERSEDED is "kep"'),
+                    (' "ZELTRANE_NO_DEVICE=succeed|x"', 'ZELTRANE_NO_DEVICE is "succeed|x"'),
+                    (" ZELTRANE_OLDER_FOUND=" + bystander,
+                     'ZELTRANE_OLDER_FOUND names "%s"' % bystander)]:
+                store = suite.sandbox.package_store()
+                run, log = self.run_msi_logged("upgrade-msi-v2", properties)
+                self.assertEqual(run.exit_code, MSI_FAILURE, properties)
+                self.assertIn(named, log)
+                self.assertIn("the installation fails before anything changes", log)
+                self.assertNotIn("Zeltrane: hardware ID", log, "no run of Zeltrane")
+                self.assertEqual(suite.sandbox.package_store(), store, "nothing staged or deleted")
+                for code in (first, bystander):
+                    self.assertEqual(suite.sandbox.product(code)["msi.state"],
+                                     INSTALLSTATE_DEFAULT, "still installed")
+                    self.assertEqual(self.registry("query", PRODUCT_KEY % code), 0, "recorded")
+                self.assertUpgradeInstalled("msi", 1)
+                self.assertStillRunning(BYSTANDER_MSI[0])
         with self.subTest("version 2 replaces version 1"):
             run, log = self.run_msi_logged("upgrade-msi-v2")
             self.assertSucceeded(run)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Audits the linked custom action of the MSI template, ZeltraneMsiAction.dll,
 # as a file: a 32-bit x86 DLL (the MSI is a 32-bit package), hardened as the
-# images are, exporting its three entries by name, importing only what every
+# images are, exporting its five entries by name, importing only what every
 # Windows has, and carrying the nine images it runs, byte for byte, as
 # resources: it starts no other program.
 # usage: audit-msi-action.sh DLL ZELTRANE-X86 ZELTRANE-X64 ZELTRANE-ARM64
@@ -25,8 +25,8 @@ check "no symbol table" has 'SymbolCount: 0$' "$headers"
 check "no link time in the header" has 'TimeDateStamp: 1970-01-01 00:00:00 \(0x0\)' "$headers"
 
 exports=$(llvm-readobj --coff-exports "$dll" | sed -n 's/^ *Name: //p' | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ')
-check "exports FindSupersededPackages, InstallDriver, RemoveDriver and ScheduleRestart by name, nothing else" \
-    test "$exports" = "FindSupersededPackages InstallDriver RemoveDriver ScheduleRestart "
+check "exports CheckSettings, FindSupersededPackages, InstallDriver, RemoveDriver and ScheduleRestart by name, nothing else" \
+    test "$exports" = "CheckSettings FindSupersededPackages InstallDriver RemoveDriver ScheduleRestart "
 
 table=$(llvm-readobj --coff-imports "$dll" | awk '/^Import \{/ { kind = "static" }
     /^DelayImport \{/ { kind = "delay" } /Name: / { dll = tolower($2) }

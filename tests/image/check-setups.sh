@@ -25,15 +25,21 @@
 # refuses a newer one, FindRelatedProducts runs before LaunchConditions in
 # both sequences and RemoveExistingProducts between InstallValidate and
 # InstallInitialize, the driver's actions never run while this product is
-# removed by an upgrade; FindSupersededPackages, an immediate call, reads
-# the older versions' records between FindRelatedProducts and
+# removed by an upgrade; CheckSettings, an immediate, checked call, decides
+# the settings and the older versions between FindRelatedProducts and
+# RemoveExistingProducts on every run but an upgrade's removal of this
+# product, and the driver's actions' data names only what it decided, no
+# public property; FindSupersededPackages, an immediate call, reads
+# the older versions' records between CheckSettings and
 # RemoveExistingProducts on an upgrade's first installation; the same
 # product name gives the same upgrade code; ZELTRANE_SUPERSEDED=keep reaches
 # the property, another value is refused; and the faults:
 # RemoveExistingProducts after InstallFinalize (where wixl's own numbering
 # may put it), FindRelatedProducts after LaunchConditions, the older
 # versions only detected, the newer removed, no launch condition, the
-# records read after the older versions' removal or in the script.
+# records read after the older versions' removal or in the script, the
+# settings checked after that removal or their check ignored, the data
+# naming public properties as 1.10.0's did.
 # The removal: RemoveDriver the same kind of call, placed between
 # InstallInitialize and RemoveFiles, its data set before it naming the INF's
 # own name and the setting, nothing under INSTALLDIR;
@@ -108,8 +114,8 @@ check_msi() {
     fi
     # 51: sets a property, here the deferred action's CustomActionData.
     if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != InstallDriver ] ||
-        [ "$(field 4 "$data")" != "[DriverDir]|zt-sample.inf|[ZELTRANE_NO_DEVICE]|[ZeltranePackage]|[ZELTRANE_SUPERSEDED]|[ZELTRANE_OLDER_FOUND]|[ZeltraneSuperseded]|$hardware_id" ]; then
-        echo "     its data is not the package's installed folder, the INF, the setting, the digests, the older versions and the IDs"
+        [ "$(field 4 "$data")" != "[DriverDir]|zt-sample.inf|[ZeltraneNoDevice]|[ZeltranePackage]|[ZeltraneSupersede]|[ZeltraneOlder]|[ZeltraneSuperseded]|$hardware_id" ]; then
+        echo "     its data is not the package's installed folder, the INF, the checked setting, the digests, the older versions and the IDs"
         return 1
     fi
     for name in InstallDriver.Data InstallDriver; do
@@ -164,7 +170,7 @@ check_removal() {
         return 1
     fi
     if [ $(($(field 2 "$data") & 0x3F)) -ne 51 ] || [ "$(field 3 "$data")" != RemoveDriver ] ||
-        [ "$(field 4 "$data")" != "zt-sample.inf|[ZELTRANE_ON_UNINSTALL]" ]; then
+        [ "$(field 4 "$data")" != "zt-sample.inf|[ZeltraneOnUninstall]" ]; then
         echo "     its data is not the INF's own name and the setting"
         return 1
     fi
@@ -267,6 +273,17 @@ check_upgrade() {
         echo "     RemoveExistingProducts not between InstallValidate and InstallInitialize"
         return 1
     fi
+    local check
+    check=$(row "$msi" CustomAction CheckSettings)
+    echo "     CheckSettings: type $(field 2 "$check"), $(in_sequence InstallExecuteSequence CheckSettings)"
+    if [ "$(field 3-4 "$check")" != "ZeltraneMsiAction	CheckSettings" ] ||
+        [ $(($(field 2 "$check") & 0x3F)) -ne 1 ] || [ $(($(field 2 "$check") & 0x440)) -ne 0 ] ||
+        [ "$(field 2 "$(row "$msi" InstallExecuteSequence CheckSettings)")" != "NOT UPGRADINGPRODUCTCODE" ] ||
+        [ "$(in_sequence InstallExecuteSequence CheckSettings)" -le "$(in_sequence InstallExecuteSequence FindRelatedProducts)" ] ||
+        [ "$(in_sequence InstallExecuteSequence CheckSettings)" -ge "$remove" ]; then
+        echo "     CheckSettings is not an immediate, checked call on every run, between FindRelatedProducts and RemoveExistingProducts"
+        return 1
+    fi
     local find
     find=$(row "$msi" CustomAction FindSupersededPackages)
     echo "     FindSupersededPackages: type $(field 2 "$find"), $(in_sequence InstallExecuteSequence FindSupersededPackages)"
@@ -277,11 +294,11 @@ check_upgrade() {
         return 1
     fi
     [ "$(field 2 "$(row "$msi" InstallExecuteSequence FindSupersededPackages)")" = \
-        "ZELTRANE_OLDER_FOUND AND NOT Installed AND NOT UPGRADINGPRODUCTCODE" ] ||
+        "ZeltraneOlder AND NOT Installed AND NOT UPGRADINGPRODUCTCODE" ] ||
         { echo "     FindSupersededPackages runs beyond an upgrade's first installation"; return 1; }
     find=$(in_sequence InstallExecuteSequence FindSupersededPackages)
-    if [ "$find" -le "$(in_sequence InstallExecuteSequence FindRelatedProducts)" ] || [ "$find" -ge "$remove" ]; then
-        echo "     FindSupersededPackages not between FindRelatedProducts and RemoveExistingProducts"
+    if [ "$find" -le "$(in_sequence InstallExecuteSequence CheckSettings)" ] || [ "$find" -ge "$remove" ]; then
+        echo "     FindSupersededPackages not between CheckSettings and RemoveExistingProducts"
         return 1
     fi
 }
@@ -389,7 +406,8 @@ for fault in "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDri
     "CustomAction SET Target = '[INSTALLDIR]Zeltrane.exePIPE[DriverDir]PIPEzt-sample.infPIPE[ZELTRANE_NO_DEVICE]PIPE[ZeltranePackage]PIPE$hardware_id' WHERE Action = 'InstallDriver.Data':data naming a program under INSTALLDIR" \
     "CustomAction SET Target = '[DriverDir]zt-sample.infPIPE[ZELTRANE_NO_DEVICE]PIPE$hardware_id' WHERE Action = 'InstallDriver.Data':data without the package's digests, as 1.8.0's" \
     "InstallExecuteSequence SET Sequence = 6591 WHERE Action = 'InstallDriver.Data':data set after it" \
-    "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver.Data':data set before CostFinalize"; do
+    "InstallExecuteSequence SET Sequence = 1 WHERE Action = 'InstallDriver.Data':data set before CostFinalize" \
+    "CustomAction SET Target = '[DriverDir]PIPEzt-sample.infPIPE[ZELTRANE_NO_DEVICE]PIPE[ZeltranePackage]PIPE[ZeltraneSupersede]PIPE[ZELTRANE_OLDER_FOUND]PIPE[ZeltraneSuperseded]PIPE$hardware_id' WHERE Action = 'InstallDriver.Data':data naming public properties, as 1.10.0's"; do
     fault_copy "UPDATE ${fault%%:*}"
     check "an MSI with its action ${fault#*:} is refused" refused "$copy"
 done
@@ -426,7 +444,9 @@ for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = '
     "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_NEWER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('CODE', '$version', 0, 'ZELTRANE_NEWER_FOUND'):newer versions removed" \
     "DELETE FROM LaunchCondition:no launch condition" \
     "UPDATE InstallExecuteSequence SET Sequence = 1402 WHERE Action = 'FindSupersededPackages':the older records read after their removal" \
-    "UPDATE CustomAction SET Type = 3073 WHERE Action = 'FindSupersededPackages':the older records read in the script"; do
+    "UPDATE CustomAction SET Type = 3073 WHERE Action = 'FindSupersededPackages':the older records read in the script" \
+    "UPDATE InstallExecuteSequence SET Sequence = 1402 WHERE Action = 'CheckSettings':the settings checked after the older versions' removal" \
+    "UPDATE CustomAction SET Type = 65 WHERE Action = 'CheckSettings':the settings' check ignored"; do
     fault_copy "${fault%%:*}"
     check "an MSI with ${fault#*:} is refused" upgrade_refused "$copy"
 done

@@ -99,6 +99,38 @@ MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE hInstall, LPCWSTR szConditio
     return removal && fake.removing ? MSICONDITION_TRUE : MSICONDITION_FALSE;
 }
 
+UINT WINAPI MsiEnumRelatedProductsW(LPCWSTR lpUpgradeCode, DWORD /*dwReserved*/,
+                                    DWORD iProductIndex, LPWSTR lpProductBuf) {
+    const auto& products = fake.related[lpUpgradeCode];
+    auto product = products.begin();
+    for (DWORD i = 0; i < iProductIndex && product != products.end(); ++i) {
+        ++product;
+    }
+    if (product == products.end()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    product->first.copy(lpProductBuf, 38);
+    lpProductBuf[38] = L'\0';
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWSTR lpValueBuf,
+                               DWORD* pcchValueBuf) {
+    for (const auto& products : fake.related) {
+        const auto product = products.second.find(szProduct);
+        if (product != products.second.end() && std::wstring(szAttribute) == L"VersionString") {
+            const std::wstring& version = product->second;
+            if (version.size() >= *pcchValueBuf) {
+                return ERROR_MORE_DATA;
+            }
+            version.copy(lpValueBuf, version.size());
+            lpValueBuf[version.size()] = L'\0';
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_UNKNOWN_PRODUCT;
+}
+
 UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {
     fake.order.push_back("MsiCloseHandle");
     records.erase(hAny);

@@ -142,6 +142,9 @@ struct FakePlatform {
     // with `setPropertyError` where it is not 0.
     std::map<std::wstring, std::wstring> properties;
     UINT setPropertyError = 0;
+    // The products installed on the machine: by upgrade code, each
+    // product's code and its VersionString.
+    std::map<std::wstring, std::map<std::wstring, std::wstring>> related;
     std::vector<std::wstring> logged;
     int openRecords = 0;
     // The global atom table (GlobalAddAtomW fails where `atomsFail`), and

@@ -286,6 +286,8 @@ TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
     const std::wstring notList =
         L"Zeltrane: the driver package's list of files is not <path>*<SHA-256>*...: the "
         L"installation fails";
+    const std::wstring notOlder =
+        L"Zeltrane: the older versions' fields are not product codes and published names";
     const std::wstring digest = FakeDigest("[Version] ours");
     const struct {
         std::wstring data;
@@ -294,6 +296,9 @@ TEST_F(MsiAction, RefusesDataItCannotReadAndStartsNothing) {
         {L"", notData},
         {kInf + L"|succeed", notData},
         {Data(L"succeed", kA, Files(), L"remove|"), notData},
+        {Data(L"succeed", kA, Files(), L"remove|oem5.inf|"), notOlder},
+        {Data(L"succeed", kA, Files(), L"remove||{11111111-2222-3333-4444-55555555AAAA}"),
+         notOlder},
         {Data(L"succeed", kA, Files(), L"Keep||"),
          L"Zeltrane: ZELTRANE_SUPERSEDED is neither remove nor keep"},
         {Data(L"Succeed", kA), L"Zeltrane: ZELTRANE_NO_DEVICE is neither succeed, fail nor create"},
