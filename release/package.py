@@ -3,7 +3,7 @@
 usage: package.py --version V --epoch SECONDS --x86 IMAGE --x64 IMAGE --arm64 IMAGE
                   --remove-x86 IMAGE --remove-x64 IMAGE --remove-arm64 IMAGE
                   --create-x86 IMAGE --create-x64 IMAGE --create-arm64 IMAGE
-                  --msi-action DLL --out DIR
+                  --msi-action DLL --msi-action-build BUILD-DIR --out DIR
 
 DIR/Zeltrane-V-windows.zip holds, under one folder of that name, Zeltrane.exe
 (the 32-bit image), x64/Zeltrane.exe, arm64/Zeltrane.exe, the removal
@@ -21,7 +21,11 @@ time) and permissions.
 
 Signing: when ZELTRANE_SIGN_PKCS12 names a PKCS#12 file, all nine images and
 the custom action DLL are Authenticode-signed with SHA-256 by osslsigncode
-before they are zipped. Its password is read by osslsigncode from the file
+before they are zipped. The DLL carries the programs that it runs: so the
+images are signed first, written into BUILD-DIR/signed-images (the 32-bit
+build's tree) and the DLL built again there around them
+(ZeltraneMsiActionSigned), then signed; unsigned, the package's DLL is
+the built one, which carries the images as built. Its password is read by osslsigncode from the file
 that ZELTRANE_SIGN_PASSWORD_FILE names, never from a command line or an
 environment value. ZELTRANE_SIGN_TIMESTAMP adds an RFC 3161 time stamp from
 that URL. A failed signing writes no package.
@@ -31,6 +35,7 @@ import argparse
 import hashlib
 import pathlib
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -59,6 +64,23 @@ def write_zip(path, top, files, epoch):
             package.writestr(entry, source.read_bytes(), compresslevel=9)
 
 
+def carrying_signed(build, images):
+    """The custom action DLL built in BUILD around the signed images, given
+    as (path in the release, signed file): its path."""
+    folder = build / "signed-images"
+    shutil.rmtree(folder, ignore_errors=True)
+    for inner, image in images:
+        (folder / inner).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(image, folder / inner)
+    result = subprocess.run(["cmake", "--build", str(build), "--target", "ZeltraneMsiActionSigned"],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    dll = folder / "setups" / "ZeltraneMsiAction.dll"
+    if result.returncode != 0 or not dll.is_file():
+        raise Failure("building the custom action around the signed images failed:\n%s%s" % (
+            result.stdout, result.stderr))
+    return dll
+
+
 def main():
     parser = argparse.ArgumentParser(description="Writes the Zeltrane release package.")
     parser.add_argument("--version", required=True)
@@ -70,6 +92,7 @@ def main():
         parser.add_argument("--remove-" + arch, required=True, type=pathlib.Path)
         parser.add_argument("--create-" + arch, required=True, type=pathlib.Path)
     parser.add_argument("--msi-action", required=True, type=pathlib.Path)
+    parser.add_argument("--msi-action-build", required=True, type=pathlib.Path)
     parser.add_argument("--out", required=True, type=pathlib.Path)
     args = parser.parse_args()
 
@@ -100,11 +123,13 @@ def main():
             staged.append((inner, target))
         settings = signing_settings()
         if settings:
-            for inner, target in staged:
+            for inner, target in staged[:-1]:
                 sign(target, settings)
-            print("signed: all nine images and the MSI's custom action, SHA-256, with %s%s" % (
-                settings["pkcs12"],
-                ", time-stamped by " + settings["timestamp"] if settings["timestamp"] else ""))
+            shutil.copyfile(carrying_signed(args.msi_action_build, staged[:-1]), staged[-1][1])
+            sign(staged[-1][1], settings)
+            stamp = ", time-stamped by " + settings["timestamp"] if settings["timestamp"] else ""
+            print("signed: all nine images and the MSI's custom action, which carries them "
+                  "signed, SHA-256, with %s%s" % (settings["pkcs12"], stamp))
         else:
             print("unsigned: ZELTRANE_SIGN_PKCS12 is not set, the images are not signed")
         files = staged + [(document, SOURCE / document) for document in DOCUMENTS]

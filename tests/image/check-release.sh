@@ -5,8 +5,11 @@
 # templates, the permission script for their MSI and the MSI's custom action; with a
 # throwaway certificate (made here, nothing secret is kept) all ten verify,
 # with a time stamp from an authority on loopback that this script starts and
-# stops; a changed byte breaks the signature; removing it gives the built image
-# again but for the PE checksum; the signed x86 image passes the image audit; a
+# stops; the signed custom action carries the nine images signed, as the
+# package holds them (the unsigned one's do not verify); a changed byte breaks
+# the signature; removing it gives the built image (the custom action: as
+# built around the signed images) again but for the PE checksum; the signed
+# x86 image and the custom action pass their audits; a
 # signing failure leaves no package behind. The signed package stays in
 # WORK-DIR/signed for the e2e-x86 stage, which installs with it under Wine.
 # usage: check-release.sh SOURCE-DIR WORK-DIR X86-IMAGE X64-IMAGE ARM64-IMAGE VERSION
@@ -38,10 +41,24 @@ package() { # package OUT-DIR: runs the release packaging into OUT-DIR, output t
         --remove-x64 "$(dirname "$x64")/ZeltraneRemove.exe" \
         --remove-arm64 "$(dirname "$arm64")/ZeltraneRemove.exe" \
         --create-x86 "$(dirname "$x86")/ZeltraneCreate.exe" --create-x64 "$(dirname "$x64")/ZeltraneCreate.exe" \
-        --create-arm64 "$(dirname "$arm64")/ZeltraneCreate.exe" --msi-action "$msi_action" --out "$1" \
+        --create-arm64 "$(dirname "$arm64")/ZeltraneCreate.exe" --msi-action "$msi_action" \
+        --msi-action-build "$(dirname "$msi_action")" --out "$1" \
         >"$1.log" 2>&1
 }
 inner() { unzip -p "$1" "$name/$2"; }
+# carried DLL FOLDER: the nine programs that the custom action carries as
+# resources, each written into FOLDER under its resource's name.
+carried() {
+    local va raw resource rva size
+    mkdir -p "$2"
+    read -r va raw < <(llvm-readobj --sections "$1" | awk '/Name: .rsrc/ { found = 1 }
+        found && /VirtualAddress:/ { va = $2 } found && /PointerToRawData:/ { print va, $2; exit }')
+    while read -r resource rva size; do
+        tail -c +$((rva - va + raw + 1)) "$1" | head -c "$size" >"$2/$resource.exe"
+    done < <(llvm-readobj --coff-resources "$1" | awk '/Name: / { name = $2 }
+        /DataRVA:/ { rva = $2 } /DataSize:/ { print name, rva, $2 }')
+    [ "$(find "$2" -name '*.exe' | wc -l)" -eq 9 ]
+}
 
 # Unsigned, twice.
 if ! package "$work/unsigned" || ! package "$work/again"; then
@@ -132,6 +149,16 @@ for file in "${shipped[@]}"; do
     check "$image is signed with SHA-256" grep -q 'Message digest algorithm *: SHA256' "$image.verify"
     check "$image has a verified time stamp" grep -q 'Timestamp Server Signature verification: ok' "$image.verify"
 done
+# The programs that the signed custom action writes and starts as SYSTEM,
+# signed as the package's own; the unsigned package's carry no signature,
+# which the same check finds.
+carried signed-setups-ZeltraneMsiAction.dll carried-signed
+for image in carried-signed/*.exe; do
+    check "the custom action carries $(basename "$image" .exe) signed" verify "$image"
+done
+carried "$msi_action" carried-unsigned
+check "the unsigned custom action's programs do not verify" \
+    test -z "$(for image in carried-unsigned/*.exe; do verify "$image" && echo "$image"; done)"
 check "signed ZIP checksum file matches" bash -c "cd '$work/signed' && sha256sum --quiet -c '$name.zip.sha256'"
 
 # A download, verified with the README's commands, the signer's root as the vendor's.
@@ -164,9 +191,11 @@ check "the changed copy differs from the signed one by one byte" \
 check "the untouched copy verifies" verify signed-Zeltrane.exe
 check "a byte of code changed breaks the signature" bash -c "! osslsigncode verify -CAfile root.pem -TSA-CAfile root.pem -in tampered.exe >tampered.verify 2>&1"
 
-# The signature removed: the built image again, but for the PE checksum field.
+# The signature removed: the built image again, but for the PE checksum field;
+# the custom action as built around the signed images.
 for file in "${shipped[@]}"; do
     signed_image=signed-${file%%:*} signed_image=${signed_image//\//-} built=${file#*:}
+    [ "$built" = "$msi_action" ] && built=$(dirname "$msi_action")/signed-images/setups/ZeltraneMsiAction.dll
     osslsigncode remove-signature -in "$signed_image" -out "$signed_image.removed" >/dev/null 2>&1
     pe=$(od -An -tu4 -j60 -N4 "$built" | tr -d ' ')
     checksum=$((pe + 24 + 64))
@@ -185,10 +214,10 @@ check "signed x86 removal image passes the image audit" bash -c \
 check "signed x86 creation image passes the image audit" bash -c \
     "'$source_dir/tests/image/audit-image.sh' signed-ZeltraneCreate.exe x86 '$version' '$empty_x86' ZeltraneCreate >audit-create.log"
 check "signed custom action passes its audit" bash -c \
-    "'$source_dir/tests/image/audit-msi-action.sh' signed-setups-ZeltraneMsiAction.dll '$x86' '$x64' '$arm64' \
-    '$(dirname "$x86")/ZeltraneRemove.exe' '$(dirname "$x64")/ZeltraneRemove.exe' \
-    '$(dirname "$arm64")/ZeltraneRemove.exe' '$(dirname "$x86")/ZeltraneCreate.exe' \
-    '$(dirname "$x64")/ZeltraneCreate.exe' '$(dirname "$arm64")/ZeltraneCreate.exe' >audit-msi-action.log"
+    "'$source_dir/tests/image/audit-msi-action.sh' signed-setups-ZeltraneMsiAction.dll \
+    signed-Zeltrane.exe signed-x64-Zeltrane.exe signed-arm64-Zeltrane.exe signed-ZeltraneRemove.exe \
+    signed-x64-ZeltraneRemove.exe signed-arm64-ZeltraneRemove.exe signed-ZeltraneCreate.exe \
+    signed-x64-ZeltraneCreate.exe signed-arm64-ZeltraneCreate.exe >audit-msi-action.log"
 
 # A signing failure leaves no package under the name.
 mkdir -p "$work/failed" && cp "$signed" "$work/failed/$name.zip"

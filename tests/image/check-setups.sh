@@ -60,7 +60,7 @@
 # Signed with the release's throwaway certificate (SIGNING-DIR, left by
 # check-release.sh), the NSIS setup, the MSI and the custom action in it
 # verify against its root; a changed byte of the setup or a changed value in
-# the MSI breaks the signature.
+# the MSI breaks the signature; signing around an unsigned release is refused.
 # usage: check-setups.sh SOURCE-DIR WORK-DIR RELEASE-ZIP X86-DRIVER X64-DRIVER ARM64-DRIVER SIGNING-DIR
 set -u
 source_dir=$(realpath "$1") work=$(realpath -m "$2") release=$(realpath "$3")
@@ -474,6 +474,11 @@ else
     cat "$work/signed.log"
     check "the setups build signed" false
 fi
+ZELTRANE_SIGN_PKCS12=$signing/signer.p12 ZELTRANE_SIGN_PASSWORD_FILE=$signing/password \
+    "$source_dir/scripts/setups" "$(echo "$signing"/unsigned/*.zip)" "$work/package" zt-sample.inf \
+    "$hardware_id" "$work/unsigned-release" "ZT setups check" >"$work/unsigned-release.log" 2>&1
+check "signed setups around an unsigned release are refused: its custom action carries unsigned programs" \
+    test $? -eq 2
 check "unsigned without the settings, and says so" grep -q '; unsigned: ZELTRANE_SIGN_PKCS12 is not set$' "$work/sample.log"
 
 echo "$failures failed"
