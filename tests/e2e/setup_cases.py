@@ -500,7 +500,7 @@ class Setups(CreationCase):
             bystander = self.product_code("bystander-msi")
             for properties, named in [
                     (" ZELTRANE_SUPERSEDED=kep", 'ZELTRANE_SUPERSEDED is "kep"'),
-                    (' "ZELTRANE_NO_DEVICE=succeed|x"', 'ZELTRANE_NO_DEVICE is "succeed|x"'),
+                    (' ZELTRANE_NO_DEVICE="succeed|x"', 'ZELTRANE_NO_DEVICE is "succeed|x"'),
                     (" ZELTRANE_OLDER_FOUND=" + bystander,
                      'ZELTRANE_OLDER_FOUND names "%s"' % bystander)]:
                 store = suite.sandbox.package_store()
