@@ -1,6 +1,7 @@
 // The platform's cryptography for the custom actions, from advapi32, which
 // every Windows has: SHA-256 to check a driver package's files against the
-// digests that the MSI's build recorded, and random bytes for folder names
+// digests that the MSI's build recorded and to know a staged package by its
+// INF's bytes, and random bytes for folder names
 // that no other user can guess and take first.
 
 #include "digest.h"
@@ -29,8 +30,8 @@ struct Copying {
     HANDLE copy;
 };
 
-// Writes what it reads from the source into the copy, to the end, hashing
-// each chunk as it writes it.
+// Hashes what it reads from the source, to the end, and writes each chunk
+// into the copy as it hashes it, where there is one.
 DWORD CopyHashing(const Copying& files, HCRYPTHASH hash) {
     static BYTE chunk[kChunk];
     for (;;) {
@@ -44,12 +45,14 @@ DWORD CopyHashing(const Copying& files, HCRYPTHASH hash) {
         // A file on a disk takes all of it, or the call fails.
         DWORD written = 0;
         if (!CryptHashData(hash, chunk, read, 0) ||
-            !WriteFile(files.copy, chunk, read, &written, nullptr)) {
+            (files.copy != INVALID_HANDLE_VALUE &&
+             !WriteFile(files.copy, chunk, read, &written, nullptr))) {
             return LastErrorOfFailedCall();
         }
     }
 }
 
+// Hashes the source, and copies it where `copy` names a file to make.
 DWORD CopyFiles(const wchar_t* source, const wchar_t* copy, HCRYPTHASH hash) {
     Copying files = {};
     files.source = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -57,15 +60,18 @@ DWORD CopyFiles(const wchar_t* source, const wchar_t* copy, HCRYPTHASH hash) {
     if (files.source == INVALID_HANDLE_VALUE) {
         return LastErrorOfFailedCall();
     }
-    files.copy =
-        CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (files.copy == INVALID_HANDLE_VALUE) {
+    files.copy = copy == nullptr ? INVALID_HANDLE_VALUE
+                                 : CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (copy != nullptr && files.copy == INVALID_HANDLE_VALUE) {
         const DWORD error = LastErrorOfFailedCall();
         CloseHandle(files.source);
         return error;
     }
     const DWORD error = CopyHashing(files, hash);
-    CloseHandle(files.copy);
+    if (copy != nullptr) {
+        CloseHandle(files.copy);
+    }
     CloseHandle(files.source);
     return error;
 }
@@ -96,6 +102,10 @@ DWORD CopyWithDigest(const wchar_t* source, const wchar_t* copy, BYTE (&digest)[
     error = CopyAndHash(source, copy, provider, digest);
     CryptReleaseContext(provider, 0);
     return error;
+}
+
+DWORD FileDigest(const wchar_t* path, BYTE (&digest)[kDigestSize]) {
+    return CopyWithDigest(path, nullptr, digest);
 }
 
 DWORD RandomBytes(BYTE* bytes, DWORD count) {

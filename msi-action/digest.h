@@ -11,5 +11,9 @@ constexpr DWORD kDigestSize = 32;
 // step that failed, with the copy, where it was made, left to the caller.
 DWORD CopyWithDigest(const wchar_t* source, const wchar_t* copy, BYTE (&digest)[kDigestSize]);
 
+// The SHA-256 digest of the file's bytes; ERROR_SUCCESS, or the error of the
+// step that failed.
+DWORD FileDigest(const wchar_t* path, BYTE (&digest)[kDigestSize]);
+
 // Fills the bytes from the platform's cryptographic random source.
 DWORD RandomBytes(BYTE* bytes, DWORD count);

@@ -1,6 +1,7 @@
 #include "action.h"
 #include "carried.h"
 #include "file_name.h"
+#include "owners.h"
 #include "package.h"
 #include "problem.h"
 #include "published.h"
@@ -98,7 +99,7 @@ bool ReadInstallData(MSIHANDLE install, wchar_t* data, InstallData& read, Packag
     if (!ReadPackage(install, files, package)) {
         return false;
     }
-    if (!Lists(package, inf)) {
+    if (Listed(package, inf) == nullptr) {
         LogNaming(install, L"the INF", inf,
                   L" is not one of the driver package's files: the installation fails");
         return false;
@@ -235,12 +236,25 @@ bool NoDeviceHasAnyId(MSIHANDLE install, NoDevice noDevice, const wchar_t* inf,
     return true;
 }
 
+// Records that this product uses the package, by its INF's digest: in the
+// package's record (owners.h) and as Package in the product's key.
+LSTATUS RecordOwner(const Text& key, const BYTE (&infDigest)[kDigestSize]) {
+    static Text record;
+    PackageRecord(infDigest, record);
+    const wchar_t* digits = FileNameOf(record.data);
+    const LSTATUS status =
+        SetProductValue(key, kPackageValue, REG_SZ, digits, (Length(digits) + 1) * sizeof(wchar_t));
+    return status == ERROR_SUCCESS ? AddOwner(record, FileNameOf(key.data)) : status;
+}
+
 // Records the name under which the platform staged the package in the
 // product's key, where the removal finds it: the INF that the removal meets
-// in the installation's folder is never asked again; and, where a device
-// needs a restart, the request that ScheduleRestart passes on. False
-// (logged) where the name cannot be recorded. The product's key in `key`.
-bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, bool restart, Text& key) {
+// in the installation's folder is never asked again; that this product uses
+// the package; and, where a device needs a restart, the request that
+// ScheduleRestart passes on. False (logged) where the name or the use
+// cannot be recorded. The product's key in `key`.
+bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf,
+                         const BYTE (&infDigest)[kDigestSize], bool restart, Text& key) {
     static Text published;
     const DWORD error = FindPublishedName(inf, published);
     if (error != ERROR_SUCCESS) {
@@ -251,8 +265,11 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, bool restart, Te
         return false;
     }
     const wchar_t* name = FileNameOf(published.data);
-    const LSTATUS status =
+    LSTATUS status =
         SetProductValue(key, kPublishedValue, REG_SZ, name, (Length(name) + 1) * sizeof(wchar_t));
+    if (status == ERROR_SUCCESS) {
+        status = RecordOwner(key, infDigest);
+    }
     if (status != ERROR_SUCCESS) {
         LogError(install, L"cannot record the name of the staged package",
                  static_cast<DWORD>(status));
@@ -274,7 +291,8 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, bool restart, Te
 // Installs from the checked copy: Zeltrane.exe for each ID, then what the
 // setting says where none installed, then the record of the staged name;
 // then the older versions' packages.
-bool InstallFromCopy(MSIHANDLE install, InstallData& data, const wchar_t* inf) {
+bool InstallFromCopy(MSIHANDLE install, InstallData& data, const Package& package,
+                     const wchar_t* inf) {
     static Text folder;
     static Text program;
     if (!WriteProgram(install, kZeltrane, folder, program)) {
@@ -287,11 +305,12 @@ bool InstallFromCopy(MSIHANDLE install, InstallData& data, const wchar_t* inf) {
     RemoveRunFolder(install, folder, kZeltrane);
     if (!ran ||
         !(outcome.installed || NoDeviceHasAnyId(install, data.noDevice, inf, first, outcome)) ||
-        !RecordPublishedName(install, inf, outcome.restart, key)) {
+        !RecordPublishedName(install, inf, Listed(package, data.inf)->digest, outcome.restart,
+                             key)) {
         return false;
     }
-    SupersedeOlderVersions(install, key, data.superseded, {FileNameOf(data.inf), inf},
-                           outcome.restart);
+    const ThisInf thisInf = {FileNameOf(data.inf), inf, FileNameOf(key.data)};
+    SupersedeOlderVersions(install, key, data.superseded, thisInf, outcome.restart);
     return true;
 }
 
@@ -310,7 +329,7 @@ extern "C" UINT WINAPI InstallDriver(MSIHANDLE install) {
     }
     static Text inf;
     PackagePath(copyFolder.data, read.inf, inf);
-    const bool installed = InstallFromCopy(install, read, inf.data);
+    const bool installed = InstallFromCopy(install, read, package, inf.data);
     RemovePackageCopy(install, copyFolder, package);
     return installed ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }

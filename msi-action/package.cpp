@@ -177,11 +177,11 @@ bool CopyPackage(MSIHANDLE install, const wchar_t* folder, const Package& packag
     return true;
 }
 
-bool Lists(const Package& package, const wchar_t* inf) {
+const PackageFile* Listed(const Package& package, const wchar_t* path) {
     for (DWORD i = 0; i < package.count; ++i) {
-        if (CompareStringOrdinal(package.files[i].path, -1, inf, -1, TRUE) == CSTR_EQUAL) {
-            return true;
+        if (CompareStringOrdinal(package.files[i].path, -1, path, -1, TRUE) == CSTR_EQUAL) {
+            return &package.files[i];
         }
     }
-    return false;
+    return nullptr;
 }

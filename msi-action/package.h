@@ -47,5 +47,6 @@ void RemovePackageCopy(MSIHANDLE install, const Text& copyFolder, const Package&
 bool CopyPackage(MSIHANDLE install, const wchar_t* folder, const Package& package,
                  Text& copyFolder);
 
-// Whether the package lists the INF, as the MSI names it.
-bool Lists(const Package& package, const wchar_t* inf);
+// The package's file of that path, as the MSI names it, or nullptr where
+// the package does not list it.
+const PackageFile* Listed(const Package& package, const wchar_t* path);

@@ -5,6 +5,7 @@
 // clang-format on
 
 #include "file_name.h"
+#include "owners.h"
 #include "problem.h"
 #include "published.h"
 #include "record.h"
@@ -49,9 +50,47 @@ UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
     return ERROR_SUCCESS;
 }
 
+// The record of the package that this product installed, by the digest
+// that its installation recorded as Package; false where it recorded none
+// (1.10.0 and earlier).
+bool RecordedOwnPackage(const Text& key, Text& record) {
+    wchar_t digits[2 * kDigestSize + 1];
+    if (ReadProductValue(key, kPackageValue, REG_SZ, static_cast<BYTE*>(static_cast<void*>(digits)),
+                         sizeof digits) != ERROR_SUCCESS) {
+        return false;
+    }
+    digits[2 * kDigestSize] = L'\0';
+    Clear(record);
+    Append(record, kPackagesKey);
+    AppendChar(record, L'\\');
+    Append(record, digits);
+    return true;
+}
+
+// Whether the published package is still the one that this product
+// installed, by its INF's bytes, where the installation recorded them: the
+// platform gives a name that a package left to a later package of the same
+// INF name (kAnothers, logged). Its record in `record`.
+Recorded StillOurs(MSIHANDLE install, const Text& key, const wchar_t* published, Text& record) {
+    static Text own;
+    const bool recorded = RecordedOwnPackage(key, own);
+    const DWORD error = PublishedRecord(published, record);
+    if (error != ERROR_SUCCESS) {
+        LogPathError(install, L"cannot read the staged package's INF", published, error);
+        return Recorded::kUnreadable;
+    }
+    if (recorded && !Same(own.data, record.data)) {
+        LogNaming(install, L"the recorded package", published,
+                  L" is no longer the package that this product installed: nothing removed");
+        return Recorded::kAnothers;
+    }
+    return Recorded::kOurs;
+}
+
 // Takes back the package that the installation recorded, and no other: the
 // recorded name must still be the package of the INF that this product
-// installed, by its original name.
+// installed, by its original name and its bytes; and where another product
+// still uses it (owners.h), it stays, and only this product's use goes.
 UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* inf) {
     // The INF's own name, where the MSI names it with the folder it has in
     // the package.
@@ -77,8 +116,31 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
     }
     // The older versions' packages first, while this one's devices still
     // use this version's.
-    RemoveRecordedSuperseded(install, key, infName, published.data);
-    return RunRemoval(install, key, published.data);
+    const wchar_t* owner = FileNameOf(key.data);
+    RemoveRecordedSuperseded(install, key, {infName, published.data, owner});
+    static Text record;
+    const Recorded still = StillOurs(install, key, published.data, record);
+    if (still != Recorded::kOurs) {
+        return still == Recorded::kUnreadable ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
+    }
+    static Text users;
+    OtherUsers(record, name, owner, L"", users);
+    if (users.length != 0) {
+        TakeOwnersOff(record, owner, L"");
+        static Text line;
+        Clear(line);
+        Append(line, L"the driver package \"");
+        Append(line, published.data);
+        Append(line, L"\" stays installed and staged: it is still used by ");
+        Append(line, users.data);
+        Log(install, line);
+        return ERROR_SUCCESS;
+    }
+    const UINT removed = RunRemoval(install, key, published.data);
+    if (removed == ERROR_SUCCESS) {
+        TakeOwnersOff(record, owner, L"");
+    }
+    return removed;
 }
 
 }  // namespace
@@ -112,6 +174,12 @@ extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
         return ERROR_INSTALL_FAILURE;
     }
     if (keep) {
+        // Kept, the package is no longer this product's: another's removal
+        // may take it.
+        static Text record;
+        if (RecordedOwnPackage(key, record)) {
+            TakeOwnersOff(record, FileNameOf(key.data), L"");
+        }
         Log(install,
             L"ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged");
         return ERROR_SUCCESS;

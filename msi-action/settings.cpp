@@ -10,29 +10,19 @@
 
 namespace {
 
-// A public setting, the private property that carries its word to the
-// deferred actions, and its words, the first of which a missing value
-// never defaults to: the MSI's Property table always sets one.
+// A public setting, its words and how the log says them. A missing value
+// is none of them: the MSI's Property table always sets one.
 struct Setting {
     const wchar_t* name;
-    const wchar_t* property;
     const wchar_t* words[3];
     const wchar_t* saying;
 };
 
+// In the order of the private properties that carry them on (CheckSettings).
 const Setting kSettings[] = {
-    {L"ZELTRANE_NO_DEVICE",
-     kNoDeviceProperty,
-     {L"succeed", L"fail", L"create"},
-     L"neither succeed, fail nor create"},
-    {L"ZELTRANE_ON_UNINSTALL",
-     kOnUninstallProperty,
-     {L"remove", L"keep", nullptr},
-     L"neither remove nor keep"},
-    {L"ZELTRANE_SUPERSEDED",
-     kSupersedeProperty,
-     {L"remove", L"keep", nullptr},
-     L"neither remove nor keep"},
+    {L"ZELTRANE_NO_DEVICE", {L"succeed", L"fail", L"create"}, L"neither succeed, fail nor create"},
+    {L"ZELTRANE_ON_UNINSTALL", {L"remove", L"keep", nullptr}, L"neither remove nor keep"},
+    {L"ZELTRANE_SUPERSEDED", {L"remove", L"keep", nullptr}, L"neither remove nor keep"},
 };
 
 // The longest word, with room to tell a longer value from it.
@@ -40,17 +30,17 @@ constexpr DWORD kWordCapacity = 16;
 
 const wchar_t kBeforeAnyChange[] = L": the installation fails before anything changes";
 
-// Reads the setting and hands its word over; false (logged) where its
-// value is not one of its words, or cannot be read or handed over.
-bool CheckSetting(MSIHANDLE install, const Setting& setting) {
+// Reads the setting: its word into `word`; false (logged) where its value
+// is not one of its words, or cannot be read.
+bool ReadSetting(MSIHANDLE install, const Setting& setting, const wchar_t*& word) {
     wchar_t value[kWordCapacity];
     DWORD size = kWordCapacity;
     const UINT read = MsiGetPropertyW(install, setting.name, value, &size);
     if (read != ERROR_SUCCESS && read != ERROR_MORE_DATA) {
-        LogError(install, setting.name, read);
+        LogError(install, L"cannot read the settings", read);
         return false;
     }
-    const wchar_t* word = nullptr;
+    word = nullptr;
     for (const wchar_t* candidate : setting.words) {
         if (read == ERROR_SUCCESS && candidate != nullptr && Same(value, candidate)) {
             word = candidate;
@@ -66,11 +56,6 @@ bool CheckSetting(MSIHANDLE install, const Setting& setting) {
         Append(line, setting.saying);
         Append(line, kBeforeAnyChange);
         Log(install, line);
-        return false;
-    }
-    const UINT set = MsiSetPropertyW(install, setting.property, word);
-    if (set != ERROR_SUCCESS) {
-        LogError(install, L"cannot hand the settings over", set);
         return false;
     }
     return true;
@@ -155,10 +140,11 @@ bool IsOlderVersion(const ThisProduct& product, const wchar_t* code) {
            ReadVersion(text, version) && IsLower(version, product.version);
 }
 
-// Hands over the older products that ZELTRANE_OLDER_FOUND names, where each
-// is an older version of this product; false (logged) where one is not, so
-// that the installation fails before RemoveExistingProducts removes it.
-bool CheckOlderProducts(MSIHANDLE install) {
+// The older products that ZELTRANE_OLDER_FOUND names, into `older`, where
+// each is an older version of this product; false (logged) where one is
+// not, so that the installation fails before RemoveExistingProducts
+// removes it.
+bool ReadOlderProducts(MSIHANDLE install, Text& older) {
     static wchar_t found[kCapacity];
     DWORD size = kCapacity;
     const UINT read = MsiGetPropertyW(install, L"ZELTRANE_OLDER_FOUND", found, &size);
@@ -167,7 +153,6 @@ bool CheckOlderProducts(MSIHANDLE install) {
         return false;
     }
     static ThisProduct product;
-    static Text older;
     Clear(older);
     for (wchar_t* code = found; code != nullptr;) {
         wchar_t* rest = SplitAt(code, L';');
@@ -188,14 +173,7 @@ bool CheckOlderProducts(MSIHANDLE install) {
         }
         code = rest;
     }
-    UINT set = MsiSetPropertyW(install, kOlderProperty, older.data);
-    if (set == ERROR_SUCCESS) {
-        set = MsiSetPropertyW(install, kSupersededProperty, L"");
-    }
-    if (set != ERROR_SUCCESS) {
-        LogError(install, L"cannot hand the older versions over", set);
-    }
-    return set == ERROR_SUCCESS;
+    return true;
 }
 
 bool IsHexDigit(wchar_t character) {
@@ -220,10 +198,27 @@ bool IsProductCode(const wchar_t* code) {
 }
 
 extern "C" UINT WINAPI CheckSettings(MSIHANDLE install) {
-    for (const Setting& setting : kSettings) {
-        if (!CheckSetting(install, setting)) {
+    const wchar_t* words[3] = {};
+    for (DWORD i = 0; i < 3; ++i) {
+        if (!ReadSetting(install, kSettings[i], words[i])) {
             return ERROR_INSTALL_FAILURE;
         }
     }
-    return CheckOlderProducts(install) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+    static Text older;
+    if (!ReadOlderProducts(install, older)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    const wchar_t* const handed[][2] = {{kNoDeviceProperty, words[0]},
+                                        {kOnUninstallProperty, words[1]},
+                                        {kSupersedeProperty, words[2]},
+                                        {kOlderProperty, older.data},
+                                        {kSupersededProperty, L""}};
+    for (const auto& property : handed) {
+        const UINT set = MsiSetPropertyW(install, property[0], property[1]);
+        if (set != ERROR_SUCCESS) {
+            LogError(install, L"cannot hand the settings over", set);
+            return ERROR_INSTALL_FAILURE;
+        }
+    }
+    return ERROR_SUCCESS;
 }

@@ -5,6 +5,7 @@
 // clang-format on
 
 #include "action.h"
+#include "owners.h"
 #include "published.h"
 #include "record.h"
 #include "run.h"
@@ -64,14 +65,60 @@ void AddRecordedNames(MSIHANDLE install, const wchar_t* code, Text& names) {
     }
 }
 
+// The older versions, which this one replaced, use none of their packages
+// any more: each is taken off the record of each package of the list (its
+// names checked where the data was read), whatever becomes of the package.
+void ReleaseOlderOwners(const wchar_t* names, const wchar_t* older) {
+    static Text list;
+    Clear(list);
+    Append(list, names);
+    static Text published;
+    static Text record;
+    for (wchar_t* name = list.data; name != nullptr;) {
+        wchar_t* rest = SplitAt(name, L';');
+        if (PublishedPath(name, published) == ERROR_SUCCESS &&
+            PublishedRecord(published.data, record) == ERROR_SUCCESS) {
+            TakeOwnersOff(record, L"", older);
+        }
+        name = rest;
+    }
+}
+
+// Whether another product still uses the older package (owners.h), logged
+// where one does: then it is not this product's to delete.
+bool UsedByAnother(MSIHANDLE install, const wchar_t* name, const wchar_t* published,
+                   const ThisInf& inf, const wchar_t* older) {
+    static Text record;
+    static Text users;
+    Clear(users);
+    if (PublishedRecord(published, record) == ERROR_SUCCESS) {
+        OtherUsers(record, name, inf.owner, older, users);
+    }
+    if (users.length == 0) {
+        return false;
+    }
+    static Text line;
+    Clear(line);
+    Append(line, L"the older version's package \"");
+    Append(line, published);
+    Append(line, L"\" is another product's too: it stays staged, used by ");
+    Append(line, users.data);
+    Log(install, line);
+    return true;
+}
+
 // Deletes one older package where it is still the package of this
 // product's INF and unused: true where it is gone, or is not this product's
 // to delete; false where it stays, logged with why.
-bool RemoveOlderPackage(MSIHANDLE install, const wchar_t* name, const ThisInf& inf) {
+bool RemoveOlderPackage(MSIHANDLE install, const wchar_t* name, const ThisInf& inf,
+                        const wchar_t* older) {
     static Text published;
     const Recorded recorded = CheckRecordedPackage(install, name, inf.name, published);
     if (recorded != Recorded::kOurs) {
         return recorded != Recorded::kUnreadable;
+    }
+    if (UsedByAnother(install, name, published.data, inf, older)) {
+        return true;
     }
     static Text arguments;
     Clear(arguments);
@@ -97,11 +144,12 @@ bool RemoveOlderPackage(MSIHANDLE install, const wchar_t* name, const ThisInf& i
 }
 
 // Deletes each older package of the list where unused; adds those that
-// stay to `kept`.
-void RemoveOlderPackages(MSIHANDLE install, wchar_t* names, const ThisInf& inf, Text& kept) {
+// stay to `kept`. The older versions' codes in `older`.
+void RemoveOlderPackages(MSIHANDLE install, wchar_t* names, const ThisInf& inf,
+                         const wchar_t* older, Text& kept) {
     for (wchar_t* name = names; name != nullptr;) {
         wchar_t* rest = SplitAt(name, L';');
-        if (IsPublishedName(name) && !RemoveOlderPackage(install, name, inf)) {
+        if (IsPublishedName(name) && !RemoveOlderPackage(install, name, inf, older)) {
             if (kept.length != 0) {
                 AppendChar(kept, L';');
             }
@@ -151,6 +199,7 @@ void SupersedeOlderVersions(MSIHANDLE install, const Text& key, Superseded& olde
                             const ThisInf& inf, bool restart) {
     static Text kept;
     Clear(kept);
+    ReleaseOlderOwners(older.names, older.products);
     if (older.names[0] != L'\0' && !older.remove) {
         Log(install,
             L"ZELTRANE_SUPERSEDED=keep: the older versions' packages stay staged, for the "
@@ -161,7 +210,7 @@ void SupersedeOlderVersions(MSIHANDLE install, const Text& key, Superseded& olde
         LogNaming(install, L"a restart finishes the installation: the older packages", kept.data,
                   L" stay staged, recorded for the removal or the next version");
     } else {
-        RemoveOlderPackages(install, older.names, inf, kept);
+        RemoveOlderPackages(install, older.names, inf, older.products, kept);
     }
     RecordKept(install, key, kept);
     static Text olderKey;
@@ -175,8 +224,7 @@ void SupersedeOlderVersions(MSIHANDLE install, const Text& key, Superseded& olde
     }
 }
 
-void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const wchar_t* infName,
-                              const wchar_t* infPublished) {
+void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const ThisInf& inf) {
     static wchar_t names[kNamesCapacity];
     names[0] = L'\0';
     const LSTATUS status = ReadProductValue(key, kSupersededValue, REG_SZ,
@@ -189,7 +237,7 @@ void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const wchar_t*
     static Text kept;
     Clear(kept);
     if (status == ERROR_SUCCESS) {
-        RemoveOlderPackages(install, names, {infName, infPublished}, kept);
+        RemoveOlderPackages(install, names, inf, L"", kept);
     }
 }
 

@@ -13,7 +13,9 @@
 // driver off a device. What stays (a device still uses it, a restart must
 // finish the installation first, the deletion failed) is recorded with
 // this version, whose removal, or the next upgrade, tries again; the older
-// products' records go. A deletion that fails never fails the installation.
+// products' records go. A package that another product still uses
+// (owners.h) is not theirs to delete: the older versions are taken off its
+// record, and it stays. A deletion that fails never fails the installation.
 
 #include <windows.h>
 
@@ -37,10 +39,12 @@ struct Superseded {
 bool ReadSupersededSetting(MSIHANDLE install, const wchar_t* setting, Superseded& read);
 
 // This version's INF: its own name, which an older package must have been
-// staged from, and its path, which ZeltraneRemove.exe compares with it.
+// staged from, and its path, which ZeltraneRemove.exe compares with it; and
+// this product's code, by which it owns its package (owners.h).
 struct ThisInf {
     const wchar_t* name;
     const wchar_t* path;
+    const wchar_t* owner;
 };
 
 // After this version's installation succeeded: the older packages deleted
@@ -52,6 +56,5 @@ void SupersedeOlderVersions(MSIHANDLE install, const Text& key, Superseded& olde
 
 // When this product is removed: the older packages still recorded with it,
 // each deleted where unused, before this version's own package (its
-// published INF `infPublished`) goes.
-void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const wchar_t* infName,
-                              const wchar_t* infPublished);
+// published INF, and this product's code, in `inf`) goes.
+void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const ThisInf& inf);

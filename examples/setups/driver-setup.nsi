@@ -3,8 +3,9 @@
 ;
 ;   makensis -DRELEASE_DIR=<release folder> -DPACKAGE_DIR=<driver package folder>
 ;            -DINF_NAME=<INF file in it> -DHARDWARE_ID=<hardware ID>[;<hardware ID>...]
+;            -DPRODUCT_NAME=<name> -DUPGRADE_CODE=<GUID>
 ;            [-DZELTRANE_NO_DEVICE=succeed|fail|create] [-DZELTRANE_ON_UNINSTALL=remove|keep]
-;            [-DZELTRANE_SUPERSEDED=remove|keep] [-DPRODUCT_NAME=<name>]
+;            [-DZELTRANE_SUPERSEDED=remove|keep]
 ;            [-DPRODUCT_VERSION=<version>] [-DPUBLISHER=<name>]
 ;            [-DOUTFILE=<setup.exe>] [-DSIGN_COMMAND=<command>] driver-setup.nsi
 ;
@@ -12,6 +13,13 @@
 ; release (Zeltrane.exe, ZeltraneRemove.exe, x64\, arm64\, LICENSE); PACKAGE_DIR the driver
 ; package, copied whole with its subfolders. HARDWARE_ID is the device's
 ; hardware ID, or the IDs of a product line separated by ";".
+; PRODUCT_NAME and UPGRADE_CODE are your product's own, and none other's:
+; the name is its folder and its entry among the installed programs, the
+; upgrade code a GUID that you make once for the product and keep for all
+; its versions (the MSI's UpgradeCode, if you ship both). A setup takes an
+; installed entry of its name for its older version only where that entry
+; recorded the same upgrade code; there is no default, so that two vendors'
+; setups built unchanged never replace each other.
 ;
 ; The setup copies both into $PROGRAMFILES\<PRODUCT_NAME>, the package into its
 ; "driver" subfolder, then runs the 32-bit Zeltrane.exe with the INF's full
@@ -97,8 +105,8 @@
 !ifndef RELEASE_DIR | PACKAGE_DIR | INF_NAME | HARDWARE_ID
 !error "Define RELEASE_DIR, PACKAGE_DIR, INF_NAME and HARDWARE_ID (see the head of this file)."
 !endif
-!ifndef PRODUCT_NAME
-!define PRODUCT_NAME "Zeltrane sample driver"
+!ifndef PRODUCT_NAME | UPGRADE_CODE
+!error "Define PRODUCT_NAME and UPGRADE_CODE, your product's own: make the upgrade code once, a new GUID ([guid]::NewGuid() in PowerShell, uuidgen on Linux), and keep it for all the product's versions."
 !endif
 !ifndef OUTFILE
 !define OUTFILE "driver-setup.exe"
@@ -156,8 +164,8 @@
 ; What ZeltraneRemove.exe OLD NEW ends with where a device is installed
 ; from the older package: ERROR_INF_IN_USE_BY_DEVICES.
 !define IN_USE 0xE000023D
-; What the setup ends with where the installation folder is refused:
-; ERROR_DIRECTORY, which Zeltrane itself never returns.
+; What the setup ends with where the installation folder is refused, or is
+; another product's: ERROR_DIRECTORY, which Zeltrane itself never returns.
 !define FOLDER_REFUSED 267
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 
@@ -446,6 +454,32 @@ Section "Driver"
         SetErrorLevel ${FOLDER_REFUSED}
         Quit
     ${EndIf}
+    ; An installed entry of this name is this product's older version only
+    ; where it recorded this upgrade code; an entry from before 1.10.1,
+    ; which recorded none, where its publisher is this one's and not the
+    ; template's sample.
+    ClearErrors
+    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayName"
+    ${IfNot} ${Errors}
+        ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "UpgradeCode"
+        ReadRegStr $3 HKLM "${UNINSTALL_KEY}" "Publisher"
+        StrCpy $4 ""
+        ${If} $2 == "${UPGRADE_CODE}"
+            StrCpy $4 ours
+        ${ElseIf} $2 == ""
+        ${AndIf} $3 == "${PUBLISHER}"
+        ${AndIf} $3 != "Zeltrane Sample"
+            StrCpy $4 ours
+        ${EndIf}
+        ${If} $4 == ""
+            DetailPrint "The installed $\"${PRODUCT_NAME}$\" is another product (another upgrade code): nothing installed."
+            ${IfNot} ${Silent}
+                MessageBox MB_OK|MB_ICONSTOP "Another product named $\"${PRODUCT_NAME}$\" is installed, with another upgrade code: nothing was installed."
+            ${EndIf}
+            SetErrorLevel ${FOLDER_REFUSED}
+            Quit
+        ${EndIf}
+    ${EndIf}
     SetOutPath "$INSTDIR"
     File "${RELEASE_DIR}\Zeltrane.exe"
     ; The removal program, which the uninstaller runs.
@@ -576,8 +610,10 @@ Section "Driver"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $1
     ; What the setup installed for: a fleet's inventory reads it.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstalledHardwareIds" $Installed
-    ; The INF's name, for the next version's upgrade.
+    ; The INF's name, for the next version's upgrade, and the upgrade code
+    ; by which it knows this product.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DriverInf" "${INF_NAME}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UpgradeCode" "${UPGRADE_CODE}"
     ; A device runs the driver only after a restart: the reboot flag, which
     ; the setup never acts on itself (a silent one never restarts), and
     ; 3010, which deployment tools read as "succeeded, restart pending".

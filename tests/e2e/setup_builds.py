@@ -6,6 +6,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import uuid
 import zipfile
 
 from cases import suite
@@ -195,11 +196,19 @@ def setting_environment(setting):
     return environment
 
 
-def make_setup(*arguments, environment=None):
-    """scripts/setups with the arguments, by default with the templates'
-    own setting."""
-    subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups",
-                    *arguments], env=environment or setting_environment(None), check=True)
+# The namespace of the cases' upgrade codes: each product name its own code,
+# the same for each of its versions.
+UPGRADE_CODES = uuid.UUID("3C1E5A70-9B2D-4E8F-A6C4-D1F0B2E3A495")
+
+
+def make_setup(release, package, inf, hardware_id, out, product, version="1.0.0",
+               environment=None, vendor=""):
+    """scripts/setups for the product, by default with the templates' own
+    setting, with an upgrade code made from its name and its vendor's."""
+    code = str(uuid.uuid5(UPGRADE_CODES, vendor + product)).upper()
+    subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups", release,
+                    package, inf, hardware_id, out, product, version, code],
+                   env=environment or setting_environment(None), check=True)
 
 
 def replaced(release, out, name, files):
@@ -233,6 +242,10 @@ def build_setups(build_dir, x86_build, release):
             (package / inf).write_bytes(b"\x00\x01 this is not a driver package\n")
         make_setup(broken if name == "no-program" else release, package, inf, identity[0],
                    out / name, product)
+        if name == "nsis":
+            # Another vendor's product of the same name, built unchanged.
+            make_setup(release, package, inf, identity[0], out / "nsis-other-vendor", product,
+                       "9.0.0", vendor="another vendor")
     for kind in LINE_KINDS:
         for situation in LINE_SITUATIONS:
             identities = line_identities(kind, situation)

@@ -103,6 +103,13 @@ class Setups(CreationCase):
         with self.subTest("a second run on the same device"):
             self.assertSucceeded(self.run_nsis("nsis"))
             self.assertStillRunning(identity)
+        with self.subTest("another vendor's product of the same name: refused"):
+            run = self.run_nsis("nsis-other-vendor")
+            self.assertEqual(run.exit_code, FOLDER_REFUSED)
+            self.assertSilent(run)
+            self.assertEqual(suite.sandbox.product(SETUPS["nsis"][2]), entry, "the entry untouched")
+            self.assertEqual(self.installed_files(SETUPS["nsis"][2]), self.expected_files("nsis"))
+            self.assertStillRunning(identity)
 
     def test_nsis_failures(self):
         # ExecWait sets the error flag when it cannot start the program, and

@@ -31,15 +31,16 @@
 # product, and the driver's actions' data names only what it decided, no
 # public property; FindSupersededPackages, an immediate call, reads
 # the older versions' records between CheckSettings and
-# RemoveExistingProducts on an upgrade's first installation; the same
-# product name gives the same upgrade code; ZELTRANE_SUPERSEDED=keep reaches
+# RemoveExistingProducts on an upgrade's first installation; the upgrade
+# code is the product's own, none by default: scripts/setups and both
+# templates stop without one, and the sample's is refused; ZELTRANE_SUPERSEDED=keep reaches
 # the property, another value is refused; and the faults:
 # RemoveExistingProducts after InstallFinalize (where wixl's own numbering
 # may put it), FindRelatedProducts after LaunchConditions, the older
 # versions only detected, the newer removed, no launch condition, the
 # records read after the older versions' removal or in the script, the
 # settings checked after that removal or their check ignored, the data
-# naming public properties as 1.10.0's did.
+# naming public properties as 1.10.0's did, the sample's upgrade code.
 # The removal: RemoveDriver the same kind of call, placed between
 # InstallInitialize and RemoveFiles, its data set before it naming the INF's
 # own name and the setting, nothing under INSTALLDIR;
@@ -78,9 +79,13 @@ cp "$source_dir/examples/zt-sample.inf" "$work/package/"
 cp "$x86_driver" "$work/package/x86/zt-sample.sys"
 cp "$x64_driver" "$work/package/amd64/zt-sample.sys"
 cp "$arm64_driver" "$work/package/arm64/zt-sample.sys"
+# The checked product's own upgrade code, and the sample's, which no
+# vendor's product may have.
+check_code=5D0C7E1A-2B3C-4D5E-8F90-A1B2C3D4E5F6
+sample_code=7A5C0C31-5A3E-4D6B-9C1F-2E0B8D4A6F10
 build() { # build OUT [HARDWARE-ID [VERSION [UPGRADE-CODE]]]: the sample package's setups into OUT
     "$source_dir/scripts/setups" "$release" "$work/package" zt-sample.inf "${2-$hardware_id}" "$1" \
-        "ZT setups check" "${3-$version}" ${4:+"$4"} >"$1.log" 2>&1
+        "ZT setups check" "${3-$version}" "${4-$check_code}" >"$1.log" 2>&1
 }
 # row MSI TABLE KEY: the table's row of that key, tab-separated (msiinfo
 # writes CR LF line ends).
@@ -241,6 +246,7 @@ property() { field 2 "$(row "$1" Property "$2")"; }
 check_upgrade() {
     local msi=$1 code rows table property
     code=$(property "$msi" UpgradeCode)
+    [ "$code" != "{$sample_code}" ] || { echo "     the sample's upgrade code, no product's own"; return 1; }
     # UpgradeCode VersionMin VersionMax Language Attributes Remove ActionProperty;
     # 0x100: VersionMin inclusive; 0x2: only detect.
     rows=$(msiinfo export "$msi" Upgrade | tr -d '\r' | awk 'NR > 3' | LC_ALL=C sort)
@@ -364,12 +370,28 @@ build "$work/no-id" ";"
 check "scripts/setups refuses a list that names no hardware ID" test $? -eq 2
 
 if build "$work/again"; then
-    check "the same product name gives the same upgrade code, and another product code" test \
-        "$(property "$work/again/driver-setup.msi" UpgradeCode)" = "$(property "$work/sample/driver-setup.msi" UpgradeCode)" -a \
+    check "a second build has the upgrade code and another product code" test \
+        "$(property "$work/again/driver-setup.msi" UpgradeCode)" = "{$check_code}" -a \
         "$(property "$work/again/driver-setup.msi" ProductCode)" != "$(property "$work/sample/driver-setup.msi" ProductCode)"
 else
     check "a second build of the same product" false
 fi
+# No default identity: scripts/setups and both templates stop, saying how to
+# make one, and the sample's upgrade code is refused.
+"$source_dir/scripts/setups" "$release" "$work/package" zt-sample.inf "$hardware_id" "$work/no-code" \
+    "ZT setups check" >"$work/no-code.log" 2>&1
+check "scripts/setups without an upgrade code stops, saying how to make one" \
+    test $? -eq 2 -a -n "$(grep -l 'UPGRADE-CODE: the upgrade code is a GUID' "$work/no-code.log")"
+build "$work/sample-code" "$hardware_id" 1.0.0 "$sample_code"
+check "scripts/setups refuses the sample's upgrade code" test $? -eq 2
+makensis -NOCD -V1 -DRELEASE_DIR=. -DPACKAGE_DIR=. -DINF_NAME=x.inf -DHARDWARE_ID=x -DPRODUCT_NAME=x \
+    "$source_dir/examples/setups/driver-setup.nsi" >"$work/nsis-no-code.log" 2>&1
+check "the NSIS template without an upgrade code stops, saying how to make one" \
+    grep -q 'Define PRODUCT_NAME and UPGRADE_CODE' "$work/nsis-no-code.log"
+wixl -a x86 -D ReleaseDir=. -D PackageDir=. -D InfName=x.inf -D HardwareId=x -D ProductName=x \
+    -o "$work/no-code.msi" "$source_dir/examples/setups/driver-setup.wxs" >"$work/wixl-no-code.log" 2>&1
+check "the WiX source without an upgrade code stops, saying how to make one" \
+    grep -q "UpgradeCode must be your product's own GUID" "$work/wixl-no-code.log"
 build "$work/given" "$hardware_id" 1.0.0 '{0d1e2f30-4152-6374-8596-a7b8c9daebfc}'
 check "a given version and upgrade code reach the MSI" test \
     "$(property "$work/given/driver-setup.msi" ProductVersion) $(property "$work/given/driver-setup.msi" UpgradeCode)" = \
@@ -446,6 +468,7 @@ for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = '
     "UPDATE InstallExecuteSequence SET Sequence = 1402 WHERE Action = 'FindSupersededPackages':the older records read after their removal" \
     "UPDATE CustomAction SET Type = 3073 WHERE Action = 'FindSupersededPackages':the older records read in the script" \
     "UPDATE InstallExecuteSequence SET Sequence = 1402 WHERE Action = 'CheckSettings':the settings checked after the older versions' removal" \
+    "UPDATE Property SET Value = '{$sample_code}' WHERE Property = 'UpgradeCode'|DELETE FROM Upgrade|INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{$sample_code}', '0.0.0', '$version', 256, 'ZELTRANE_OLDER_FOUND')|INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('{$sample_code}', '$version', 2, 'ZELTRANE_NEWER_FOUND'):the sample's upgrade code" \
     "UPDATE CustomAction SET Type = 65 WHERE Action = 'CheckSettings':the settings' check ignored"; do
     fault_copy "${fault%%:*}"
     check "an MSI with ${fault#*:} is refused" upgrade_refused "$copy"

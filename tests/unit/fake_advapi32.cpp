@@ -48,10 +48,14 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
         return status;
     }
     if (hKey != HKEY_LOCAL_MACHINE || ulOptions != 0 ||
-        (samDesired != KEY_QUERY_VALUE && samDesired != KEY_SET_VALUE)) {
+        (samDesired != KEY_QUERY_VALUE && samDesired != KEY_SET_VALUE &&
+         samDesired != KEY_ENUMERATE_SUB_KEYS)) {
         return ERROR_INVALID_PARAMETER;
     }
-    if (fake.registry.count(lpSubKey) == 0) {
+    // A key is there where it, or a key under it, is.
+    const std::wstring path = lpSubKey;
+    const auto at = fake.registry.lower_bound(path);
+    if (at == fake.registry.end() || (at->first != path && at->first.rfind(path + L"\\", 0) != 0)) {
         return ERROR_FILE_NOT_FOUND;
     }
     *phkResult = OpenKey(lpSubKey);
@@ -67,10 +71,19 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
     if (RegistryCallFails("RegCreateKeyExW", status)) {
         return status;
     }
+    if (fake.keyFails == lpSubKey) {
+        return fake.registryError;
+    }
     if (hKey != HKEY_LOCAL_MACHINE || Reserved != 0 || lpClass != nullptr ||
-        dwOptions != REG_OPTION_NON_VOLATILE || samDesired != KEY_SET_VALUE ||
-        lpSecurityAttributes != nullptr || lpdwDisposition != nullptr) {
+        dwOptions != REG_OPTION_NON_VOLATILE ||
+        (samDesired != KEY_SET_VALUE && samDesired != KEY_CREATE_SUB_KEY) ||
+        lpdwDisposition != nullptr) {
         return ERROR_INVALID_PARAMETER;
+    }
+    // A key made with a descriptor notes its SDDL; one that is there keeps its own.
+    if (lpSecurityAttributes != nullptr && fake.registry.count(lpSubKey) == 0) {
+        fake.keyAccess[lpSubKey] =
+            *static_cast<std::wstring*>(lpSecurityAttributes->lpSecurityDescriptor);
     }
     fake.registry[lpSubKey];
     *phkResult = OpenKey(lpSubKey);
@@ -120,6 +133,35 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     }
     fake.registry.erase(path);
     return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                             LPDWORD /*lpReserved*/, LPWSTR /*lpClass*/, LPDWORD /*lpcchClass*/,
+                             void* /*lpftLastWriteTime*/) {
+    fake.order.push_back("RegEnumKeyExW");
+    const std::wstring* key = OpenedKey(hKey);
+    if (key == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // The keys directly under it, in the map's order.
+    const std::wstring prefix = *key + L"\\";
+    DWORD index = 0;
+    for (const auto& other : fake.registry) {
+        if (other.first.rfind(prefix, 0) != 0) {
+            continue;
+        }
+        const std::wstring name = other.first.substr(prefix.size());
+        if (name.find(L'\\') == std::wstring::npos && index++ == dwIndex) {
+            if (name.size() >= *lpcchName) {
+                return ERROR_MORE_DATA;
+            }
+            name.copy(lpName, name.size());
+            lpName[name.size()] = L'\0';
+            *lpcchName = static_cast<DWORD>(name.size());
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_NO_MORE_ITEMS;
 }
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
@@ -172,6 +214,9 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
     LPCWSTR StringSecurityDescriptor, DWORD StringSDRevision,
     PSECURITY_DESCRIPTOR* SecurityDescriptor, std::uint32_t* SecurityDescriptorSize) {
     fake.order.push_back("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    if (++fake.descriptorCalls == fake.descriptorFailsOnCall) {
+        return Complete(Fails(ERROR_ACCESS_DENIED));
+    }
     if (StringSDRevision != SDDL_REVISION_1 || SecurityDescriptorSize != nullptr ||
         fake.descriptor.fails) {
         return Complete(fake.descriptor.fails ? fake.descriptor : Fails(ERROR_INVALID_PARAMETER));

@@ -258,7 +258,11 @@ struct FakePlatform {
     int createFolderFailsOnCall = 0;
     DWORD createFolderError = 0;
     int createFolderCalls = 0;
+    // Every descriptor made from SDDL fails as `descriptor` says, or only
+    // the call `descriptorFailsOnCall` (from 1) with ERROR_ACCESS_DENIED.
     Outcome descriptor{false, 0};
+    int descriptorFailsOnCall = 0;
+    int descriptorCalls = 0;
     Outcome createFile{false, 0};
     Outcome writeFile{false, 0};
     Outcome removeFolder{false, 0};
@@ -284,6 +288,10 @@ struct FakePlatform {
     // HKLM: each key's values by name, as (type, bytes). The registry call
     // named in `registryCallFails` fails with `registryError`.
     std::map<std::wstring, std::map<std::wstring, std::pair<DWORD, std::string>>> registry;
+    // The SDDL of each key made with a descriptor; a key whose creation
+    // fails with `registryError`.
+    std::map<std::wstring, std::wstring> keyAccess;
+    std::wstring keyFails;
     std::string registryCallFails;
     // A value whose RegSetValueExW fails with `registryError`, by name.
     std::wstring registryValueFails;

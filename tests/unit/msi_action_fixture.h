@@ -106,6 +106,8 @@ protected:
         for (const auto& file : kPackageFiles) {
             fake.files[kPackage + file.first] = file.second;
         }
+        // The platform publishes the INF as it is.
+        fake.files[kPublished] = kPackageFiles[0].second;
     }
 
     std::vector<std::wstring> Started() const {

@@ -33,7 +33,8 @@ TEST_F(MsiAction, RunsTheProgramsItCarriesOnACheckedCopyOnlyAdministratorsCanWri
         {kInf, "[Version] ours"},
         {kCopy + L"\\amd64\\zt-line.sys", "the driver"},
         {kCopy + L"\\amd64\\zt-line.cat", "its catalog"},
-        {kPackage + L"amd64\\planted.dll", "a user's"}};
+        {kPackage + L"amd64\\planted.dll", "a user's"},
+        {kPublished, "[Version] ours"}};
     for (const auto& file : kPackageFiles) {
         expected[kPackage + file.first] = file.second;
     }

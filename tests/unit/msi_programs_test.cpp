@@ -54,7 +54,8 @@ TEST_F(MsiAction, ProgramsThatCannotBeWrittenFailTheActionAndStartNothing) {
          notMade + L"0x0000007A"},
         {"no descriptor", [] { fake.descriptor = Fails(ERROR_ACCESS_DENIED); },
          notMade + L"0x00000005"},
-        {"no random source", [] { fake.providerFailsOnCall = 1; }, notMade + L"0x00000005"},
+        // The first provider hashes the staged INF; the second names the folder.
+        {"no random source", [] { fake.providerFailsOnCall = 2; }, notMade + L"0x00000005"},
         {"no random bytes", [] { fake.random = Fails(ERROR_ACCESS_DENIED); },
          notMade + L"0x00000005"},
         {"folder refused",

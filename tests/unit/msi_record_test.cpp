@@ -22,6 +22,15 @@ TEST_F(MsiAction, RecordsTheNameOfTheStagedPackageInTheProductsKey) {
         EXPECT_EQ(fake.copies[0].style, SP_COPY_NOOVERWRITE);
         EXPECT_EQ(fake.registry[kKey][L"PublishedInf"],
                   (std::pair<DWORD, std::string>{REG_SZ, Bytes(L"oem7.inf")}));
+        // And that this product uses the package, by its INF's digest, in a
+        // key that only SYSTEM and Administrators can open.
+        const std::wstring digest = FakeDigest("[Version] ours");
+        EXPECT_EQ(fake.registry[kKey][L"Package"].second, Bytes(digest));
+        EXPECT_EQ(fake.registry.count(L"SOFTWARE\\Zeltrane\\Packages\\" + digest +
+                                      L"\\{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}"),
+                  1u);
+        EXPECT_EQ(fake.keyAccess[L"SOFTWARE\\Zeltrane\\Packages"],
+                  L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
     }
 }
 
@@ -41,6 +50,17 @@ TEST_F(MsiAction, ANameThatCannotBeRecordedFailsTheInstallation) {
          L"Zeltrane: cannot read ProductCode, error 0x000000EA"},
         {"key refused", [] { fake.registryCallFails = "RegCreateKeyExW"; }, notRecorded},
         {"value refused", [] { fake.registryCallFails = "RegSetValueExW"; }, notRecorded},
+        {"the package's value refused", [] { fake.registryValueFails = L"Package"; }, notRecorded},
+        {"no descriptor for the packages' key", [] { fake.descriptorFailsOnCall = 3; },
+         notRecorded},
+        {"the packages' key refused", [] { fake.keyFails = L"SOFTWARE\\Zeltrane\\Packages"; },
+         notRecorded},
+        {"the owner's key refused",
+         [] {
+             fake.keyFails = L"SOFTWARE\\Zeltrane\\Packages\\" + FakeDigest("[Version] ours") +
+                             L"\\{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}";
+         },
+         notRecorded},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -104,6 +124,7 @@ TEST_F(MsiAction, WhereTheLookupIsRefusedTheStagedCopyIsFoundByItsBytes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
+        fake.files.erase(kPublished);
         fake.copy = Fails(ERROR_IN_WOW64);
         fake.files[L"C:\\Windows\\INF\\oem3.inf"] = "[Version] other, longer";
         fake.files[L"C:\\Windows\\INF\\oem5.inf"] = "[Version] ourz";
@@ -208,6 +229,12 @@ TEST_F(MsiAction, AnUpgradeDeletesTheOlderPackagesThatNothingUses) {
          L"oem5.inf;oem3.inf",
          L"Zeltrane: a restart finishes the installation: the older packages "
          L"\"oem5.inf;oem3.inf\" stay staged, recorded for the removal or the next version"},
+        {"the INF folder unknown",
+         L"remove|" + older,
+         {0},
+         L"oem5.inf;oem3.inf",
+         L"Zeltrane: cannot read the original name of the staged package, error 0x00000005",
+         [] { fake.windowsFolder.clear(); }},
         {"kept",
          L"keep|" + older,
          {0},
@@ -241,6 +268,30 @@ TEST_F(MsiAction, AnUpgradeDeletesTheOlderPackagesThatNothingUses) {
         }
         EXPECT_EQ(fake.registry.count(kOlderKey), 0u) << "the older record goes";
         EXPECT_EQ(fake.registry.count(kAnother), 1u);
+    }
+
+    // Another product uses the older package too: it stays, whatever the
+    // setting, and only the older version's use of it goes.
+    const std::wstring record = L"SOFTWARE\\Zeltrane\\Packages\\" + FakeDigest("[Version] old");
+    for (const std::wstring setting : {L"remove", L"keep"}) {
+        SetUp();
+        fake.registry[kOlderKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem5.inf")};
+        fake.originalNames[L"C:\\Windows\\INF\\oem5.inf"] = L"zt-line.inf";
+        fake.files[L"C:\\Windows\\INF\\oem5.inf"] = "[Version] old";
+        fake.registry[record];
+        fake.registry[record + L"\\" + kOlder];
+        fake.registry[record + L"\\{another product}"];
+        fake.customActionData =
+            Data(L"succeed", kA, Files(),
+                 setting + L"|{11111111-2222-3333-4444-555555550000};" + kOlder + L"|oem5.inf");
+        EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+        EXPECT_EQ(Started().size(), 1u) << "no removal of it";
+        EXPECT_EQ(fake.registry.count(record + L"\\" + kOlder), 0u);
+        EXPECT_EQ(fake.registry.count(record + L"\\{another product}"), 1u);
+        EXPECT_EQ(
+            Logged(L"Zeltrane: the older version's package \"C:\\Windows\\INF\\oem5.inf\" "
+                   L"is another product's too: it stays staged, used by \"{another product}\""),
+            setting == L"remove");
     }
 
     // The product's removal takes the older packages still recorded first,

@@ -128,6 +128,7 @@ TEST_F(MsiAction, ARemovalThatCannotBeStartedAsGivenFailsTheUninstall) {
     fake.windowsFolder = L"C:";
     fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
     fake.originalNames[L"C:\\INF\\oem7.inf"] = L"zt-line.inf";
+    fake.files[L"C:\\INF\\oem7.inf"] = "[Version] ours";
     fake.customActionData = RemovalData(L"remove");
     fake.resources[L"ZELTRANE_REMOVE_X86"] = "";
     fake.tempFolder = L"C:\\" + std::wstring(200, L't') + L"\\";
@@ -207,6 +208,104 @@ TEST_F(MsiAction, ARestartRequestThatCannotBePassedOnIsLogged) {
     EXPECT_EQ(RemoveDriver(kFakeInstall), 0u);
     EXPECT_EQ(fake.logged.back(),
               L"Zeltrane: cannot pass the restart request on: restart Windows to finish");
+}
+
+// A package that another product uses stays with it: the removal takes only
+// this product's use off the package's record, and says who still uses it.
+const std::wstring kRecord = L"SOFTWARE\\Zeltrane\\Packages\\" + FakeDigest("[Version] ours");
+const std::wstring kOwn = kRecord + L"\\{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}";
+const std::wstring kOtherMsi = L"{0D1E2F30-4152-6374-8596-A7B8C9DAEB00}";
+const std::wstring kOldMsi =
+    L"SOFTWARE\\Zeltrane\\Products\\{0D1E2F30-4152-6374-8596-A7B8C9DAEB01}";
+
+TEST_F(MsiAction, APackageThatAnotherProductUsesStaysWithIt) {
+    const std::wstring stays = L"Zeltrane: the driver package \"" + kPublished +
+                               L"\" stays installed and staged: it is still used by ";
+    const struct {
+        const char* what;
+        void (*arrange)();
+        UINT result;
+        bool removed;
+        std::wstring logged;
+        bool ownerStays = false;
+    } cases[] = {
+        {"another MSI", [] { fake.registry[kRecord + L"\\" + kOtherMsi]; }, 0, false,
+         stays + L"\"" + kOtherMsi + L"\""},
+        {"an NSIS setup and another MSI",
+         [] {
+             fake.registry[kRecord + L"\\NSIS {5D0C7E1A-2B3C-4D5E-8F90-A1B2C3D4E5F6} ZT net"];
+             fake.registry[kRecord + L"\\" + kOtherMsi];
+         },
+         0, false,
+         stays + L"\"NSIS {5D0C7E1A-2B3C-4D5E-8F90-A1B2C3D4E5F6} ZT net\", \"" + kOtherMsi + L"\""},
+        {"an MSI of 1.10.0 that names it",
+         [] {
+             fake.registry[kOldMsi][L"PublishedInf"] = {REG_SZ, Bytes(L"OEM7.inf")};
+         },
+         0, false, stays + L"\"{0D1E2F30-4152-6374-8596-A7B8C9DAEB01}\""},
+        {"an MSI of 1.10.0 that names another",
+         [] {
+             fake.registry[kOldMsi][L"PublishedInf"] = {REG_SZ, Bytes(L"oem8.inf")};
+         },
+         0, true, L""},
+        {"an MSI of 1.10.0 whose record is unreadable",
+         [] {
+             fake.registry[kOldMsi][L"PublishedInf"] = {REG_DWORD, Bytes(L"oem7.inf")};
+         },
+         0, true, L""},
+        {"a newer MSI that names it, of another package",
+         [] {
+             fake.registry[kOldMsi][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+             fake.registry[kOldMsi][L"Package"] = {REG_SZ, Bytes(FakeDigest("other"))};
+         },
+         0, true, L""},
+        {"nobody else", [] {}, 0, true, L""},
+        {"recorded before 1.10.1", [] { fake.registry[kKey].erase(L"Package"); }, 0, true, L""},
+        {"the name now another package's",
+         [] {
+             fake.registry[kKey][L"Package"] = {REG_SZ, Bytes(FakeDigest("[Version] old"))};
+         },
+         0, false,
+         L"Zeltrane: the recorded package \"" + kPublished +
+             L"\" is no longer the package that this product installed: nothing removed",
+         true},
+        {"its INF unreadable", [] { fake.unreadable = {kPublished}; }, kFails, false,
+         L"Zeltrane: cannot read the staged package's INF \"" + kPublished +
+             L"\", error 0x00000005",
+         true},
+        {"the removal failed", [] { fake.childExitCode = 0xE0000000; }, kFails, true, L"", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+        fake.registry[kKey][L"Package"] = {REG_SZ, Bytes(FakeDigest("[Version] ours"))};
+        fake.registry[kRecord];
+        fake.registry[kOwn];
+        fake.originalNames[kPublished] = L"zt-line.inf";
+        fake.customActionData = RemovalData(L"remove");
+        c.arrange();
+        EXPECT_EQ(RemoveDriver(kFakeInstall), c.result);
+        EXPECT_EQ(Started(), c.removed ? std::vector<std::wstring>{kRemovalLine}
+                                       : std::vector<std::wstring>{});
+        if (!c.logged.empty()) {
+            EXPECT_EQ(fake.logged.back(), c.logged);
+        }
+        EXPECT_EQ(fake.registry.count(kOwn), c.ownerStays ? 1u : 0u);
+        if (c.removed && c.result == 0) {
+            EXPECT_EQ(fake.registry.count(kRecord), 0u) << "the record goes with the package";
+        }
+    }
+    // Kept, the package is no longer this product's; another's use stays.
+    SetUp();
+    fake.registry[kKey][L"Package"] = {REG_SZ, Bytes(FakeDigest("[Version] ours"))};
+    fake.registry[kRecord];
+    fake.registry[kOwn];
+    fake.registry[kRecord + L"\\" + kOtherMsi];
+    fake.customActionData = RemovalData(L"keep");
+    EXPECT_EQ(RemoveDriver(kFakeInstall), 0u);
+    EXPECT_EQ(fake.registry.count(kOwn), 0u);
+    EXPECT_EQ(fake.registry.count(kRecord + L"\\" + kOtherMsi), 1u);
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ TEST_F(MsiSettings, EachSettingIsHandedOverAsOneOfItsWords) {
     fake.setPropertyError = ERROR_INVALID_PARAMETER;
     EXPECT_EQ(CheckSettings(kFakeInstall), kFails);
     EXPECT_EQ(fake.logged.back(), L"Zeltrane: cannot hand the settings over, error 0x00000057");
+    SetUp();
+    fake.propertyError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(CheckSettings(kFakeInstall), kFails);
+    EXPECT_EQ(fake.logged.back(), L"Zeltrane: cannot read the settings, error 0x00000005");
 }
 
 // RemoveExistingProducts removes whatever ZELTRANE_OLDER_FOUND names: the
@@ -91,9 +95,15 @@ TEST_F(MsiSettings, OnlyOlderVersionsOfThisProductAreHandedOver) {
         {kOlder + L";" + kOthers, kOthers},
         {L"{11111111-2222-3333-4444-55555555000F}", L"{11111111-2222-3333-4444-55555555000F}"},
         {L"{11111111-2222-3333-4444\\55555555AAAA}", L"{11111111-2222-3333-4444\\55555555AAAA}"},
+        {L"{11111111-2222-3333-4444-55555555AAAG}", L"{11111111-2222-3333-4444-55555555AAAG}"},
+        {L"{11111111-2222-3333-4444a55555555AAAA}", L"{11111111-2222-3333-4444a55555555AAAA}"},
+        {L"{11111111-2222-3333-4444-55555555aaag}", L"{11111111-2222-3333-4444-55555555aaag}"},
+        {L"{11111111-2222-3333-4444-55555555 AAA}", L"{11111111-2222-3333-4444-55555555 AAA}"},
         {L"{11111111-2222-3333-4444-55555555AAAA}|zsame.inf|ROOT\\ANY",
          L"{11111111-2222-3333-4444-55555555AAAA}|zsame.inf|ROOT\\ANY"},
         {kOlder, kOlder, [] { fake.related[kUpgradeCode][kOlder] = L"1.x"; }},
+        {kOlder, kOlder,
+         [] { fake.related[kUpgradeCode][kOlder] = L"1." + std::wstring(40, L'0'); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.found);
@@ -114,13 +124,44 @@ TEST_F(MsiSettings, OnlyOlderVersionsOfThisProductAreHandedOver) {
                           kFailsBeforeAnyChange);
         }
     }
+    // This product's version as Windows Installer compares it: three fields
+    // at most, each a number.
+    const struct {
+        const wchar_t* property;
+        std::wstring value;
+        UINT error;
+    } versions[] = {
+        {L"ProductVersion", L"2.0.0.9", 0},
+        {L"ProductVersion", L"2", 0},
+        {L"ProductVersion", L"2.0.", ERROR_INVALID_DATA},
+        {L"ProductVersion", L"2..0", ERROR_INVALID_DATA},
+        {L"ProductVersion", L" 2.0", ERROR_INVALID_DATA},
+        {L"ProductVersion", L"2.0.0.", 0},
+        {L"ProductVersion", L"1.", ERROR_INVALID_DATA},
+        {L"ProductVersion", L"99999999.0", ERROR_INVALID_DATA},
+        {L"ProductVersion", std::wstring(32, L'2'), ERROR_MORE_DATA},
+        {L"UpgradeCode", L"{not a code}", ERROR_INVALID_DATA},
+        {L"UpgradeCode", kUpgradeCode + L"x", ERROR_MORE_DATA},
+    };
+    for (const auto& v : versions) {
+        SCOPED_TRACE(v.value);
+        SetUp();
+        fake.properties[L"ZELTRANE_OLDER_FOUND"] = kOlder;
+        fake.properties[v.property] = v.value;
+        EXPECT_EQ(CheckSettings(kFakeInstall), v.error == 0 ? 0u : kFails);
+        wchar_t code[11];
+        swprintf(code, 11, L"0x%08X", v.error);
+        if (v.error != 0) {
+            EXPECT_EQ(fake.logged.back(),
+                      L"Zeltrane: cannot read this product's UpgradeCode and ProductVersion, "
+                      L"error " +
+                          std::wstring(code));
+        }
+    }
     SetUp();
-    fake.properties[L"ZELTRANE_OLDER_FOUND"] = kOlder;
-    fake.properties[L"ProductVersion"] = L"2..0";
+    fake.properties[L"ZELTRANE_OLDER_FOUND"] = std::wstring(32768, L'{');
     EXPECT_EQ(CheckSettings(kFakeInstall), kFails);
-    EXPECT_EQ(fake.logged.back(),
-              L"Zeltrane: cannot read this product's UpgradeCode and ProductVersion, error "
-              L"0x0000000D");
+    EXPECT_EQ(fake.logged.back(), L"Zeltrane: cannot read ZELTRANE_OLDER_FOUND, error 0x000000EA");
 }
 
 }  // namespace
