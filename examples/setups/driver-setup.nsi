@@ -207,16 +207,240 @@ UninstPage instfiles
 ; <n>\Folders.
 !define SUPERSEDED "${UNINSTALL_KEY}\Superseded"
 
+;---- Which products use a staged package (the MSI's custom action keeps the
+; same record): under HKLM\SOFTWARE\Zeltrane\Packages, a key for each
+; package, named by the SHA-256 of its INF's bytes, with a key under it for
+; each product that uses it; this setup's is OWNER. An uninstall or an
+; upgrade takes a package only where no other product uses it. An MSI of
+; 1.7.0 to 1.10.0 recorded only the name under which the platform published
+; its package: it counts where that published INF has the same bytes.
+!define PACKAGES "SOFTWARE\Zeltrane\Packages"
+!define PRODUCTS "SOFTWARE\Zeltrane\Products"
+!define OWNER "NSIS ${UPGRADE_CODE} ${PRODUCT_NAME}"
+
+!macro PackageFunctions UN
+; The record of the package whose INF is at the path on the stack, on the
+; stack: ${PACKAGES}\<the SHA-256 of the INF's bytes>, or "" where the INF
+; cannot be read (the platform's CryptoAPI, through the System plug-in).
+Function ${UN}InfRecord
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    Push $R5
+    Push $R6
+    Push $R7
+    StrCpy $R7 ""
+    ; GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING.
+    System::Call 'kernel32::CreateFileW(w R0, i 0x80000000, i 1, p 0, i 3, i 0, p 0) p .R1'
+    ${If} $R1 != -1
+        System::Call 'kernel32::GetFileSize(p R1, p 0) i .R2'
+        System::Alloc $R2
+        Pop $R3
+        System::Call 'kernel32::ReadFile(p R1, p R3, i R2, *i .R4, p 0) i .R5'
+        System::Call 'kernel32::CloseHandle(p R1)'
+        ${If} $R5 <> 0
+        ${AndIf} $R4 = $R2
+            ; PROV_RSA_AES; CRYPT_VERIFYCONTEXT | CRYPT_SILENT; CALG_SHA_256.
+            System::Call 'advapi32::CryptAcquireContextW(*p .R1, p 0, p 0, i 24, i 0xF0000040) i .R5'
+            ${If} $R5 <> 0
+                System::Call 'advapi32::CryptCreateHash(p R1, i 0x800C, p 0, i 0, *p .R6) i .R5'
+                ${If} $R5 <> 0
+                    System::Call 'advapi32::CryptHashData(p R6, p R3, i R2, i 0) i .R5'
+                    System::Free $R3
+                    System::Alloc 32
+                    Pop $R3
+                    ; HP_HASHVAL: the 32 bytes of the digest.
+                    ${If} $R5 <> 0
+                        System::Call 'advapi32::CryptGetHashParam(p R6, i 2, p R3, *i 32, i 0) i .R5'
+                    ${EndIf}
+                    ${If} $R5 <> 0
+                        StrCpy $R7 "${PACKAGES}\"
+                        StrCpy $R4 0
+                        ${Do}
+                            IntOp $R2 $R3 + $R4
+                            System::Call '*$R2(&i1 .R5)'
+                            IntOp $R5 $R5 & 0xFF
+                            IntFmt $R5 "%02x" $R5
+                            StrCpy $R7 "$R7$R5"
+                            IntOp $R4 $R4 + 1
+                        ${LoopUntil} $R4 = 32
+                    ${EndIf}
+                    System::Call 'advapi32::CryptDestroyHash(p R6)'
+                ${EndIf}
+                System::Call 'advapi32::CryptReleaseContext(p R1, i 0)'
+            ${EndIf}
+        ${EndIf}
+        System::Free $R3
+    ${EndIf}
+    StrCpy $R0 $R7
+    Pop $R7
+    Pop $R6
+    Pop $R5
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Exch $R0
+FunctionEnd
+
+; Whether the name on the stack is a plain INF file name, as a published
+; INF's or a package's INF name is recorded: a name that ends in .inf, with
+; no folder, drive, stream or ".." in it. On the stack: 1 or 0.
+Function ${UN}IsPlainInfName
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    StrCpy $R1 0
+    StrCpy $R3 $R0 "" -4
+    ${If} $R3 == ".inf"
+    ${AndIf} $R0 != ".inf"
+        StrCpy $R1 1
+        StrCpy $R2 0
+        ${Do}
+            StrCpy $R3 $R0 1 $R2
+            ${IfThen} $R3 == "" ${|} ${Break} ${|}
+            ${If} $R3 == "\"
+            ${OrIf} $R3 == "/"
+            ${OrIf} $R3 == ":"
+                StrCpy $R1 0
+            ${EndIf}
+            StrCpy $R3 $R0 2 $R2
+            ${IfThen} $R3 == ".." ${|} StrCpy $R1 0 ${|}
+            IntOp $R2 $R2 + 1
+        ${Loop}
+    ${EndIf}
+    StrCpy $R0 $R1
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Exch $R0
+FunctionEnd
+
+; Whether the path on the stack is one that the setup records of its
+; package: relative, under the package's folder, with no drive, stream,
+; "." or ".." in it. On the stack: 1 or 0.
+Function ${UN}IsPackagePath
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    StrCpy $R1 1
+    StrCpy $R0 "\$R0\"
+    ${If} $R0 == "\\"
+        StrCpy $R1 0
+    ${EndIf}
+    StrCpy $R2 0
+    ${Do}
+        StrCpy $R3 $R0 1 $R2
+        ${IfThen} $R3 == "" ${|} ${Break} ${|}
+        ${If} $R3 == ":"
+        ${OrIf} $R3 == "/"
+            StrCpy $R1 0
+        ${EndIf}
+        StrCpy $R3 $R0 2 $R2
+        ${IfThen} $R3 == "\\" ${|} StrCpy $R1 0 ${|}
+        StrCpy $R3 $R0 3 $R2
+        ${IfThen} $R3 == "\.\" ${|} StrCpy $R1 0 ${|}
+        StrCpy $R3 $R0 4 $R2
+        ${IfThen} $R3 == "\..\" ${|} StrCpy $R1 0 ${|}
+        IntOp $R2 $R2 + 1
+    ${Loop}
+    StrCpy $R0 $R1
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Exch $R0
+FunctionEnd
+
+; Who but this setup uses the package whose record is on the stack: the
+; record's other owners and the MSIs of 1.7.0 to 1.10.0 whose published INF
+; has its bytes, quoted and separated by blanks, on the stack ("" where
+; none, or where the record is "").
+Function ${UN}OtherUsers
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    StrCpy $R1 ""
+    ${If} $R0 != ""
+        StrCpy $R2 0
+        ${Do}
+            ClearErrors
+            EnumRegKey $R3 HKLM "$R0" $R2
+            ${If} ${Errors}
+            ${OrIf} $R3 == ""
+                ${Break}
+            ${EndIf}
+            ${If} $R3 != "${OWNER}"
+                StrCpy $R1 '$R1 "$R3"'
+            ${EndIf}
+            IntOp $R2 $R2 + 1
+        ${Loop}
+        StrCpy $R2 0
+        ${Do}
+            ClearErrors
+            EnumRegKey $R3 HKLM "${PRODUCTS}" $R2
+            ${If} ${Errors}
+            ${OrIf} $R3 == ""
+                ${Break}
+            ${EndIf}
+            ClearErrors
+            ReadRegStr $R4 HKLM "${PRODUCTS}\$R3" "Package"
+            ${If} ${Errors}
+                ReadRegStr $R4 HKLM "${PRODUCTS}\$R3" "PublishedInf"
+                Push $R4
+                Call ${UN}IsPlainInfName
+                Pop $R4
+                ${If} $R4 = 1
+                    ReadRegStr $R4 HKLM "${PRODUCTS}\$R3" "PublishedInf"
+                    Push "$WINDIR\INF\$R4"
+                    Call ${UN}InfRecord
+                    Pop $R4
+                    ${If} $R4 == $R0
+                        StrCpy $R1 '$R1 "$R3"'
+                    ${EndIf}
+                ${EndIf}
+            ${EndIf}
+            IntOp $R2 $R2 + 1
+        ${Loop}
+    ${EndIf}
+    StrCpy $R0 $R1
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Exch $R0
+FunctionEnd
+!macroend
+!insertmacro PackageFunctions ""
+!insertmacro PackageFunctions "un."
+
+; Calls the function of that name, the uninstaller's copy in the uninstaller.
+!macro CallHelper NAME
+!ifdef __UNINSTALL__
+    Call un.${NAME}
+!else
+    Call ${NAME}
+!endif
+!macroend
+
 ; Deletes a package's recorded files by name, under FOLDER, then its
 ; recorded folders where they are empty, the deepest first; never a whole
-; folder.
+; folder, and no recorded name that leads out of FOLDER.
 !macro RemovePackageFiles FILES FOLDERS FOLDER
     StrCpy $1 0
     ${Do}
         ClearErrors
         ReadRegStr $2 HKLM "${FILES}" $1
         ${IfThen} ${Errors} ${|} ${Break} ${|}
-        Delete "${FOLDER}\$2"
+        Push $2
+        !insertmacro CallHelper IsPackagePath
+        Pop $3
+        ${IfThen} $3 = 1 ${|} Delete "${FOLDER}\$2" ${|}
         IntOp $1 $1 + 1
     ${Loop}
     StrCpy $1 0
@@ -229,7 +453,10 @@ UninstPage instfiles
     ${DoWhile} $1 > 0
         IntOp $1 $1 - 1
         ReadRegStr $2 HKLM "${FOLDERS}" $1
-        RMDir "${FOLDER}\$2"
+        Push $2
+        !insertmacro CallHelper IsPackagePath
+        Pop $3
+        ${IfThen} $3 = 1 ${|} RMDir "${FOLDER}\$2" ${|}
     ${Loop}
     RMDir "${FOLDER}"
 !macroend
@@ -260,6 +487,26 @@ Function ${UN}RemoveSupersededPackages
             ${Break}
         ${EndIf}
         ReadRegStr $5 HKLM "${SUPERSEDED}\$6" "Inf"
+        ; Only a plain INF name of a package that no other product uses: the
+        ; others' are not this setup's to delete, and go from its records.
+        Push $5
+        Call ${UN}IsPlainInfName
+        Pop $0
+        ${If} $0 = 1
+            Push "$INSTDIR\superseded\$6\$5"
+            Call ${UN}InfRecord
+            Call ${UN}OtherUsers
+            Pop $1
+        ${EndIf}
+        ${If} $0 <> 1
+            DetailPrint "An older version's recorded INF name is not a plain INF file name: its package is left alone."
+            !insertmacro RemoveKeptPackage
+            ${Continue}
+        ${ElseIf} $1 != ""
+            DetailPrint "An older version's package stays staged: it is still used by$1."
+            !insertmacro RemoveKeptPackage
+            ${Continue}
+        ${EndIf}
         ClearErrors
         ExecWait '"$INSTDIR\ZeltraneRemove.exe" "$INSTDIR\superseded\$6\$5" "$INSTDIR\driver\${INF_NAME}"' $0
         ${If} ${Errors}
@@ -390,6 +637,13 @@ Function KeepSupersededPackage
     ${IfThen} ${Errors} ${|} Return ${|}
     ReadRegStr $5 HKLM "${UNINSTALL_KEY}" "DriverInf"
     ${IfThen} $5 == "" ${|} StrCpy $5 "${INF_NAME}" ${|}
+    Push $5
+    Call IsPlainInfName
+    Pop $1
+    ${If} $1 <> 1
+        DetailPrint "The installed version's recorded INF name is not a plain INF file name: its package is left alone."
+        Return
+    ${EndIf}
     StrCpy $6 1
     ${Do}
         ClearErrors
@@ -414,12 +668,26 @@ Function KeepSupersededPackage
         ClearErrors
         ReadRegStr $2 HKLM "${DRIVER_FILES}" $1
         ${IfThen} ${Errors} ${|} ${Break} ${|}
-        CreateDirectory "$INSTDIR\superseded\$6"
-        Rename "$INSTDIR\driver\$2" "$INSTDIR\superseded\$6\$2"
-        WriteRegStr HKLM "${SUPERSEDED}\$6\Files" $1 $2
+        Push $2
+        Call IsPackagePath
+        Pop $3
+        ${If} $3 = 1
+            CreateDirectory "$INSTDIR\superseded\$6"
+            Rename "$INSTDIR\driver\$2" "$INSTDIR\superseded\$6\$2"
+            WriteRegStr HKLM "${SUPERSEDED}\$6\Files" $1 $2
+        ${EndIf}
         IntOp $1 $1 + 1
     ${Loop}
     WriteRegStr HKLM "${SUPERSEDED}\$6" "Inf" $5
+    ; The older version no longer uses its package: the new one's use is
+    ; recorded when it is installed.
+    Push "$INSTDIR\superseded\$6\$5"
+    Call InfRecord
+    Pop $1
+    ${If} $1 != ""
+        DeleteRegKey HKLM "$1\${OWNER}"
+        DeleteRegKey /ifempty HKLM "$1"
+    ${EndIf}
 FunctionEnd
 
 !insertmacro RemoveSupersededFunction ""
@@ -595,6 +863,13 @@ Section "Driver"
         DetailPrint "A restart finishes the installation: the older versions' packages stay staged until the next version or the uninstall."
     ${EndIf}
 !endif
+    ; This product uses the package now: another's uninstall leaves it.
+    Push "$INSTDIR\driver\${INF_NAME}"
+    Call InfRecord
+    Pop $1
+    ${If} $1 != ""
+        WriteRegStr HKLM "$1\${OWNER}" "" "${PRODUCT_NAME}"
+    ${EndIf}
     WriteUninstaller "$INSTDIR\uninstall.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -635,16 +910,36 @@ Section "Uninstall"
     ; The older versions' packages that an upgrade kept, where nothing uses
     ; them, while this version's devices still use its own.
     Call un.RemoveSupersededPackages
-    ; As for Zeltrane.exe: the error flag is the only sign of a program
-    ; that did not start.
-    ClearErrors
-    ExecWait '"$INSTDIR\ZeltraneRemove.exe" "$INSTDIR\driver\${INF_NAME}"' $0
-    ${If} ${Errors}
-        DetailPrint "ZeltraneRemove.exe could not be started"
-        StrCpy $0 ${NOT_STARTED}
+    ; The package stays where another product still uses it: only this
+    ; product's use of it goes.
+    Push "$INSTDIR\driver\${INF_NAME}"
+    Call un.InfRecord
+    Pop $7
+    Push $7
+    Call un.OtherUsers
+    Pop $8
+    ${If} $8 != ""
+        DetailPrint "The driver package stays installed and staged: it is still used by$8."
+        DeleteRegKey HKLM "$7\${OWNER}"
+    ${Else}
+        ; As for Zeltrane.exe: the error flag is the only sign of a program
+        ; that did not start.
+        ClearErrors
+        ExecWait '"$INSTDIR\ZeltraneRemove.exe" "$INSTDIR\driver\${INF_NAME}"' $0
+        ${If} ${Errors}
+            DetailPrint "ZeltraneRemove.exe could not be started"
+            StrCpy $0 ${NOT_STARTED}
+        ${EndIf}
+        IntFmt $1 "0x%08X" $0
+        DetailPrint "ZeltraneRemove.exe ended with $1"
+        ; The package is gone: its record with it.
+        ${If} $7 != ""
+            ${If} $0 = 0
+            ${OrIf} $0 = ${RESTART_NEEDED}
+                DeleteRegKey HKLM "$7"
+            ${EndIf}
+        ${EndIf}
     ${EndIf}
-    IntFmt $1 "0x%08X" $0
-    DetailPrint "ZeltraneRemove.exe ended with $1"
     ${If} $0 <> 0
     ${AndIf} $0 <> ${RESTART_NEEDED}
         ; The driver is still installed: the product stays, so that its
@@ -656,6 +951,15 @@ Section "Uninstall"
         Quit
     ${EndIf}
 !else
+    ; Kept, the package is no longer this product's: another's uninstall
+    ; may take it.
+    Push "$INSTDIR\driver\${INF_NAME}"
+    Call un.InfRecord
+    Pop $7
+    ${If} $7 != ""
+        DeleteRegKey HKLM "$7\${OWNER}"
+        DeleteRegKey /ifempty HKLM "$7"
+    ${EndIf}
     DetailPrint "ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged."
 !endif
     !insertmacro RemoveFiles

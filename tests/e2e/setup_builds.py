@@ -136,6 +136,14 @@ UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI", ()),
 # line's ZELTRANE_OLDER_FOUND names: (identity, the INF's own name, product
 # name), built as bystander-msi.
 BYSTANDER_MSI = (setup_identity(0x2B), "zt-bystander-msi.inf", "ZT bystander MSI")
+# One package that three products install, each under a name and an upgrade
+# code of its own: (identity, the INF's own name, {setup: product name}).
+SHARED = (setup_identity(0x2C), "zt-shared.inf",
+          {"shared-msi-a": "ZT shared MSI A", "shared-msi-b": "ZT shared MSI B",
+           "shared-nsis": "ZT shared NSIS"})
+# An MSI whose published name another package of the same INF name takes
+# before its removal: (identity, the INF's own name, product name).
+REUSED = (setup_identity(0x2D), "zt-reused.inf", "ZT reused MSI")
 UPGRADE_VERSIONS = {1: ("1.0.0", "1.1.0.0", "installed from zt-sample.inf"),
                     2: ("2.0.0", "2.0.0.0", "installed from zt-sample.inf, version 2")}
 
@@ -288,8 +296,14 @@ def build_setups(build_dir, x86_build, release):
         if product:
             make_setup(release, package, inf, identity[0], out / ("create-" + kind), product,
                        environment=setting_environment("create"))
+    identity, inf, products = SHARED
+    package = sample.write_sample_package(out / "packages" / "shared" / inf, drivers,
+                                          "; shared\n", identity).parent
+    for name, product in products.items():
+        make_setup(release, package, inf, identity[0], out / name, product)
     for name, (identity, inf, product) in (("hostile-msi", HOSTILE),
-                                           ("bystander-msi", BYSTANDER_MSI)):
+                                           ("bystander-msi", BYSTANDER_MSI),
+                                           ("reused-msi", REUSED)):
         package = sample.write_sample_package(out / "packages" / name / inf, drivers,
                                               "; %s\n" % name, identity).parent
         make_setup(release, package, inf, identity[0], out / name, product)
@@ -316,7 +330,7 @@ def setup_devices():
     present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
     present += [i for kind in UPGRADES for i in upgrade_ids(kind, 1)]
     present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
-    present += [HOSTILE[0][0], BYSTANDER[0][0], BYSTANDER_MSI[0][0]]
+    present += [HOSTILE[0][0], BYSTANDER[0][0], BYSTANDER_MSI[0][0], SHARED[0][0], REUSED[0][0]]
     present += [identity[0] for identity, _, _ in FOLDER_CASES.values()]
     for kind in LINE_KINDS:
         for situation, indices in LINE_SITUATIONS.items():

@@ -17,7 +17,8 @@ from creation import CreationCase
 from removal import DELETED
 from setup_builds import (BYSTANDER, BYSTANDER_MSI, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES,
                           HOSTILE, LINE_SITUATIONS,
-                          NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, SETUPS, UNINSTALLS,
+                          NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, REUSED, SETUPS,
+                          SHARED, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, upgrade_inf, windows_folder)
 import setup_runs
@@ -210,6 +211,58 @@ class Setups(CreationCase):
             [device] = suite.sandbox.driver(bystander[0], "InfPath")
             self.assertEqual(device["driver.InfPath"], BYSTANDER[1], "the bystander's untouched")
             self.assertStillRunning(bystander)
+
+    def removal_log(self, name):
+        """The MSI of the folder removed with its log: the run and the log's text."""
+        log = suite.sandbox.state / ("%s-removal.log" % name)
+        run = setup_runs.msi(suite.sandbox, suite.setups / name, "/x", log=log)
+        return run, setup_runs.msi_text(log)
+
+    def test_shared_package(self):
+        """One package that two MSIs and an NSIS setup install, each a
+        product of its own: it stays on its device and in the stores until
+        the last of them goes, and each removal says who still uses it."""
+        identity, inf, products = SHARED
+        for name in products:
+            self.assertSucceeded((self.run_nsis if name.endswith("nsis") else self.run_msi)(name))
+        store = suite.sandbox.package_store()
+        with self.subTest("the first MSI removed: the package stays"):
+            run, log = self.removal_log("shared-msi-a")
+            self.assertEqual(run.exit_code, 0)
+            self.assertIn("stays installed and staged: it is still used by", log)
+            self.assertIn('"%s"' % self.product_code("shared-msi-b"), log)
+            self.assertIn('"NSIS {', log)
+            self.assertEqual(suite.sandbox.product(self.product_code("shared-msi-a"))["msi.state"],
+                             INSTALLSTATE_UNKNOWN)
+            self.assertStillRunning(identity)
+            self.assertEqual(suite.sandbox.package_store(), store)
+        with self.subTest("the NSIS setup uninstalled: the package stays"):
+            folder = windows_folder(suite.sandbox.program_files(products["shared-nsis"]))
+            self.assertEqual(setup_runs.nsis_uninstall(suite.sandbox, folder).exit_code, 0)
+            self.assertEqual(suite.sandbox.product(products["shared-nsis"]),
+                             {"uninstall": "(none)"})
+            self.assertStillRunning(identity)
+            self.assertEqual(suite.sandbox.package_store(), store)
+        with self.subTest("the last one removed: the package goes"):
+            run, log = self.removal_log("shared-msi-b")
+            self.assertNoDriver(identity[0])
+            self.assertPackageGone(store, inf, "own name", run.exit_code)
+
+    def test_msi_removal_leaves_a_reused_name(self):
+        """The recorded published name now another package's of the same INF
+        name (its INF written over the published one, as the platform
+        publishes a later package under a name that one left): the removal
+        leaves it, and says so."""
+        identity, inf, product = REUSED
+        self.assertSucceeded(self.run_msi("reused-msi"))
+        published = suite.sandbox.prefix / "drive_c" / "windows" / "inf" / inf
+        other = published.read_bytes() + b"; another package of the same INF name\r\n"
+        published.write_bytes(other)
+        run, log = self.removal_log("reused-msi")
+        self.assertEqual(run.exit_code, 0)
+        self.assertIn("is no longer the package that this product installed: nothing removed", log)
+        self.assertEqual(published.read_bytes(), other, "the other package untouched")
+        self.assertStillRunning(identity)
 
     def run_in_vendor_folder(self, name):
         """The MSI installed into C:\\Vendor\\Net, as an administrator may
