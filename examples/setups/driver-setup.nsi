@@ -90,6 +90,11 @@
 ;   any   ZeltraneRemove's code (see docs/programs.md): the driver was not
 ;         removed, and the files and the registration stay.
 ;   1603  ZeltraneRemove.exe could not be started; nothing was removed.
+; A package that another product still uses (an MSI or a setup of this
+; template that recorded it under HKLM\SOFTWARE\Zeltrane\Packages) stays:
+; the uninstall takes only this setup's record of it, ends with 0 and says
+; who still uses it in its details window. The same holds for the package of
+; an older version after an upgrade.
 ; The programs it starts run in the system folder, never in a folder that
 ; other users may write.
 ; Safe with NSIS 3.09 and later, and with a 3.08 that has the fix of
