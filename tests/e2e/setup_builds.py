@@ -141,6 +141,11 @@ BYSTANDER_MSI = (setup_identity(0x2B), "zt-bystander-msi.inf", "ZT bystander MSI
 SHARED = (setup_identity(0x2C), "zt-shared.inf",
           {"shared-msi-a": "ZT shared MSI A", "shared-msi-b": "ZT shared MSI B",
            "shared-nsis": "ZT shared NSIS"})
+# Two products that make the same virtual adapter (ZELTRANE_NO_DEVICE=create)
+# from one package: (identity, the INF's own name, {setup: product name}).
+SHARED_CREATE = (("ROOT\\ZT_CREATE_SHARED", "ztcreateshared", "zt-create-shared.sys"),
+                 "zt-create-shared.inf", {"shared-create-a": "ZT shared create A",
+                                          "shared-create-b": "ZT shared create B"})
 # An MSI whose published name another package of the same INF name takes
 # before its removal: (identity, the INF's own name, product name).
 REUSED = (setup_identity(0x2D), "zt-reused.inf", "ZT reused MSI")
@@ -301,6 +306,12 @@ def build_setups(build_dir, x86_build, release):
                                           "; shared\n", identity).parent
     for name, product in products.items():
         make_setup(release, package, inf, identity[0], out / name, product)
+    identity, inf, products = SHARED_CREATE
+    package = sample.write_sample_package(out / "packages" / "shared-create" / inf, drivers,
+                                          "; shared create\n", identity).parent
+    for name, product in products.items():
+        make_setup(release, package, inf, identity[0], out / name, product,
+                   environment=setting_environment("create"))
     for name, (identity, inf, product) in (("hostile-msi", HOSTILE),
                                            ("bystander-msi", BYSTANDER_MSI),
                                            ("reused-msi", REUSED)):

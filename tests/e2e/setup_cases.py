@@ -18,7 +18,7 @@ from removal import DELETED
 from setup_builds import (BYSTANDER, BYSTANDER_MSI, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES,
                           HOSTILE, LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, REUSED, SETUPS,
-                          SHARED, UNINSTALLS,
+                          SHARED, SHARED_CREATE, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, upgrade_inf, windows_folder)
 import setup_runs
@@ -246,6 +246,28 @@ class Setups(CreationCase):
         with self.subTest("the last one removed: the package goes"):
             run, log = self.removal_log("shared-msi-b")
             self.assertNoDriver(identity[0])
+            self.assertPackageGone(store, inf, "own name", run.exit_code)
+
+    def test_shared_virtual_adapter(self):
+        """Two products that make the same virtual adapter: the first makes
+        its device, the second installs on it, and the device stays until
+        the last of them goes."""
+        identity, inf, products = SHARED_CREATE
+        self.assertEqual(suite.sandbox.driver(identity[0]), [], "no device yet")
+        for name in products:
+            self.assertSucceeded(self.run_msi(name))
+        self.assertOneDeviceRuns(identity)
+        store = suite.sandbox.package_store()
+        with self.subTest("the first removed: the device stays"):
+            run, log = self.removal_log("shared-create-a")
+            self.assertEqual(run.exit_code, 0)
+            self.assertIn('it is still used by "%s"' % self.product_code("shared-create-b"), log)
+            self.assertEqual(len(suite.sandbox.driver(identity[0])), 1)
+            self.assertStillRunning(identity)
+            self.assertEqual(suite.sandbox.package_store(), store)
+        with self.subTest("the last removed: no device, no package"):
+            run, _ = self.removal_log("shared-create-b")
+            self.assertEqual(suite.sandbox.driver(identity[0]), [], "no device left")
             self.assertPackageGone(store, inf, "own name", run.exit_code)
 
     def test_msi_removal_leaves_a_reused_name(self):
