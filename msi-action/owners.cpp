@@ -34,13 +34,6 @@ bool IsListed(const wchar_t* list, const wchar_t* name) {
     return false;
 }
 
-void Subkey(const Text& key, const wchar_t* name, Text& path) {
-    Clear(path);
-    Append(path, key.data);
-    AppendChar(path, L'\\');
-    Append(path, name);
-}
-
 void AddUser(Text& users, const wchar_t* user) {
     if (users.length != 0) {
         Append(users, L", ");
@@ -129,7 +122,7 @@ LSTATUS AddOwner(const Text& record, const wchar_t* owner) {
     }
     RegCloseKey(created);
     static Text path;
-    Subkey(record, owner, path);
+    Path(record, owner, path);
     status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.data, 0, nullptr, REG_OPTION_NON_VOLATILE,
                              KEY_CREATE_SUB_KEY, nullptr, &created, nullptr);
     if (status == ERROR_SUCCESS) {
@@ -140,7 +133,7 @@ LSTATUS AddOwner(const Text& record, const wchar_t* owner) {
 
 void TakeOwnersOff(const Text& record, const wchar_t* owner, const wchar_t* more) {
     static Text path;
-    Subkey(record, owner, path);
+    Path(record, owner, path);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.data);
     // After each deletion the next key has that one's index: start again.
     for (bool deleted = true; deleted;) {
@@ -148,7 +141,7 @@ void TakeOwnersOff(const Text& record, const wchar_t* owner, const wchar_t* more
         ForEachSubkey(record.data, [&](const wchar_t* name) {
             deleted = IsListed(more, name);
             if (deleted) {
-                Subkey(record, name, path);
+                Path(record, name, path);
                 RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.data);
             }
             return !deleted;

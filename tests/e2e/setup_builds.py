@@ -146,6 +146,10 @@ SHARED = (setup_identity(0x2C), "zt-shared.inf",
 SHARED_CREATE = (("ROOT\\ZT_CREATE_SHARED", "ztcreateshared", "zt-create-shared.sys"),
                  "zt-create-shared.inf", {"shared-create-a": "ZT shared create A",
                                           "shared-create-b": "ZT shared create B"})
+# An NSIS product whose package is staged on no device, which an edited
+# entry of another NSIS product names (edited-bystander): (identity, the
+# INF's own name, product name).
+EDITED_BYSTANDER = (setup_identity(0x2E), "zt-edited-bystander.inf", "ZT edited bystander")
 # An MSI whose published name another package of the same INF name takes
 # before its removal: (identity, the INF's own name, product name).
 REUSED = (setup_identity(0x2D), "zt-reused.inf", "ZT reused MSI")
@@ -314,7 +318,8 @@ def build_setups(build_dir, x86_build, release):
                    environment=setting_environment("create"))
     for name, (identity, inf, product) in (("hostile-msi", HOSTILE),
                                            ("bystander-msi", BYSTANDER_MSI),
-                                           ("reused-msi", REUSED)):
+                                           ("reused-msi", REUSED),
+                                           ("edited-bystander", EDITED_BYSTANDER)):
         package = sample.write_sample_package(out / "packages" / name / inf, drivers,
                                               "; %s\n" % name, identity).parent
         make_setup(release, package, inf, identity[0], out / name, product)

@@ -15,7 +15,8 @@ from cases import (DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NA
 from prefix import windows_path
 from creation import CreationCase
 from removal import DELETED
-from setup_builds import (BYSTANDER, BYSTANDER_MSI, COMMAND_LINE_FAIL, CREATES, FOLDER_CASES,
+from setup_builds import (BYSTANDER, BYSTANDER_MSI, COMMAND_LINE_FAIL, CREATES, EDITED_BYSTANDER,
+                          FOLDER_CASES,
                           HOSTILE, LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, REUSED, SETUPS,
                           SHARED, SHARED_CREATE, UNINSTALLS,
@@ -685,6 +686,19 @@ class Setups(CreationCase):
             self.assertSucceeded(self.run_nsis("upgrade-nsis-v2"))
             self.assertEqual(suite.sandbox.package_store(), store)
             self.assertFalse((folder / "superseded").exists())
+            self.assertUpgradeInstalled("nsis", 2)
+        with self.subTest("an entry edited to name another product's package: left alone"):
+            # Another product's package, staged on no device, which the
+            # removal of an older version's package would delete.
+            _, bystander_inf, bystander = EDITED_BYSTANDER
+            self.assertSucceeded(self.run_nsis("edited-bystander"))
+            store = suite.sandbox.package_store()
+            self.assertIn(bystander_inf, store["inf"])
+            key = '"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"' % product
+            edited = "..\\..\\..\\%s\\driver\\%s" % (bystander, bystander_inf)
+            self.assertEqual(self.registry("add", key, "/v DriverInf", '/d "%s"' % edited, "/f"), 0)
+            self.assertSucceeded(self.run_nsis("upgrade-nsis-v2"))
+            self.assertEqual(suite.sandbox.package_store(), store, "the other product's untouched")
             self.assertUpgradeInstalled("nsis", 2)
         with self.subTest("the uninstaller is signed"):
             verified = subprocess.run(
