@@ -17,10 +17,13 @@ const wchar_t kPackagesAccess[] = L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
 // setup's owner, a digest's 64 digits.
 constexpr DWORD kNameCapacity = 256;
 
-// Whether the name is one of the list's, separated by ';', without case.
-bool IsListed(const wchar_t* list, const wchar_t* name) {
+// Whether the name is one of the owners', without case.
+bool IsOneOf(const Owners& owners, const wchar_t* name) {
     const int length = static_cast<int>(Length(name));
-    for (const wchar_t* piece = list; *piece != L'\0';) {
+    if (CompareStringOrdinal(owners.owner, -1, name, length, TRUE) == CSTR_EQUAL) {
+        return true;
+    }
+    for (const wchar_t* piece = owners.more; *piece != L'\0';) {
         const wchar_t* end = piece;
         while (*end != L'\0' && *end != L';') {
             ++end;
@@ -62,14 +65,9 @@ void ForEachSubkey(const wchar_t* path, Each each) {
     RegCloseKey(key);
 }
 
-// Whether the product's record is one of 1.7.0 to 1.10.0 that names the
-// published name: its PublishedInf, and no Package.
-bool NamesOnly(const wchar_t* code, const wchar_t* name) {
-    static Text product;
-    Clear(product);
-    Append(product, kProductsKey);
-    AppendChar(product, L'\\');
-    Append(product, code);
+// Whether the product's record (its key) is one of 1.7.0 to 1.10.0 that
+// names the published name: its PublishedInf, and no Package.
+bool NamesOnly(const Text& product, const wchar_t* name) {
     wchar_t recorded[MAX_PATH];
     BYTE digits[2 * (2 * kDigestSize + 1)];
     return ReadProductValue(product, kPublishedValue, REG_SZ,
@@ -84,8 +82,9 @@ bool NamesOnly(const wchar_t* code, const wchar_t* name) {
 
 void AppendHex(Text& text, const BYTE (&digest)[kDigestSize]) {
     for (const BYTE byte : digest) {
+        constexpr BYTE kLowDigit = 0x0F;
         AppendChar(text, L"0123456789abcdef"[byte >> 4]);
-        AppendChar(text, L"0123456789abcdef"[byte & 0xF]);
+        AppendChar(text, L"0123456789abcdef"[byte & kLowDigit]);
     }
 }
 
@@ -131,15 +130,13 @@ LSTATUS AddOwner(const Text& record, const wchar_t* owner) {
     return status;
 }
 
-void TakeOwnersOff(const Text& record, const wchar_t* owner, const wchar_t* more) {
+void TakeOwnersOff(const Text& record, const Owners& owners) {
     static Text path;
-    Path(record, owner, path);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.data);
     // After each deletion the next key has that one's index: start again.
     for (bool deleted = true; deleted;) {
         deleted = false;
         ForEachSubkey(record.data, [&](const wchar_t* name) {
-            deleted = IsListed(more, name);
+            deleted = IsOneOf(owners, name);
             if (deleted) {
                 Path(record, name, path);
                 RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.data);
@@ -150,21 +147,21 @@ void TakeOwnersOff(const Text& record, const wchar_t* owner, const wchar_t* more
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, record.data);
 }
 
-void OtherUsers(const Text& record, const wchar_t* name, const wchar_t* owner, const wchar_t* more,
-                Text& users) {
+void OtherUsers(const Text& record, const wchar_t* name, const Owners& owners, Text& users) {
     Clear(users);
-    const auto other = [&](const wchar_t* user) {
-        return CompareStringOrdinal(user, -1, owner, -1, TRUE) != CSTR_EQUAL &&
-               !IsListed(more, user);
-    };
     ForEachSubkey(record.data, [&](const wchar_t* user) {
-        if (other(user)) {
+        if (!IsOneOf(owners, user)) {
             AddUser(users, user);
         }
         return true;
     });
+    static Text products;
+    Clear(products);
+    Append(products, kProductsKey);
+    static Text product;
     ForEachSubkey(kProductsKey, [&](const wchar_t* code) {
-        if (other(code) && NamesOnly(code, name)) {
+        Path(products, code, product);
+        if (!IsOneOf(owners, code) && NamesOnly(product, name)) {
             AddUser(users, code);
         }
         return true;

@@ -37,13 +37,19 @@ DWORD PublishedRecord(const wchar_t* published, Text& record);
 // where it is not there, open to SYSTEM and Administrators only.
 LSTATUS AddOwner(const Text& record, const wchar_t* owner);
 
-// Takes the owner, and each owner of the list `more` (separated by ';'),
-// off the package's record, and the record where no owner is left.
-void TakeOwnersOff(const Text& record, const wchar_t* owner, const wchar_t* more);
+// Some of a package's owners: one, and a list of more separated by ';'
+// (either may be empty).
+struct Owners {
+    const wchar_t* owner;
+    const wchar_t* more;
+};
 
-// Who else uses the package: the owners in its record but `owner` and
-// those of the list `more`, and the MSIs of 1.7.0 to 1.10.0 but those whose
-// record names the published name `name`; quoted, separated by ", ", into
-// `users`, which stays empty where none does.
-void OtherUsers(const Text& record, const wchar_t* name, const wchar_t* owner, const wchar_t* more,
-                Text& users);
+// Takes the owners off the package's record, and the record where no owner
+// is left.
+void TakeOwnersOff(const Text& record, const Owners& owners);
+
+// Who else uses the package: the owners in its record but `owners`, and the
+// MSIs of 1.7.0 to 1.10.0 but `owners` whose record names the published name
+// `name`; quoted, separated by ", ", into `users`, which stays empty where
+// none does.
+void OtherUsers(const Text& record, const wchar_t* name, const Owners& owners, Text& users);

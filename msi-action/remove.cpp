@@ -54,12 +54,13 @@ UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
 // that its installation recorded as Package; false where it recorded none
 // (1.10.0 and earlier).
 bool RecordedOwnPackage(const Text& key, Text& record) {
-    wchar_t digits[2 * kDigestSize + 1];
+    constexpr DWORD kDigits = 2 * kDigestSize;
+    wchar_t digits[kDigits + 1];
     if (ReadProductValue(key, kPackageValue, REG_SZ, static_cast<BYTE*>(static_cast<void*>(digits)),
                          sizeof digits) != ERROR_SUCCESS) {
         return false;
     }
-    digits[2 * kDigestSize] = L'\0';
+    digits[kDigits] = L'\0';
     Clear(record);
     Append(record, kPackagesKey);
     AppendChar(record, L'\\');
@@ -124,9 +125,10 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
         return still == Recorded::kUnreadable ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
     }
     static Text users;
-    OtherUsers(record, name, owner, L"", users);
+    const Owners self = {owner, L""};
+    OtherUsers(record, name, self, users);
     if (users.length != 0) {
-        TakeOwnersOff(record, owner, L"");
+        TakeOwnersOff(record, self);
         static Text line;
         Clear(line);
         Append(line, L"the driver package \"");
@@ -138,7 +140,7 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
     }
     const UINT removed = RunRemoval(install, key, published.data);
     if (removed == ERROR_SUCCESS) {
-        TakeOwnersOff(record, owner, L"");
+        TakeOwnersOff(record, self);
     }
     return removed;
 }
@@ -178,7 +180,7 @@ extern "C" UINT WINAPI RemoveDriver(MSIHANDLE install) {
         // may take it.
         static Text record;
         if (RecordedOwnPackage(key, record)) {
-            TakeOwnersOff(record, FileNameOf(key.data), L"");
+            TakeOwnersOff(record, {FileNameOf(key.data), L""});
         }
         Log(install,
             L"ZELTRANE_ON_UNINSTALL=keep: the driver stays installed and its package staged");

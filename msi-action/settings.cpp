@@ -67,6 +67,16 @@ struct Version {
     DWORD fields[3];
 };
 
+// A field's largest value that Windows Installer takes (the build's), and
+// the base of its digits.
+constexpr DWORD kLargestField = 65535;
+constexpr DWORD kDecimal = 10;
+
+// A product code, {GUID}, with its NUL; a version's text, with room to tell
+// a longer one.
+constexpr DWORD kCodeCapacity = 39;
+constexpr DWORD kVersionCapacity = 32;
+
 bool ReadVersion(const wchar_t* text, Version& version) {
     version = {};
     DWORD field = 0;
@@ -75,8 +85,9 @@ bool ReadVersion(const wchar_t* text, Version& version) {
         if (*at == L'.' && digit) {
             ++field;
             digit = false;
-        } else if (*at >= L'0' && *at <= L'9' && version.fields[field] <= 65535) {
-            version.fields[field] = version.fields[field] * 10 + static_cast<DWORD>(*at - L'0');
+        } else if (*at >= L'0' && *at <= L'9' && version.fields[field] <= kLargestField) {
+            version.fields[field] =
+                version.fields[field] * kDecimal + static_cast<DWORD>(*at - L'0');
             digit = true;
         } else {
             return false;
@@ -101,14 +112,14 @@ const wchar_t kVersionString[] = L"VersionString";
 
 // This MSI's upgrade code and version, as its Property table gives them.
 struct ThisProduct {
-    wchar_t upgradeCode[39];
+    wchar_t upgradeCode[kCodeCapacity];
     Version version;
 };
 
 bool ReadThisProduct(MSIHANDLE install, ThisProduct& product) {
     DWORD size = sizeof product.upgradeCode / sizeof product.upgradeCode[0];
     UINT read = MsiGetPropertyW(install, L"UpgradeCode", product.upgradeCode, &size);
-    wchar_t version[32];
+    wchar_t version[kVersionCapacity];
     DWORD versionSize = sizeof version / sizeof version[0];
     if (read == ERROR_SUCCESS) {
         read = MsiGetPropertyW(install, L"ProductVersion", version, &versionSize);
@@ -126,14 +137,14 @@ bool ReadThisProduct(MSIHANDLE install, ThisProduct& product) {
 // Whether the product is installed with this product's upgrade code, at a
 // lower version: one that RemoveExistingProducts may remove.
 bool IsOlderVersion(const ThisProduct& product, const wchar_t* code) {
-    wchar_t related[39];
+    wchar_t related[kCodeCapacity];
     bool found = false;
     for (DWORD index = 0;
          !found && MsiEnumRelatedProductsW(product.upgradeCode, 0, index, related) == ERROR_SUCCESS;
          ++index) {
         found = CompareStringOrdinal(related, -1, code, -1, TRUE) == CSTR_EQUAL;
     }
-    wchar_t text[32];
+    wchar_t text[kVersionCapacity];
     DWORD size = sizeof text / sizeof text[0];
     Version version = {};
     return found && MsiGetProductInfoW(code, kVersionString, text, &size) == ERROR_SUCCESS &&

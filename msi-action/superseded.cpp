@@ -68,17 +68,17 @@ void AddRecordedNames(MSIHANDLE install, const wchar_t* code, Text& names) {
 // The older versions, which this one replaced, use none of their packages
 // any more: each is taken off the record of each package of the list (its
 // names checked where the data was read), whatever becomes of the package.
-void ReleaseOlderOwners(const wchar_t* names, const wchar_t* older) {
+void ReleaseOlderOwners(const Superseded& older) {
     static Text list;
     Clear(list);
-    Append(list, names);
+    Append(list, older.names);
     static Text published;
     static Text record;
     for (wchar_t* name = list.data; name != nullptr;) {
         wchar_t* rest = SplitAt(name, L';');
         if (PublishedPath(name, published) == ERROR_SUCCESS &&
             PublishedRecord(published.data, record) == ERROR_SUCCESS) {
-            TakeOwnersOff(record, L"", older);
+            TakeOwnersOff(record, {L"", older.products});
         }
         name = rest;
     }
@@ -86,13 +86,13 @@ void ReleaseOlderOwners(const wchar_t* names, const wchar_t* older) {
 
 // Whether another product still uses the older package (owners.h), logged
 // where one does: then it is not this product's to delete.
-bool UsedByAnother(MSIHANDLE install, const wchar_t* name, const wchar_t* published,
+bool UsedByAnother(MSIHANDLE install, const wchar_t* name, const Text& published,
                    const ThisInf& inf, const wchar_t* older) {
     static Text record;
     static Text users;
     Clear(users);
-    if (PublishedRecord(published, record) == ERROR_SUCCESS) {
-        OtherUsers(record, name, inf.owner, older, users);
+    if (PublishedRecord(published.data, record) == ERROR_SUCCESS) {
+        OtherUsers(record, name, {inf.owner, older}, users);
     }
     if (users.length == 0) {
         return false;
@@ -100,7 +100,7 @@ bool UsedByAnother(MSIHANDLE install, const wchar_t* name, const wchar_t* publis
     static Text line;
     Clear(line);
     Append(line, L"the older version's package \"");
-    Append(line, published);
+    Append(line, published.data);
     Append(line, L"\" is another product's too: it stays staged, used by ");
     Append(line, users.data);
     Log(install, line);
@@ -117,7 +117,7 @@ bool RemoveOlderPackage(MSIHANDLE install, const wchar_t* name, const ThisInf& i
     if (recorded != Recorded::kOurs) {
         return recorded != Recorded::kUnreadable;
     }
-    if (UsedByAnother(install, name, published.data, inf, older)) {
+    if (UsedByAnother(install, name, published, inf, older)) {
         return true;
     }
     static Text arguments;
@@ -199,7 +199,7 @@ void SupersedeOlderVersions(MSIHANDLE install, const Text& key, Superseded& olde
                             const ThisInf& inf, bool restart) {
     static Text kept;
     Clear(kept);
-    ReleaseOlderOwners(older.names, older.products);
+    ReleaseOlderOwners(older);
     if (older.names[0] != L'\0' && !older.remove) {
         Log(install,
             L"ZELTRANE_SUPERSEDED=keep: the older versions' packages stay staged, for the "
