@@ -41,6 +41,9 @@ rem It keeps no record of earlier versions either: after an upgrade, the
 rem older version's package goes, where no device uses it, with
 rem   ZeltraneRemove.exe "OLD-PACKAGE-FOLDER\INF-NAME" "PACKAGE-FOLDER\INF-NAME"
 rem (0: done; 0xE000023D: a device still uses it, and it stays).
+rem Nor does it record that it uses the package, as the NSIS setup and the
+rem MSI do (HKLM\SOFTWARE\Zeltrane\Packages): their uninstall does not know
+rem of it, and may take a package that this file installed.
 
 rem It runs the programs beside it, and the package, as an administrator:
 rem keep this folder where only administrators can write (a share or a

@@ -19,6 +19,9 @@ rem         remove (the default) nor keep.
 rem ZELTRANE_ON_UNINSTALL is read from the environment this file runs in:
 rem   set ZELTRANE_ON_UNINSTALL=keep
 rem It deletes no file: the folder is yours to remove afterwards.
+rem It reads no record of which products use the package: it takes the
+rem package whoever else installed it (an NSIS setup or an MSI of it keeps
+rem its record, and its own uninstall then finds the package gone).
 
 rem It runs the ZeltraneRemove.exe beside it, and the package, as an administrator:
 rem keep this folder where only administrators can write (a share or a
