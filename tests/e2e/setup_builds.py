@@ -136,11 +136,13 @@ UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI", ()),
 # line's ZELTRANE_OLDER_FOUND names: (identity, the INF's own name, product
 # name), built as bystander-msi.
 BYSTANDER_MSI = (setup_identity(0x2B), "zt-bystander-msi.inf", "ZT bystander MSI")
-# One package that three products install, each under a name and an upgrade
+# Packages that several products install, each under a name and an upgrade
 # code of its own: (identity, the INF's own name, {setup: product name}).
+# SHARED: two MSIs; SHARED_NSIS: an MSI and an NSIS setup.
 SHARED = (setup_identity(0x2C), "zt-shared.inf",
-          {"shared-msi-a": "ZT shared MSI A", "shared-msi-b": "ZT shared MSI B",
-           "shared-nsis": "ZT shared NSIS"})
+          {"shared-msi-a": "ZT shared MSI A", "shared-msi-b": "ZT shared MSI B"})
+SHARED_NSIS = (setup_identity(0x2F), "zt-shared-nsis.inf",
+               {"shared-nsis-msi": "ZT shared with NSIS", "shared-nsis": "ZT shared NSIS"})
 # Two products that make the same virtual adapter (ZELTRANE_NO_DEVICE=create)
 # from one package: (identity, the INF's own name, {setup: product name}).
 SHARED_CREATE = (("ROOT\\ZT_CREATE_SHARED", "ztcreateshared", "zt-create-shared.sys"),
@@ -305,11 +307,11 @@ def build_setups(build_dir, x86_build, release):
         if product:
             make_setup(release, package, inf, identity[0], out / ("create-" + kind), product,
                        environment=setting_environment("create"))
-    identity, inf, products = SHARED
-    package = sample.write_sample_package(out / "packages" / "shared" / inf, drivers,
-                                          "; shared\n", identity).parent
-    for name, product in products.items():
-        make_setup(release, package, inf, identity[0], out / name, product)
+    for identity, inf, products in (SHARED, SHARED_NSIS):
+        package = sample.write_sample_package(out / "packages" / inf[:-4] / inf, drivers,
+                                              "; %s\n" % inf, identity).parent
+        for name, product in products.items():
+            make_setup(release, package, inf, identity[0], out / name, product)
     identity, inf, products = SHARED_CREATE
     package = sample.write_sample_package(out / "packages" / "shared-create" / inf, drivers,
                                           "; shared create\n", identity).parent
@@ -346,7 +348,8 @@ def setup_devices():
     present = sorted({identity[0] for identity, _, _ in SETUPS.values()})
     present += [i for kind in UPGRADES for i in upgrade_ids(kind, 1)]
     present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
-    present += [HOSTILE[0][0], BYSTANDER[0][0], BYSTANDER_MSI[0][0], SHARED[0][0], REUSED[0][0]]
+    present += [HOSTILE[0][0], BYSTANDER[0][0], BYSTANDER_MSI[0][0], SHARED[0][0],
+                SHARED_NSIS[0][0], REUSED[0][0]]
     present += [identity[0] for identity, _, _ in FOLDER_CASES.values()]
     for kind in LINE_KINDS:
         for situation, indices in LINE_SITUATIONS.items():

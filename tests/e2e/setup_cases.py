@@ -19,7 +19,7 @@ from setup_builds import (BYSTANDER, BYSTANDER_MSI, COMMAND_LINE_FAIL, CREATES, 
                           FOLDER_CASES,
                           HOSTILE, LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, REUSED, SETUPS,
-                          SHARED, SHARED_CREATE, UNINSTALLS,
+                          SHARED, SHARED_CREATE, SHARED_NSIS, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, upgrade_inf, windows_folder)
 import setup_runs
@@ -220,32 +220,50 @@ class Setups(CreationCase):
         return run, setup_runs.msi_text(log)
 
     def test_shared_package(self):
-        """One package that two MSIs and an NSIS setup install, each a
-        product of its own: it stays on its device and in the stores until
-        the last of them goes, and each removal says who still uses it."""
-        identity, inf, products = SHARED
-        for name in products:
-            self.assertSucceeded((self.run_nsis if name.endswith("nsis") else self.run_msi)(name))
+        """One package that two MSIs install, each a product of its own: it
+        stays on its device and in the stores until the last of them goes,
+        and the first removal says who still uses it."""
+        identity, inf, _ = SHARED
+        for name in ("shared-msi-a", "shared-msi-b"):
+            self.assertSucceeded(self.run_msi(name))
         store = suite.sandbox.package_store()
-        with self.subTest("the first MSI removed: the package stays"):
+        with self.subTest("the first removed: the package stays"):
             run, log = self.removal_log("shared-msi-a")
             self.assertEqual(run.exit_code, 0)
-            self.assertIn("stays installed and staged: it is still used by", log)
-            self.assertIn('"%s"' % self.product_code("shared-msi-b"), log)
-            self.assertIn('"NSIS {', log)
+            self.assertIn('stays installed and staged: it is still used by "%s"' %
+                          self.product_code("shared-msi-b"), log)
             self.assertEqual(suite.sandbox.product(self.product_code("shared-msi-a"))["msi.state"],
                              INSTALLSTATE_UNKNOWN)
             self.assertStillRunning(identity)
             self.assertEqual(suite.sandbox.package_store(), store)
-        with self.subTest("the NSIS setup uninstalled: the package stays"):
-            folder = windows_folder(suite.sandbox.program_files(products["shared-nsis"]))
+        with self.subTest("the last removed: the package goes"):
+            run, _ = self.removal_log("shared-msi-b")
+            self.assertNoDriver(identity[0])
+            self.assertPackageGone(store, inf, "own name", run.exit_code)
+
+    def test_nsis_shares_a_package_with_an_msi(self):
+        """One package of an MSI and an NSIS setup: each one's uninstall
+        leaves it while the other is installed; the last one takes it."""
+        identity, inf, products = SHARED_NSIS
+        folder = windows_folder(suite.sandbox.program_files(products["shared-nsis"]))
+        self.assertSucceeded(self.run_msi("shared-nsis-msi"))
+        self.assertSucceeded(self.run_nsis("shared-nsis"))
+        store = suite.sandbox.package_store()
+        with self.subTest("the NSIS setup uninstalled: the MSI's package stays"):
             self.assertEqual(setup_runs.nsis_uninstall(suite.sandbox, folder).exit_code, 0)
             self.assertEqual(suite.sandbox.product(products["shared-nsis"]),
                              {"uninstall": "(none)"})
             self.assertStillRunning(identity)
             self.assertEqual(suite.sandbox.package_store(), store)
-        with self.subTest("the last one removed: the package goes"):
-            run, log = self.removal_log("shared-msi-b")
+        with self.subTest("the MSI removed: the NSIS setup's package stays"):
+            self.assertSucceeded(self.run_nsis("shared-nsis"))
+            run, log = self.removal_log("shared-nsis-msi")
+            self.assertEqual(run.exit_code, 0)
+            self.assertIn('it is still used by "NSIS {', log)
+            self.assertStillRunning(identity)
+            self.assertEqual(suite.sandbox.package_store(), store)
+        with self.subTest("the NSIS setup, the last, uninstalled: the package goes"):
+            run = setup_runs.nsis_uninstall(suite.sandbox, folder)
             self.assertNoDriver(identity[0])
             self.assertPackageGone(store, inf, "own name", run.exit_code)
 
