@@ -104,6 +104,21 @@ DWORD PublishedRecord(const wchar_t* published, Text& record) {
     return error;
 }
 
+bool RecordedOwnPackage(const Text& key, Text& record) {
+    constexpr DWORD kDigits = 2 * kDigestSize;
+    wchar_t digits[kDigits + 1];
+    if (ReadProductValue(key, kPackageValue, REG_SZ, static_cast<BYTE*>(static_cast<void*>(digits)),
+                         sizeof digits) != ERROR_SUCCESS) {
+        return false;
+    }
+    digits[kDigits] = L'\0';
+    Clear(record);
+    Append(record, kPackagesKey);
+    AppendChar(record, L'\\');
+    Append(record, digits);
+    return true;
+}
+
 LSTATUS AddOwner(const Text& record, const wchar_t* owner) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPackagesAccess, SDDL_REVISION_1,

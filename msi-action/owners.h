@@ -33,6 +33,11 @@ void PackageRecord(const BYTE (&infDigest)[kDigestSize], Text& record);
 // from its bytes; the error of the step that failed.
 DWORD PublishedRecord(const wchar_t* published, Text& record);
 
+// The record of the package that the product of that key installed, by the
+// digest that its installation recorded as Package; false where it
+// recorded none (1.10.0 and earlier).
+bool RecordedOwnPackage(const Text& key, Text& record);
+
 // Notes the owner in the package's record, the packages' key made first
 // where it is not there, open to SYSTEM and Administrators only.
 LSTATUS AddOwner(const Text& record, const wchar_t* owner);

@@ -50,24 +50,6 @@ UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
     return ERROR_SUCCESS;
 }
 
-// The record of the package that this product installed, by the digest
-// that its installation recorded as Package; false where it recorded none
-// (1.10.0 and earlier).
-bool RecordedOwnPackage(const Text& key, Text& record) {
-    constexpr DWORD kDigits = 2 * kDigestSize;
-    wchar_t digits[kDigits + 1];
-    if (ReadProductValue(key, kPackageValue, REG_SZ, static_cast<BYTE*>(static_cast<void*>(digits)),
-                         sizeof digits) != ERROR_SUCCESS) {
-        return false;
-    }
-    digits[kDigits] = L'\0';
-    Clear(record);
-    Append(record, kPackagesKey);
-    AppendChar(record, L'\\');
-    Append(record, digits);
-    return true;
-}
-
 // Whether the published package is still the one that this product
 // installed, by its INF's bytes, where the installation recorded them: the
 // platform gives a name that a package left to a later package of the same

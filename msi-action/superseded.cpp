@@ -46,6 +46,26 @@ void OlderKey(const wchar_t* code, Text& key) {
 
 // Adds the names that an older product recorded, its own package's and
 // those that it kept of the versions before it.
+// Whether the older product's published name is still the package that it
+// installed, by the INF's digest that it recorded (Package, from 1.10.1 on;
+// an older record is taken as it is): a record that names another package,
+// or a name that the platform gave a later package, is passed over, logged.
+bool StillItsPackage(MSIHANDLE install, const Text& key, const wchar_t* name) {
+    static Text own;
+    if (!RecordedOwnPackage(key, own)) {
+        return true;
+    }
+    static Text published;
+    static Text record;
+    if (IsPublishedName(name) && PublishedPath(name, published) == ERROR_SUCCESS &&
+        PublishedRecord(published.data, record) == ERROR_SUCCESS && Same(own.data, record.data)) {
+        return true;
+    }
+    LogNaming(install, L"the older product's recorded package", name,
+              L" is no longer the package that it installed: it stays staged");
+    return false;
+}
+
 void AddRecordedNames(MSIHANDLE install, const wchar_t* code, Text& names) {
     static Text key;
     OlderKey(code, key);
@@ -57,7 +77,10 @@ void AddRecordedNames(MSIHANDLE install, const wchar_t* code, Text& names) {
             ReadProductValue(key, value, REG_SZ, static_cast<BYTE*>(static_cast<void*>(recorded)),
                              (kNamesCapacity - 1) * sizeof(wchar_t));
         if (status == ERROR_SUCCESS) {
-            AddNames(recorded, names);
+            // The names that it kept of the versions before it carry no digest.
+            if (value == kSupersededValue || StillItsPackage(install, key, recorded)) {
+                AddNames(recorded, names);
+            }
         } else if (status != ERROR_FILE_NOT_FOUND) {
             LogNaming(install, L"cannot read the record of the older product", code,
                       L": its package stays staged");

@@ -127,11 +127,13 @@ def line_setups():
 # "msi-in-use": version 1 also lists a second device's ID, which version 2
 # does not, so that the second device keeps version 1's package in use.
 # "msi-keep": version 2 is installed with ZELTRANE_SUPERSEDED=keep.
+# "msi-edited": version 1's record is edited to name another package.
 UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI", ()),
             "nsis": (setup_identity(7), "ZT upgrade NSIS", ()),
             "msi-in-use": (setup_identity(0x28), "ZT upgrade MSI in use",
                            (setup_identity(0x29)[0],)),
-            "msi-keep": (setup_identity(0x2A), "ZT upgrade MSI keep", ())}
+            "msi-keep": (setup_identity(0x2A), "ZT upgrade MSI keep", ()),
+            "msi-edited": (setup_identity(0x30), "ZT upgrade MSI edited", ())}
 # Another product, installed beside the upgrade's version 1, that a command
 # line's ZELTRANE_OLDER_FOUND names: (identity, the INF's own name, product
 # name), built as bystander-msi.

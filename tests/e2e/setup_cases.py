@@ -675,6 +675,27 @@ class Setups(CreationCase):
         self.assertSuperseded("msi-keep", published, deleted=False)
         self.assertIn("ZELTRANE_SUPERSEDED=keep: the older versions' packages stay staged", log)
 
+    def test_msi_upgrade_leaves_what_an_edited_record_names(self):
+        """Version 1's record edited to name another package of its INF's
+        name, staged on no device: version 2 leaves that package, and says
+        that the record no longer names version 1's own."""
+        self.install_version_1("msi-edited")
+        other = self.package("edited-record", upgrade_inf("msi-edited"),
+                             "; an edited record's\n", NO_DEVICE)
+        self.run_program('"%s"' % windows_path(other), '"%s"' % NO_DEVICE[0])
+        [name] = [name for name, data in suite.sandbox.package_store()["inf"].items()
+                  if data.endswith(b"; an edited record's\n")]
+        key = PRODUCT_KEY % self.product_code("upgrade-msi-edited-v1")
+        self.assertEqual(self.registry("add", '"%s"' % key, "/v PublishedInf", "/d", name, "/f"), 0)
+        store = suite.sandbox.package_store()
+        run, log = self.run_msi_logged("upgrade-msi-edited-v2")
+        self.assertSucceeded(run)
+        self.assertIn('recorded package "%s" is no longer the package that it installed' % name,
+                      log)
+        self.assertEqual(suite.sandbox.package_store()["inf"].get(name), store["inf"][name],
+                         "the other package untouched")
+        self.assertUpgradeInstalled("msi-edited", 2)
+
     def test_nsis_upgrade(self):
         identity, product, _ = UPGRADES["nsis"]
         before = self.sample_driver_records(identity)

@@ -317,6 +317,43 @@ TEST_F(MsiAction, AnUpgradeDeletesTheOlderPackagesThatNothingUses) {
                L"error 0x0000000D"));
 }
 
+// An older product's published name is passed on only while its INF has the
+// digest that the older product recorded (from 1.10.1 on): a record edited
+// to name another package, or a name that the platform gave a later one,
+// leaves that package alone.
+TEST_F(MsiAction, AnOlderRecordIsTakenOnlyWhileItNamesItsOwnPackage) {
+    const std::wstring oem5 = L"C:\\Windows\\INF\\oem5.inf";
+    const struct {
+        const char* what;
+        void (*arrange)();
+        std::wstring passed;
+    } cases[] = {
+        {"its own package", [] {}, L"oem5.inf"},
+        {"recorded before 1.10.1", [] { fake.registry[kOlderKey].erase(L"Package"); }, L"oem5.inf"},
+        {"another package's bytes now",
+         [] { fake.files[L"C:\\Windows\\INF\\oem5.inf"] = "[Version] other"; }, L""},
+        {"no such package now", [] { fake.files.erase(L"C:\\Windows\\INF\\oem5.inf"); }, L""},
+        {"no published name",
+         [] { fake.registry[kOlderKey][L"PublishedInf"].second = Bytes(L"..\\oem5.inf"); }, L""},
+        {"the INF folder unknown", [] { fake.windowsFolder.clear(); }, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.registry[kOlderKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem5.inf")};
+        fake.registry[kOlderKey][L"Package"] = {REG_SZ, Bytes(FakeDigest("[Version] old"))};
+        fake.files[oem5] = "[Version] old";
+        fake.properties[L"ZeltraneOlder"] = kOlder;
+        c.arrange();
+        EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+        EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], c.passed);
+        if (c.passed.empty()) {
+            EXPECT_EQ(fake.logged.front().substr(0, 48),
+                      L"Zeltrane: the older product's recorded package \"");
+        }
+    }
+}
+
 // What the older products recorded that cannot be passed on stays staged,
 // and the installation goes on.
 TEST_F(MsiAction, OlderPackagesThatCannotBeReadStayStaged) {
