@@ -98,11 +98,14 @@ def pe_digest(data, algorithm):
     return digest.digest()
 
 
-def file_digest(path, algorithm):
+def digest_of(data, algorithm):
     """(kind, digest): "pe" by the Authenticode digest, else "flat"."""
-    data = pathlib.Path(path).read_bytes()
     digest = pe_digest(data, algorithm)
     return ("pe", digest) if digest is not None else ("flat", algorithm(data).digest())
+
+
+def file_digest(path, algorithm):
+    return digest_of(pathlib.Path(path).read_bytes(), algorithm)
 
 
 def member(path, name, algorithm_name, os_attribute):

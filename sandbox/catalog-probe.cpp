@@ -8,18 +8,23 @@
 //                                        the file's member, found by that
 //                                        hash, verified through the catalog
 //   catalog-probe trust CERTIFICATE      adds a DER certificate to the
-//                                        machine's Root store
+//                                        Root store
+//   catalog-probe untrust CERTIFICATE    deletes it from there again
 // Exit status: 0 done (verify: trusted), 1 not, 2 usage. verify prints
-// "trusted", "not a member" or "untrusted 0x........" (WinVerifyTrust's
-// answer).
+// "trusted", "not a member", "untrusted 0x........" (WinVerifyTrust's
+// answer) or "untrusted chain 0x........" (its signer's chain's errors,
+// CERT_TRUST_*, where WinVerifyTrust answered success).
+// clang-format off
+// windows.h first, then what mscat.h and softpub.h need before them.
 #include <windows.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+// clang-format on
 
 #include <mscat.h>
 #include <softpub.h>
 #include <stdio.h>
 #include <wchar.h>
-#include <wincrypt.h>
-#include <wintrust.h>
 
 namespace {
 
@@ -34,8 +39,8 @@ using CalcHash2 = BOOL(WINAPI *)(HCATADMIN, HANDLE, DWORD *, BYTE *, DWORD);
 // SHA-256 through the functions of Windows 8 and later, looked up here
 // because not every Wine has them. Empty when it cannot be computed.
 bool FileTag(const wchar_t *path, bool sha256, wchar_t *tag, size_t tag_size) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         fwprintf(stderr, L"cannot open %ls: %lu\n", path, GetLastError());
         return false;
@@ -121,35 +126,67 @@ int Verify(wchar_t *catalog, wchar_t *path, bool sha256) {
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const LONG verdict = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    // Wine 8 and 10 answer success for a catalog whose signer's chain ends
+    // at a root that the machine does not trust, where Windows answers
+    // CERT_E_UNTRUSTEDROOT: the chain that their provider built says so, and
+    // is read here. They build it as of 1601 (they take no time for a
+    // catalog), so it is never valid in time: that error is left out.
+    DWORD chain = 0;
+    CRYPT_PROVIDER_DATA *provider = WTHelperProvDataFromStateData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR *signer =
+        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    if (signer && signer->pChainContext) {
+        chain = signer->pChainContext->TrustStatus.dwErrorStatus & ~CERT_TRUST_IS_NOT_TIME_VALID;
+    }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     if (verdict != ERROR_SUCCESS) {
         wprintf(L"untrusted 0x%08lX\n", static_cast<unsigned long>(verdict));
         return 1;
     }
+    if (chain != CERT_TRUST_NO_ERROR) {
+        wprintf(L"untrusted chain 0x%08lX\n", static_cast<unsigned long>(chain));
+        return 1;
+    }
     wprintf(L"trusted\n");
     return 0;
 }
 
-int Trust(const wchar_t *path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+// Adds the DER certificate in the file to the Root store, or deletes it from
+// there: the current user's, which the chain engines of Wine 8 and 10 both
+// read (Wine 10's does not read the machine's), as its registry store (a
+// deletion through the collection that Wine makes of it leaves the
+// certificate there).
+int Trust(const wchar_t *path, bool add) {
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return 1;
     }
-    BYTE certificate[8192];
+    BYTE encoded[8192];
     DWORD size = 0;
-    const BOOL read = ReadFile(file, certificate, sizeof(certificate), &size, nullptr);
+    const BOOL read = ReadFile(file, encoded, sizeof(encoded), &size, nullptr);
     CloseHandle(file);
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    if (!read || !root) {
-        return 1;
+    PCCERT_CONTEXT certificate =
+        read ? CertCreateCertificateContext(X509_ASN_ENCODING, encoded, size) : nullptr;
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                    CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    BOOL done = FALSE;
+    if (certificate && root && add) {
+        done = CertAddCertificateContextToStore(root, certificate, CERT_STORE_ADD_REPLACE_EXISTING,
+                                                nullptr);
+    } else if (certificate && root) {
+        PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0,
+                                                          CERT_FIND_EXISTING, certificate, nullptr);
+        done = found && CertDeleteCertificateFromStore(found);
     }
-    const BOOL added = CertAddEncodedCertificateToStore(
-        root, X509_ASN_ENCODING, certificate, size, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    CertCloseStore(root, 0);
-    return added ? 0 : 1;
+    if (certificate) {
+        CertFreeCertificateContext(certificate);
+    }
+    if (root) {
+        CertCloseStore(root, 0);
+    }
+    return done ? 0 : 1;
 }
 
 }  // namespace
@@ -170,9 +207,9 @@ int wmain(int argc, wchar_t **argv) {
     if ((argc == 4 || (argc == 5 && sha256)) && wcscmp(argv[1], L"verify") == 0) {
         return Verify(argv[2], argv[3], sha256);
     }
-    if (argc == 3 && wcscmp(argv[1], L"trust") == 0) {
-        return Trust(argv[2]);
+    if (argc == 3 && (wcscmp(argv[1], L"trust") == 0 || wcscmp(argv[1], L"untrust") == 0)) {
+        return Trust(argv[2], wcscmp(argv[1], L"trust") == 0);
     }
-    fwprintf(stderr, L"usage: catalog-probe members|hash|verify|trust ...\n");
+    fwprintf(stderr, L"usage: catalog-probe members|hash|verify|trust|untrust ...\n");
     return kUsage;
 }

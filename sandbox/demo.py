@@ -14,6 +14,7 @@ installation over to its x64 build.
 
 import pathlib
 import shutil
+import subprocess
 import sys
 
 import emulation
@@ -111,9 +112,13 @@ def main():
     sandbox = wine.Sandbox(x64_build / "demo", x64_build)
     sandbox.clear()
     if is_sample:
-        drivers = {"amd64": sandbox.drivers["amd64"],
-                   "x86": x86_build / "sample" / sample.SAMPLE_DRIVER}
-        inf = sample.write_sample_package(sandbox.state / "zt-sample" / "zt-sample.inf", drivers)
+        # The sample package as it ships, with its catalog.
+        folder = sandbox.state / "zt-sample"
+        subprocess.run([sample.DEBIAN_PYTHON, pathlib.Path(__file__).parent / "sample_catalog.py",
+                        "package", folder, "amd64=%s" % sandbox.drivers["amd64"],
+                        "x86=%s" % (x86_build / "sample" / sample.SAMPLE_DRIVER)],
+                       check=True, stdout=subprocess.DEVNULL)
+        inf = folder / sample.SAMPLE_INF.name
     else:
         inf = pathlib.Path(sys.argv[3]).resolve()
     try:

@@ -227,7 +227,11 @@ def make_setup(release, package, inf, hardware_id, out, product, version="1.0.0"
     """scripts/setups for the product, by default with the templates' own
     setting, with an upgrade code made from its name and its vendor's."""
     code = str(uuid.uuid5(UPGRADE_CODES, vendor + product)).upper()
-    subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "scripts" / "setups", release,
+    tree = pathlib.Path(__file__).resolve().parents[2]
+    # The package's own catalog, which scripts/setups checks.
+    subprocess.run([sample.DEBIAN_PYTHON, tree / "sandbox" / "sample_catalog.py", "catalog",
+                    pathlib.Path(package) / inf], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([tree / "scripts" / "setups", release,
                     package, inf, hardware_id, out, product, version, code],
                    env=environment or setting_environment(None), check=True)
 

@@ -10,7 +10,8 @@ usage: test_e2e.py [--state NAME] BUILD_DIR start | stop | GROUP [X86-IMAGE X86-
          system32 (see sandbox/newdev.cpp); stop undoes the first.
   GROUP  runs one group of cases against BUILD_DIR/Zeltrane.exe: Harness,
          Usage, Install, Failures, Text, Removal (and ZeltraneRemove.exe),
-         Creation (and ZeltraneCreate.exe) for
+         Creation (and ZeltraneCreate.exe), Catalog (the catalogs that
+         release/catalog.py makes, through the platform's wintrust) for
          the x64 build; Arm64 for the
          ARM64 build under ARM64 Wine.
 With X86-IMAGE, the 32-bit image in a sandbox of its own; the group X86 holds
@@ -27,7 +28,7 @@ case is held to a limit that follows from how this machine starts 32-bit
 programs (LIMITS), and its time is written to the sandbox's account.txt.
 The cases are in modules by behaviour: program.py (usage, install, failures,
 text), removal.py (the removal program), handover.py (the 32-bit image and
-its hand-over, the ARM64 build),
+its hand-over, the ARM64 build), catalogs.py (the catalogs),
 setup_cases.py (the setups, built by setup_builds.py), harness.py (the
 sandbox's own checks); cases.py holds what they share.
 """
@@ -41,6 +42,7 @@ import types
 import unittest
 
 from cases import LIMITS, account, suite
+from catalogs import Catalog
 from creation import Creation
 from handover import Arm64, X86
 from harness import Harness
@@ -56,7 +58,7 @@ import wine
 SKIPPED = 77
 GROUPS = {group.__name__: group
           for group in (Harness, Usage, Install, DeviceState, Failures, Text, Removal, Creation,
-                        X86, Arm64, Setups)}
+                        X86, Arm64, Setups, Catalog)}
 
 
 def machine_route():

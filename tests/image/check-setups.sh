@@ -74,11 +74,13 @@ check() {
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
 }
 rm -rf "$work"
-mkdir -p "$work/package/x86" "$work/package/amd64" "$work/package/arm64"
-cp "$source_dir/examples/zt-sample.inf" "$work/package/"
-cp "$x86_driver" "$work/package/x86/zt-sample.sys"
-cp "$x64_driver" "$work/package/amd64/zt-sample.sys"
-cp "$arm64_driver" "$work/package/arm64/zt-sample.sys"
+# The sample package with its catalog, by Debian's Python (the catalog
+# tool's python3-asn1crypto).
+if ! /usr/bin/python3 "$source_dir/sandbox/sample_catalog.py" package "$work/package" \
+    x86="$x86_driver" amd64="$x64_driver" arm64="$arm64_driver" >/dev/null; then
+    echo "FAIL cannot lay out the sample package"
+    exit 1
+fi
 # The checked product's own upgrade code, and the sample's, which no
 # vendor's product may have.
 check_code=5D0C7E1A-2B3C-4D5E-8F90-A1B2C3D4E5F6
@@ -144,7 +146,7 @@ check_msi() {
         return 1
     fi
     files=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
-    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneRemove.exe ZeltraneRemove.exe ZeltraneRemove.exe zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
+    [ "$files" = "LICENSE Zeltrane.exe Zeltrane.exe Zeltrane.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneCreate.exe ZeltraneRemove.exe ZeltraneRemove.exe ZeltraneRemove.exe zt-sample.cat zt-sample.inf zt-sample.sys zt-sample.sys zt-sample.sys " ] ||
         { echo "     files: $files"; return 1; }
 }
 
@@ -334,7 +336,7 @@ check "the NSIS setup is a 32-bit Windows program" \
     grep -qE 'Machine: IMAGE_FILE_MACHINE_I386 ' <<<"$headers"
 check "the batch folder holds the batch file, the release layout and the package" test \
     "$(cd "$work/sample/batch" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
-    "./LICENSE ./Zeltrane.exe ./ZeltraneCreate.exe ./ZeltraneRemove.exe ./arm64/Zeltrane.exe ./arm64/ZeltraneCreate.exe ./arm64/ZeltraneRemove.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.inf ./install-driver.cmd ./uninstall-driver.cmd ./x64/Zeltrane.exe ./x64/ZeltraneCreate.exe ./x64/ZeltraneRemove.exe "
+    "./LICENSE ./Zeltrane.exe ./ZeltraneCreate.exe ./ZeltraneRemove.exe ./arm64/Zeltrane.exe ./arm64/ZeltraneCreate.exe ./arm64/ZeltraneRemove.exe ./driver/amd64/zt-sample.sys ./driver/arm64/zt-sample.sys ./driver/x86/zt-sample.sys ./driver/zt-sample.cat ./driver/zt-sample.inf ./install-driver.cmd ./uninstall-driver.cmd ./x64/Zeltrane.exe ./x64/ZeltraneCreate.exe ./x64/ZeltraneRemove.exe "
 
 if ZELTRANE_NO_DEVICE=fail build "$work/fail"; then
     check "ZELTRANE_NO_DEVICE=fail reaches the MSI's setting" test "$(setting "$work/fail/driver-setup.msi")" = fail
@@ -402,6 +404,34 @@ for bad in 1.0 1.0.0.0 256.0.0 1.0.65536 v1.0.0; do
 done
 build "$work/bad-code" "$hardware_id" 1.0.0 not-a-guid
 check "scripts/setups refuses an upgrade code that is not a GUID" test $? -eq 2
+# The package's catalog: a package that it does not list is refused before
+# anything is built, naming the file; one without CatalogFile is built, with
+# a warning.
+# catalog_case NAME EDIT SAID: scripts/setups around a copy of the package
+# changed by EDIT (a command run in it) must end with 2 and say SAID.
+catalog_case() {
+    rm -rf "$work/catalog-$1" && cp -R "$work/package" "$work/catalog-$1" &&
+        (cd "$work/catalog-$1" && eval "$2") &&
+        "$source_dir/scripts/setups" "$release" "$work/catalog-$1" zt-sample.inf "$hardware_id" \
+            "$work/catalog-$1-out" "ZT setups check" "$version" "$check_code" >"$work/catalog-$1.log" 2>&1
+    local status=$?
+    check "scripts/setups refuses $1, naming it" test "$status" -eq 2 -a ! -e "$work/catalog-$1-out" \
+        -a -n "$(grep -lF "$3" "$work/catalog-$1.log")"
+}
+catalog_case "a changed INF" "echo '; changed' >>zt-sample.inf" \
+    "zt-sample.inf: changed after zt-sample.cat was made"
+catalog_case "a driver that the catalog does not list" "cp amd64/zt-sample.sys x86/zt-sample.sys" \
+    "x86/zt-sample.sys: changed after zt-sample.cat was made"
+catalog_case "a referenced file that is missing" "rm arm64/zt-sample.sys" \
+    "zt-sample.inf:31: arm64/zt-sample.sys is not in the package"
+catalog_case "a missing catalog" "rm zt-sample.cat" "zt-sample.cat: no such catalog"
+rm -rf "$work/no-catalog" && cp -R "$work/package" "$work/no-catalog" &&
+    sed -i '/^CatalogFile/d' "$work/no-catalog/zt-sample.inf" && rm "$work/no-catalog/zt-sample.cat"
+"$source_dir/scripts/setups" "$release" "$work/no-catalog" zt-sample.inf "$hardware_id" \
+    "$work/no-catalog-out" "ZT setups check" "$version" "$check_code" >"$work/no-catalog.log" 2>&1
+check "scripts/setups builds a package without CatalogFile, warning what Windows does" \
+    test $? -eq 0 -a -f "$work/no-catalog-out/driver-setup.msi" -a \
+    -n "$(grep -l 'names no CatalogFile: Windows installs an unsigned package only after a warning' "$work/no-catalog.log")"
 
 # One fault each, in a copy of the MSI: the check must see it.
 # fault_copy QUERIES: a copy of the sample MSI, its path in $copy, with the
