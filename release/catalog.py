@@ -185,8 +185,10 @@ def check(inf, targets, roots):
         for name in sorted(names):
             try:
                 codes = catalog_check.read(inf_path.parent / name)["os"]
-            except (OSError, ValueError) as error:
-                raise Refused("%s: %s" % (name, error))
+            except OSError:
+                raise Refused("%s: %s" % (name, catalog_check.NO_CATALOG))
+            except ValueError as error:
+                raise Refused("%s: not a catalog: %s" % (name, error))
             targets += [target for target, known in SYSTEMS.items() if known[0] in codes
                         and target not in targets]
         if not targets:
@@ -198,7 +200,7 @@ def check(inf, targets, roots):
         try:
             listed = catalog_check.read(path)
         except OSError:
-            faults.append("%s: no such catalog: Windows refuses the package with 0xE000022F" % name)
+            faults.append("%s: %s" % (name, catalog_check.NO_CATALOG))
             continue
         except ValueError as error:
             faults.append("%s: not a catalog: %s" % (name, error))
@@ -257,6 +259,9 @@ def main():
             print("catalog: %s matches its catalogs" % args.inf.name)
     except (inf_files.InfError, Refused, sign.Failure) as error:
         print("catalog: %s" % error, file=sys.stderr)
+        return 1
+    except OSError as error:
+        print("catalog: %s: %s" % (error.filename, error.strerror), file=sys.stderr)
         return 1
     return 0
 

@@ -5,6 +5,7 @@ import subprocess
 
 import catalog_der as der
 
+NO_CATALOG = "no such catalog: Windows refuses the package with 0xE000022F"
 # The members' digest by the list's subject algorithm.
 MEMBER_ALGORITHMS = {der.MEMBER_V1: "sha1", der.MEMBER_V2: "sha256"}
 
@@ -50,26 +51,31 @@ def read(path):
 
 def compare(folder, name, listed, files, digest_of):
     """The faults between the catalog's members and the package's files
-    (paths in folder), each a line."""
+    (paths in folder), each a line: a file whose digest is not listed (said
+    to be changed where a member of its name is left over), and each member
+    that no file matches."""
     faults = []
-    found = set()
+    unmatched = dict(listed["members"])
+    missing = []
     for path in files:
         digest = digest_of(folder / path, listed["algorithm"])
         if digest in listed["members"]:
-            found.add(digest)
-            continue
+            unmatched.pop(digest, None)
+        else:
+            missing.append(path)
+    for path in missing:
         file_name = pathlib.PurePosixPath(path).name
-        if file_name in listed["members"].values():
+        stale = [digest for digest, member in unmatched.items() if member == file_name]
+        if stale:
+            del unmatched[stale[0]]
             faults.append("%s: changed after %s was made" % (path, name))
         else:
             faults.append("%s: not in %s" % (path, name))
         faults[-1] += (": Windows refuses the package with 0xE000024B, the hash for the file "
                        "is not present in the specified catalog file")
-    names = {pathlib.PurePosixPath(path).name for path in files}
-    for digest, member in sorted(listed["members"].items()):
-        if digest not in found and member not in names:
-            faults.append("%s lists %s (%s), which the package lacks"
-                          % (name, member, digest.hex().upper()))
+    for digest, member in sorted(unmatched.items()):
+        faults.append("%s lists %s (%s), which the package lacks"
+                      % (name, member, digest.hex().upper()))
     return faults
 
 
@@ -78,7 +84,7 @@ def verify_signature(path, roots):
     else what it said."""
     command = ["osslsigncode", "verify", "-in", str(path)]
     if roots:
-        command += ["-CAfile", str(roots)]
+        command += ["-CAfile", str(roots), "-TSA-CAfile", str(roots)]
     result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True)
     said = (result.stdout + result.stderr).strip()
     if result.returncode == 0:
@@ -86,5 +92,5 @@ def verify_signature(path, roots):
     if "Unrecognized file type" in said or "not supported" in said.lower():
         version = subprocess.run(["osslsigncode", "--version"], capture_output=True,
                                  text=True).stdout.split("\n")[0]
-        return "%s cannot verify catalogs (2.4 and later can)" % version
+        return "%s cannot verify catalogs: check the signature with a newer one" % version
     return said.splitlines()[-1] if said else "osslsigncode failed"

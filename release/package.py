@@ -11,9 +11,10 @@ program's three images beside them (ZeltraneRemove.exe, x64/ and arm64/),
 the creation program's likewise (ZeltraneCreate.exe),
 README.md, LICENSE,
 CHANGELOG.md, the programs' reference (docs/programs.md), the guide for
-setups (docs/setups.md), the page on the images (docs/images.md), the page
-on security (docs/security.md), the setup templates and
-the MSI template's custom action (setups/, the DLL as
+setups (docs/setups.md), the page on catalogs (docs/catalogs.md), the page
+on the images (docs/images.md), the page on security (docs/security.md),
+the setup templates, the catalog tool (catalog.py and its modules, with
+sign.py) and the MSI template's custom action (setups/, the DLL as
 setups/ZeltraneMsiAction.dll);
 DIR/Zeltrane-V-windows.zip.sha256 is its checksum in sha256sum's form. The
 same inputs give the same bytes: fixed order, times (SECONDS, the commit's
@@ -45,11 +46,15 @@ from sign import Failure, sign, signing_settings
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
 DOCUMENTS = ["README.md", "LICENSE", "CHANGELOG.md", "docs/programs.md", "docs/setups.md",
-             "docs/images.md", "docs/security.md"]
+             "docs/catalogs.md", "docs/images.md", "docs/security.md"]
 # The setup templates, beside the images that they ship: (name in the package, source).
 TEMPLATES = [("setups/" + name, "examples/setups/" + name)
              for name in ("driver-setup.nsi", "driver-setup.wxs", "install-driver.cmd",
                           "uninstall-driver.cmd", "lock-permissions.py", "record-digests.py")]
+# The catalog tool and the signing that it shares with the release, beside them.
+TEMPLATES += [("setups/" + name, "release/" + name)
+              for name in ("catalog.py", "catalog_check.py", "catalog_der.py", "inf_files.py",
+                           "sign.py")]
 
 
 def write_zip(path, top, files, epoch):

@@ -133,7 +133,7 @@ def main():
         package_command(sys.argv[2], sys.argv[3:])
     elif len(sys.argv) == 3 and sys.argv[1] == "catalog":
         inf = pathlib.Path(sys.argv[2])
-        make(inf, targets(a for a in TARGETS if (inf.parent / a / sample.SAMPLE_DRIVER).is_file()))
+        make(inf, targets(a for a in TARGETS if (inf.parent / a).is_dir()))
     elif len(sys.argv) == 4 and sys.argv[1] == "signed":
         signed_command(sys.argv[2], sys.argv[3])
     else:

@@ -228,9 +228,12 @@ def make_setup(release, package, inf, hardware_id, out, product, version="1.0.0"
     setting, with an upgrade code made from its name and its vendor's."""
     code = str(uuid.uuid5(UPGRADE_CODES, vendor + product)).upper()
     tree = pathlib.Path(__file__).resolve().parents[2]
-    # The package's own catalog, which scripts/setups checks.
-    subprocess.run([sample.DEBIAN_PYTHON, tree / "sandbox" / "sample_catalog.py", "catalog",
-                    pathlib.Path(package) / inf], check=True, stdout=subprocess.DEVNULL)
+    # The package's own catalog, which scripts/setups checks (a setup of an
+    # INF that the package lacks, or of a file that is no INF, has none).
+    named = pathlib.Path(package) / inf
+    if named.is_file() and b"CatalogFile" in named.read_bytes():
+        subprocess.run([sample.DEBIAN_PYTHON, tree / "sandbox" / "sample_catalog.py", "catalog",
+                        pathlib.Path(package) / inf], check=True, stdout=subprocess.DEVNULL)
     subprocess.run([tree / "scripts" / "setups", release,
                     package, inf, hardware_id, out, product, version, code],
                    env=environment or setting_environment(None), check=True)

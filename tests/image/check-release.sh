@@ -71,20 +71,24 @@ check "says in one line that the images are unsigned" \
 check "a second run gives a byte-identical ZIP" cmp -s "$zip" "$work/again/$name.zip"
 check "checksum file matches the ZIP" bash -c "cd '$work/unsigned' && sha256sum --quiet -c '$name.zip.sha256'"
 templates="setups/driver-setup.nsi setups/driver-setup.wxs setups/install-driver.cmd setups/uninstall-driver.cmd setups/lock-permissions.py setups/record-digests.py"
+tools="setups/catalog.py setups/catalog_check.py setups/catalog_der.py setups/inf_files.py setups/sign.py"
+documents="README.md LICENSE CHANGELOG.md docs/programs.md docs/setups.md docs/catalogs.md docs/images.md docs/security.md"
 # shellcheck disable=SC2086 # the names, one argument each
-expected=$(printf '%s\n' "${shipped[@]%%:*}" \
-    README.md LICENSE CHANGELOG.md docs/programs.md docs/setups.md docs/images.md docs/security.md $templates | sed "s|^|$name/|")
-check "holds the nine images, the custom action, seven documents, four templates and the MSI's permission and digest scripts, nothing else" \
+expected=$(printf '%s\n' "${shipped[@]%%:*}" $documents $templates $tools | sed "s|^|$name/|")
+check "holds the nine images, the custom action, eight documents, four templates, the MSI's permission and digest scripts and the catalog tool, nothing else" \
     test "$(unzip -Z1 "$zip")" = "$expected"
 for file in "${shipped[@]}"; do
     check "${file%%:*} is the built one" cmp -s "${file#*:}" <(inner "$zip" "${file%%:*}")
 done
-for document in README.md LICENSE CHANGELOG.md docs/programs.md docs/setups.md docs/images.md docs/security.md; do
+for document in $documents; do
     check "$document is the project's" cmp -s "$source_dir/$document" <(inner "$zip" "$document")
 done
 for template in $templates; do
     check "$template is the project's" \
         cmp -s "$source_dir/examples/$template" <(inner "$zip" "$template")
+done
+for tool in $tools; do
+    check "$tool is the project's" cmp -s "$source_dir/release/${tool#setups/}" <(inner "$zip" "$tool")
 done
 stamp=$(TZ=UTC date -d "@$epoch" +%Y%m%d.%H%M%S)
 check "every entry: rw-r--r--, Unix, dated $stamp" \
@@ -179,6 +183,23 @@ mkdir -p download && cp "$signed" "$signed.sha256" download/ && cp root.pem down
         osslsigncode verify -CAfile vendor-root.pem -in "Zeltrane-$version-windows/setups/ZeltraneMsiAction.dll"
 ) >download.log 2>&1
 check "a download verifies with the README's commands" test $? -eq 0
+# The catalog tool as the download ships it, with docs/catalogs.md's commands,
+# on the sample package, signed (and time-stamped) with the release's settings.
+(
+    cd "download/Zeltrane-$version-windows" && mkdir -p driver/x86 driver/amd64 driver/arm64 &&
+        cp "$source_dir/examples/zt-sample.inf" driver/ && cp "$work/root.pem" roots.pem &&
+        cp "$(dirname "$x86")/sample/zt-sample.sys" driver/x86/ &&
+        cp "$(dirname "$x64")/sample/zt-sample.sys" driver/amd64/ &&
+        cp "$(dirname "$arm64")/sample/zt-sample.sys" driver/arm64/ &&
+        /usr/bin/python3 setups/catalog.py make driver/zt-sample.inf --os Vista_X86,7_X86,10_X86,10_X64,10_ARM64 &&
+        /usr/bin/python3 setups/catalog.py sign driver/zt-sample.cat &&
+        /usr/bin/python3 setups/catalog.py check driver/zt-sample.inf --ca-file roots.pem &&
+        osslsigncode verify -CAfile roots.pem -TSA-CAfile roots.pem -in driver/zt-sample.cat &&
+        osslsigncode verify -CAfile roots.pem -TSA-CAfile roots.pem -in driver/amd64/zt-sample.sys \
+            -catalog driver/zt-sample.cat
+) >catalog.log 2>&1
+check "the release's catalog tool makes, signs and checks the sample's catalog with docs/catalogs.md's commands" \
+    test $? -eq 0
 
 # One byte of code changed.
 text=$(llvm-readobj --sections signed-Zeltrane.exe | awk '/Name: .text/ { found = 1 }
