@@ -3,8 +3,9 @@ files' digests by which Windows decides whether it installs the package
 without asking (docs/catalogs.md).
 
 usage: catalog.py make INF --os LIST [--out FOLDER]
-       catalog.py sign CATALOG...
+       catalog.py sign FILE...
        catalog.py check INF [--os LIST] [--ca-file ROOTS.pem]
+       catalog.py cab INF --os LIST --out CAB
 
 make writes each catalog that the INF's CatalogFile names for the
 architectures of LIST (the operating systems as the platform's own tool
@@ -15,11 +16,14 @@ or that [SourceDisksFiles] names, PE images by their Authenticode digest
 still matches) and any other file by its plain digest; SHA-1 where a target
 is Windows 7 or older, SHA-256 otherwise. The same inputs give the same
 bytes: the list's time is SOURCE_DATE_EPOCH, or the INF's DriverVer date.
-sign signs catalogs with the release's signing settings (sign.py).
+sign signs catalogs (or a CAB) with the release's signing settings (sign.py).
 check compares the package with its catalogs: every file listed with its
 digest, nothing listed that the package lacks, the members' digest fit for
 the targets (LIST, or the catalog's own OS attribute), and the signature,
 verified by osslsigncode against ROOTS.pem (the system's roots by default).
+cab writes the package (the INF, its catalogs and every file that they list)
+as a CAB under a folder of the INF's name, by gcab, for a submission to
+Microsoft's signing of kernel drivers; its file times are the catalog's.
 Exit status: 0 done, 1 refused (each fault on a line of its own), 2 usage.
 """
 
@@ -28,8 +32,11 @@ import datetime
 import hashlib
 import os
 import pathlib
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import catalog_check  # noqa: E402
@@ -149,15 +156,20 @@ def build(folder, files, hardware_ids, targets, when):
     return der.ContentInfo({"content_type": der.SIGNED_DATA, "content": signed}).dump()
 
 
+def package_time(inf, today):
+    """The time of what the package's files make: SOURCE_DATE_EPOCH, or the
+    DriverVer date."""
+    epoch = os.environ.get("SOURCE_DATE_EPOCH")
+    if epoch:
+        return datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
+    date = inf_files.driver_date(inf_files.Inf(inf), today)
+    return datetime.datetime(date.year, date.month, date.day, tzinfo=datetime.timezone.utc)
+
+
 def make(inf, targets, out):
     today = datetime.datetime.now(datetime.timezone.utc).date()
     catalogs = inf_files.package_files(inf, sorted({SYSTEMS[name][2] for name in targets}), today)
-    epoch = os.environ.get("SOURCE_DATE_EPOCH")
-    if epoch:
-        when = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
-    else:
-        date = inf_files.driver_date(inf_files.Inf(inf), today)
-        when = datetime.datetime(date.year, date.month, date.day, tzinfo=datetime.timezone.utc)
+    when = package_time(inf, today)
     written = []
     for name, catalog in catalogs.items():
         covered = [target for target in targets if inf_files.catalog_name(
@@ -168,6 +180,28 @@ def make(inf, targets, out):
         path.write_bytes(data)
         written.append((path, len(catalog["files"])))
     return written
+
+
+def cab(inf, targets, out):
+    """The package as a CAB at out, its files under a folder of the INF's
+    name: their number."""
+    inf = pathlib.Path(inf)
+    today = datetime.datetime.now(datetime.timezone.utc).date()
+    catalogs = inf_files.package_files(inf, sorted({SYSTEMS[name][2] for name in targets}), today)
+    files = sorted(set(catalogs) | {path for entry in catalogs.values() for path in entry["files"]})
+    stamp = package_time(inf, today).timestamp()
+    with tempfile.TemporaryDirectory() as work:
+        top = pathlib.Path(work) / inf.stem
+        for path in files:
+            (top / path).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(inf.parent / path, top / path)
+            os.utime(top / path, (stamp, stamp))
+        result = subprocess.run(["gcab", "-c", "-z", str(pathlib.Path(out).resolve())]
+                                + ["%s/%s" % (inf.stem, path) for path in files], cwd=work,
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise Refused("gcab failed: %s" % (result.stdout + result.stderr).strip())
+    return len(files)
 
 
 def check(inf, targets, roots):
@@ -232,6 +266,10 @@ def main():
     making.add_argument("--out", type=pathlib.Path)
     signing = commands.add_parser("sign")
     signing.add_argument("catalogs", nargs="+", type=pathlib.Path)
+    packing = commands.add_parser("cab")
+    packing.add_argument("inf", type=pathlib.Path)
+    packing.add_argument("--os", required=True)
+    packing.add_argument("--out", required=True, type=pathlib.Path)
     checking = commands.add_parser("check")
     checking.add_argument("inf", type=pathlib.Path)
     checking.add_argument("--os")
@@ -241,6 +279,9 @@ def main():
         if args.command == "make":
             for path, count in make(args.inf, systems(args.os), args.out or args.inf.parent):
                 print("catalog: %s, %d files" % (path, count))
+        elif args.command == "cab":
+            count = cab(args.inf, systems(args.os), args.out)
+            print("cab: %s, %d files" % (args.out, count))
         elif args.command == "sign":
             settings = sign.signing_settings()
             if not settings:

@@ -196,10 +196,17 @@ check "a download verifies with the README's commands" test $? -eq 0
         /usr/bin/python3 setups/catalog.py check driver/zt-sample.inf --ca-file roots.pem &&
         osslsigncode verify -CAfile roots.pem -TSA-CAfile roots.pem -in driver/zt-sample.cat &&
         osslsigncode verify -CAfile roots.pem -TSA-CAfile roots.pem -in driver/amd64/zt-sample.sys \
-            -catalog driver/zt-sample.cat
+            -catalog driver/zt-sample.cat &&
+        /usr/bin/python3 setups/catalog.py cab driver/zt-sample.inf --os 10_X64,10_ARM64 --out zt-sample.cab &&
+        /usr/bin/python3 setups/catalog.py sign zt-sample.cab &&
+        osslsigncode verify -CAfile roots.pem -TSA-CAfile roots.pem -in zt-sample.cab &&
+        gcab -t zt-sample.cab >cab.list
 ) >catalog.log 2>&1
 check "the release's catalog tool makes, signs and checks the sample's catalog with docs/catalogs.md's commands" \
     test $? -eq 0
+check "the submission's CAB holds the package for its targets under the INF's name" test \
+    "$(tr "\\\\" / <"download/Zeltrane-$version-windows/cab.list" | LC_ALL=C sort | tr '\n' ' ')" = \
+    "zt-sample/amd64/zt-sample.sys zt-sample/arm64/zt-sample.sys zt-sample/zt-sample.cat zt-sample/zt-sample.inf "
 
 # One byte of code changed.
 text=$(llvm-readobj --sections signed-Zeltrane.exe | awk '/Name: .text/ { found = 1 }
