@@ -49,9 +49,9 @@ class Inf:
             if section is None:
                 continue
             key, values = None, line
-            if "=" in line and not line.startswith('"'):
-                key, values = line.split("=", 1)
-                key = key.strip()
+            equals = unquoted(line, "=")
+            if equals:
+                key, values = line[:equals[0]].strip().strip('"'), line[equals[0] + 1:]
             self.sections[section].append((first, key, split_values(values)))
         strings = {key.lower(): values[0] if values else ""
                    for _, key, values in self.sections.get("strings", []) if key}
@@ -74,18 +74,25 @@ class Inf:
         return None
 
 
-def strip_comment(line):
-    quoted = False
-    for index, character in enumerate(line):
+def unquoted(text, wanted):
+    """The places of the character outside quoted strings."""
+    quoted, found = False, []
+    for index, character in enumerate(text):
         if character == '"':
             quoted = not quoted
-        elif character == ";" and not quoted:
-            return line[:index]
-    return line
+        elif character == wanted and not quoted:
+            found.append(index)
+    return found
+
+
+def strip_comment(line):
+    comments = unquoted(line, ";")
+    return line[:comments[0]] if comments else line
 
 
 def split_values(text):
-    return [value.strip().strip('"') for value in text.split(",")]
+    cuts = [-1] + unquoted(text, ",") + [len(text)]
+    return [text[start + 1:end].strip().strip('"') for start, end in zip(cuts, cuts[1:])]
 
 
 def substitute(text, strings):
