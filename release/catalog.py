@@ -211,7 +211,8 @@ def check(inf, targets, roots):
     parsed = inf_files.Inf(inf_path)
     faults, notes = [], []
     if targets is None:
-        names = {values[0] for _, key, values in parsed.lines("version")
+        names = {inf_files.plain_catalog_name(parsed, number, values)
+                 for number, key, values in parsed.lines("version")
                  if key and key.lower().startswith("catalogfile")}
         if not names:
             raise Refused("%s: [Version] names no CatalogFile" % inf_path.name)

@@ -129,7 +129,15 @@ def catalog_name(inf, architecture):
             raise InfError("%s: [Version] names no catalog for %s: add CatalogFile.NT%s or "
                            "CatalogFile" % (inf.path.name, architecture, decoration[2:]))
         return None
-    return found[1][0]
+    return plain_catalog_name(inf, *found)
+
+
+def plain_catalog_name(inf, number, values):
+    """A CatalogFile line's name, which must name a file beside the INF."""
+    if not re.fullmatch(r"[^\\/:*?\"<>|]+\.cat", values[0], re.IGNORECASE):
+        raise InfError("%s: the catalog's name %s is not a plain .cat file name"
+                       % (inf.where(number), values[0]))
+    return values[0]
 
 
 def models(inf, architecture):
@@ -197,8 +205,11 @@ def source_files(inf, architecture):
                 raise InfError("%s: disk %s is not in [SourceDisksNames]"
                                % (inf.where(number), values[0]))
             parts = [disks[values[0]], values[1] if len(values) > 1 else "", key]
-            files[key.lower()] = (number, "/".join(part.strip("\\").replace("\\", "/")
-                                                   for part in parts if part.strip("\\")))
+            path = "/".join(part.strip("\\").replace("\\", "/") for part in parts
+                            if part.strip("\\"))
+            if ".." in path.split("/") or ":" in path:
+                raise InfError("%s: %s lies outside the package" % (inf.where(number), path))
+            files[key.lower()] = (number, path)
     return files
 
 
