@@ -168,14 +168,31 @@ class MakeAndCheck(unittest.TestCase):
         self.assertIn("unsigned", notes[0])
 
     def test_check_names_each_fault(self):
-        catalog.make(self.inf, ["10_X86", "10_X64"], self.folder.name)
         root = pathlib.Path(self.folder.name)
-        (root / "files/x86/a.sys").write_bytes(b"another driver")
-        faults, _ = catalog.check(self.inf, ["7_X86", "10_X64"], None)
-        self.assertEqual([fault.split(":")[0] for fault in faults],
-                         ["files/x86/a.sys", "p.cat"])
-        self.assertIn("0xE000024B", faults[0])
-        self.assertIn("SHA-256 members, which 7_X86 cannot read", faults[1])
+        # (change after the catalog was made, check's targets, the faults' first words)
+        for name, change, targets, faults in [
+            ("a driver changed, a target that reads only SHA-1",
+             lambda: (root / "files/x86/a.sys").write_bytes(b"another driver"),
+             ["7_X86", "10_X64"], ["files/x86/a.sys: changed", "p.cat: SHA-256 members"]),
+            ("a file added to the package and its INF",
+             lambda: self.inf.write_text(self.inf.read_text().replace(
+                 "b.dll = 1, common", "b.dll = 1, common\nc.dll = 1, common")),
+             None, ["p.inf: changed", "files/common/c.dll: not in p.cat"]),
+            ("a file taken out of the package and its INF",
+             lambda: self.inf.write_text(self.inf.read_text().replace(
+                 "b.dll = 1, common", "").replace("@b.dll, ", "")),
+             None, ["p.inf: changed", "p.cat lists b.dll"]),
+        ]:
+            with self.subTest(name):
+                write_package(root, self.inf.read_text().replace("c.dll = 1, common\n", ""))
+                catalog.make(self.inf, ["10_X86", "10_X64"], root)
+                change()
+                (root / "files/common/c.dll").write_bytes(b"new")
+                found, _ = catalog.check(self.inf, targets, None)
+                self.assertEqual([fault[:len(words)] for fault, words in zip(found, faults)],
+                                 faults, found)
+                self.assertEqual(len(found), len(faults), found)
+                self.assertIn("0xE000024B", found[0])
 
 
 if __name__ == "__main__":
