@@ -2,4 +2,11 @@
 
 #include <windows.h>
 
-void ShowUsageBox(const wchar_t* text) { MessageBoxW(nullptr, text, L"Program Usage", MB_OK); }
+#include "attended.h"
+
+void ShowUsageBox(const wchar_t* text) {
+    // A box that no one can see would wait for ever.
+    if (SomeoneCanAnswer()) {
+        MessageBoxW(nullptr, text, L"Program Usage", MB_OK);
+    }
+}

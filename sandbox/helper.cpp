@@ -5,6 +5,9 @@
 //       its standard output and error going to the two files; reads, checks
 //       and dismisses every message box the child shows; prints what it saw
 //       and the child's full 32-bit exit code.
+//   run-unseen CMDLINE-FILE OUT-FILE ERR-FILE
+//       The same, on a desktop of a window station that is not visible,
+//       where no box could be seen, answered or dismissed.
 //   add-device HARDWARE-ID...
 //       Creates a root-enumerated device of class Net with each hardware ID.
 //   device-state HARDWARE-ID [STATUS PROBLEM]
@@ -143,7 +146,20 @@ void ReportAndDismiss(HWND box) {
                  reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
 }
 
-int Run(const wchar_t* commandLineFile, const wchar_t* outFile, const wchar_t* errFile) {
+// The desktop of a window station of its own, which is not visible: a run
+// started there is one that no one can answer, as a service's is.
+const wchar_t* UnseenDesktop() {
+    static const wchar_t kDesktop[] = L"zt-unseen\\Default";
+    HWINSTA station = CreateWindowStationW(L"zt-unseen", 0, WINSTA_ALL_ACCESS, nullptr);
+    HWINSTA own = GetProcessWindowStation();
+    if (!station || !SetProcessWindowStation(station)) return nullptr;
+    HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    SetProcessWindowStation(own);
+    return desktop ? kDesktop : nullptr;
+}
+
+int Run(const wchar_t* commandLineFile, const wchar_t* outFile, const wchar_t* errFile,
+        bool unseen) {
     static wchar_t commandLine[kTextMax];
     if (!ReadUtf8File(commandLineFile, commandLine)) {
         Print(L"error", L"cannot read the command line file");
@@ -155,6 +171,13 @@ int Run(const wchar_t* commandLineFile, const wchar_t* outFile, const wchar_t* e
     startup.hStdInput = nullptr;
     startup.hStdOutput = InheritableFile(outFile);
     startup.hStdError = InheritableFile(errFile);
+    if (unseen) {
+        startup.lpDesktop = const_cast<wchar_t*>(UnseenDesktop());
+        if (!startup.lpDesktop) {
+            PrintNumber(L"error.unseen", L"%llu", GetLastError());
+            return 1;
+        }
+    }
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &process)) {
@@ -434,7 +457,10 @@ int Product(const wchar_t* name) {
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-    if (argc == 5 && wcscmp(argv[1], L"run") == 0) return Run(argv[2], argv[3], argv[4]);
+    if (argc == 5 && wcscmp(argv[1], L"run") == 0) return Run(argv[2], argv[3], argv[4], false);
+    if (argc == 5 && wcscmp(argv[1], L"run-unseen") == 0) {
+        return Run(argv[2], argv[3], argv[4], true);
+    }
     if (argc >= 3 && wcscmp(argv[1], L"add-device") == 0) {
         for (int i = 2; i < argc; ++i) {
             if (AddDevice(argv[i]) != 0) return 1;
@@ -447,9 +473,10 @@ int wmain(int argc, wchar_t* argv[]) {
     if (argc >= 3 && wcscmp(argv[1], L"driver") == 0) return Driver(argv[2], argc - 3, argv + 3);
     if (argc >= 3 && wcscmp(argv[1], L"service") == 0) return Service(argv[2], argc - 3, argv + 3);
     if (argc == 3 && wcscmp(argv[1], L"product") == 0) return Product(argv[2]);
-    Print(L"error",
-          L"usage: run FILE OUT ERR | add-device ID... | device-state ID [STATUS PROBLEM] | "
-          L"driver ID VALUE... | "
-          L"service NAME VALUE... | product NAME");
+    Print(
+        L"error",
+        L"usage: run[-unseen] FILE OUT ERR | add-device ID... | device-state ID [STATUS PROBLEM] | "
+        L"driver ID VALUE... | "
+        L"service NAME VALUE... | product NAME");
     return 2;
 }

@@ -182,15 +182,18 @@ class Prefix:
         self._runs += 1
         return "%d-%d" % (os.getpid(), self._runs)
 
-    def run(self, command_line, cwd=None, as_64bit_windows=False):
-        """Starts a program with this exact command line, traced."""
+    def run(self, command_line, cwd=None, as_64bit_windows=False, unseen=False):
+        """Starts a program with this exact command line, traced; unseen: on
+        a desktop of a window station that is not visible, where no one can
+        answer a window."""
         n = self._next()
         files = {name: self.state / ("run-%s.%s" % (n, name))
                  for name in ("cmd", "out", "err", "trace")}
         files["cmd"].write_text(command_line, encoding="utf-8")
         stand_ins.clear_records(self.prefix)
         report = self.wine(
-            [self.helper, "run"] + [windows_path(files[k]) for k in ("cmd", "out", "err")],
+            [self.helper, "run-unseen" if unseen else "run"]
+            + [windows_path(files[k]) for k in ("cmd", "out", "err")],
             debug="trace+setupapi",
             timeout=630,
             cwd=cwd,

@@ -45,6 +45,12 @@ TEST_F(Entry, AnyCountButTwoArgumentsShowsUsageOnceAndExitsBadArguments) {
     }
 }
 
+TEST_F(Entry, WhereNoOneCanAnswerAWrongCountEndsWithBadArgumentsAndNoBox) {
+    fake.session = 0;
+    EXPECT_EQ(Run({L"Zeltrane.exe", L"C:\\drv\\net.inf"}), 160);
+    EXPECT_EQ(fake.order, kHardening);
+}
+
 TEST_F(Entry, TwoArgumentsInstallWithThoseVeryStrings) {
     EXPECT_EQ(Run({L"Zeltrane.exe", L"C:\\drv\\net.inf", L"PCI\\VEN_7A5C&DEV_0C31"}), 0);
     ASSERT_EQ(fake.copies.size(), 1u);

@@ -158,6 +158,19 @@ HANDLE WINAPI GetCurrentProcess() {
     return CurrentProcess();
 }
 
+// This process's ID, and its session as `fake` tells it.
+constexpr DWORD kProcessId = 4242;
+
+DWORD WINAPI GetCurrentProcessId() { return kProcessId; }
+
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) {
+    if (dwProcessId != kProcessId) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    *pSessionId = fake.session;
+    return Complete(fake.sessionRead);
+}
+
 // An atom is its index in the table, from 0xC000 as the platform numbers
 // string atoms; a deleted one leaves an empty name.
 constexpr ATOM kFirstAtom = 0xC000;

@@ -16,5 +16,8 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND hwndParent, LPCWSTR Hardware
                                                PBOOL bRebootRequired) {
     fake.order.push_back("UpdateDriverForPlugAndPlayDevicesW");
     fake.updates.push_back({hwndParent, HardwareId, FullInfPath, InstallFlags, bRebootRequired});
+    if (bRebootRequired != nullptr) {
+        *bRebootRequired = fake.updateRestart;
+    }
     return Complete(fake.update);
 }

@@ -99,6 +99,17 @@ constexpr Outcome Fails(DWORD error) { return {true, error}; }
 struct FakePlatform {
     Outcome copy{false, 0};
     Outcome update{false, 0};
+    // What the update answers where it is given a place for its restart
+    // indicator.
+    BOOL updateRestart = FALSE;
+    // Who can answer the run's windows: its session (what reading it does)
+    // and its window station (none where not found; what reading its flags
+    // does). Read, not steps: these calls are not in `order`.
+    DWORD session = 1;
+    Outcome sessionRead{false, 0};
+    bool stationFound = true;
+    DWORD stationFlags = WSF_VISIBLE;
+    Outcome stationRead{false, 0};
     std::vector<std::string> order;
     std::vector<CopyCall> copies;
     std::vector<UpdateCall> updates;

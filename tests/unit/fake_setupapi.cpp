@@ -23,6 +23,12 @@ bool IsNetClass(const GUID* guid) {
 
 }  // namespace
 
+BOOL WINAPI SetupSetNonInteractiveMode(BOOL NonInteractiveFlag) {
+    fake.order.push_back(NonInteractiveFlag ? "SetupSetNonInteractiveMode(TRUE)"
+                                            : "SetupSetNonInteractiveMode(FALSE)");
+    return FALSE;
+}
+
 BOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaLocation,
                              DWORD OEMSourceMediaType, DWORD CopyStyle,
                              PWSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,

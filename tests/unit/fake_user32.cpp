@@ -1,4 +1,5 @@
-// The fakes of user32.dll: the message box and the desktop window.
+// The fakes of user32.dll: the message box, the desktop window and the
+// process's window station.
 
 #include "fake_internal.h"
 
@@ -13,4 +14,19 @@ HWND WINAPI GetDesktopWindow() {
     fake.order.push_back("GetDesktopWindow");
     fake.lastError = kLastErrorNoise;
     return FakeDesktopWindow();
+}
+
+HWINSTA WINAPI GetProcessWindowStation() {
+    fake.lastError = kLastErrorNoise;
+    return fake.stationFound ? reinterpret_cast<HWINSTA>(&fake.stationFlags) : nullptr;
+}
+
+BOOL WINAPI GetUserObjectInformationW(HANDLE hObj, int nIndex, LPVOID pvInfo, DWORD nLength,
+                                      LPDWORD lpnLengthNeeded) {
+    *lpnLengthNeeded = sizeof(USEROBJECTFLAGS);
+    if (hObj != &fake.stationFlags || nIndex != UOI_FLAGS || nLength < sizeof(USEROBJECTFLAGS)) {
+        return Complete(Fails(ERROR_INVALID_PARAMETER));
+    }
+    static_cast<USEROBJECTFLAGS*>(pvInfo)->dwFlags = fake.stationFlags;
+    return Complete(fake.stationRead);
 }

@@ -51,4 +51,37 @@ TEST(Usage, BoxIsOwnerlessOkOnlyWithTheFixedCaption) {
     EXPECT_EQ(fake.order, std::vector<std::string>{"MessageBoxW"});
 }
 
+// Who can answer the box: a process in an interactive session whose window
+// station is visible; where either cannot be read, no one.
+TEST(Usage, NoBoxWhereNoOneCanAnswerIt) {
+    struct Case {
+        const char* name;
+        DWORD session;
+        Outcome sessionRead;
+        bool stationFound;
+        DWORD stationFlags;
+        Outcome stationRead;
+        size_t boxes;
+    };
+    const Case cases[] = {
+        {"interactive, visible", 1, kSucceeds, true, WSF_VISIBLE, kSucceeds, 1},
+        {"session 0", 0, kSucceeds, true, WSF_VISIBLE, kSucceeds, 0},
+        {"session unknown", 1, Fails(ERROR_INVALID_PARAMETER), true, WSF_VISIBLE, kSucceeds, 0},
+        {"no window station", 2, kSucceeds, false, WSF_VISIBLE, kSucceeds, 0},
+        {"window station not visible", 2, kSucceeds, true, 0, kSucceeds, 0},
+        {"flags unknown", 2, kSucceeds, true, WSF_VISIBLE, Fails(ERROR_ACCESS_DENIED), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake = FakePlatform{};
+        fake.session = c.session;
+        fake.sessionRead = c.sessionRead;
+        fake.stationFound = c.stationFound;
+        fake.stationFlags = c.stationFlags;
+        fake.stationRead = c.stationRead;
+        ShowUsageBox(UsageText);
+        EXPECT_EQ(fake.boxes.size(), c.boxes);
+    }
+}
+
 }  // namespace

@@ -27,6 +27,7 @@ struct GUID {
 };
 constexpr DWORD ERROR_IN_WOW64 = 0xE0000235;
 
+BOOL WINAPI SetupSetNonInteractiveMode(BOOL NonInteractiveFlag);
 BOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaLocation,
                              DWORD OEMSourceMediaType, DWORD CopyStyle,
                              PWSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,

@@ -160,6 +160,20 @@ constexpr USHORT IMAGE_FILE_MACHINE_ARM64 = 0xAA64;
 
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 HWND WINAPI GetDesktopWindow();
+struct HWINSTA__;
+using HWINSTA = HWINSTA__*;
+struct USEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+};
+constexpr int UOI_FLAGS = 1;
+constexpr DWORD WSF_VISIBLE = 0x0001;
+DWORD WINAPI GetCurrentProcessId();
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId);
+HWINSTA WINAPI GetProcessWindowStation();
+BOOL WINAPI GetUserObjectInformationW(HANDLE hObj, int nIndex, LPVOID pvInfo, DWORD nLength,
+                                      LPDWORD lpnLengthNeeded);
 DWORD WINAPI GetLastError();
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 LPWSTR WINAPI GetCommandLineW();
