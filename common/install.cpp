@@ -3,6 +3,7 @@
 #include <newdev.h>
 #include <setupapi.h>
 
+#include "attended.h"
 #include "device_state.h"
 #include "last_error.h"
 #ifdef ZELTRANE_HANDS_OVER
@@ -16,6 +17,13 @@ DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
 DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
                       [[maybe_unused]] Installer installer) {
     DWORD result = ERROR_SUCCESS;
+    // Where no one can answer, the Setup API fails what it would ask, and the
+    // update leaves a restart to its caller, which it otherwise asks for.
+    const bool attended = SomeoneCanAnswer();
+    BOOL restart = FALSE;
+    if (!attended) {
+        SetupSetNonInteractiveMode(TRUE);
+    }
 
     if (!SetupCopyOEMInfW(infPath, nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr)) {
         result = LastErrorOfFailedCall();
@@ -24,7 +32,7 @@ DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
     // The update stages the INF itself, so a failed copy does not stop it.
     const HWND parent = GetDesktopWindow();
     if (!UpdateDriverForPlugAndPlayDevicesW(parent, hardwareId, infPath, INSTALLFLAG_FORCE,
-                                            nullptr)) {
+                                            attended ? nullptr : &restart)) {
         const DWORD error = LastErrorOfFailedCall();
 #ifdef ZELTRANE_HANDS_OVER
         // 64-bit Windows refuses device installation to 32-bit callers: the
@@ -38,9 +46,13 @@ DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
             result = error;
         }
     }
-    // Installed means running: what the devices report decides the result.
+    // Installed means running: what the devices report decides the result,
+    // and a restart that the update asked for counts as theirs does.
     if (result == ERROR_SUCCESS) {
         result = StateOfDevices(hardwareId);
+    }
+    if (result == ERROR_SUCCESS && restart) {
+        result = ERROR_SUCCESS_REBOOT_REQUIRED;
     }
     return result;
 }

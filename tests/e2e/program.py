@@ -1,7 +1,8 @@
 """The program's own behaviour under Wine, the x64 build in its sandbox: the
 usage box, the installation, its failures, and the text it passes on."""
 
-from cases import (Case, DEVICE_STATES, ERROR_EXPECTED_SECTION_NAME, ERROR_FILE_NOT_FOUND, suite)
+from cases import (Case, DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NAME,
+                   ERROR_FILE_NOT_FOUND, null_pointer, suite)
 from prefix import windows_path
 import sample
 
@@ -21,10 +22,35 @@ class Usage(Case):
     def test_renamed_copy_still_names_zeltrane(self):
         self.check_renamed_copy()
 
+    def test_where_no_one_can_answer_a_wrong_count_ends_at_once_with_no_box(self):
+        # A box on a window station that is not visible would wait past the
+        # case's limit: no one could dismiss it.
+        for name in ("Zeltrane.exe", "ZeltraneRemove.exe", "ZeltraneCreate.exe"):
+            with self.subTest(name):
+                command = suite.sandbox.program_command(program=suite.sandbox.build / name)
+                run = suite.sandbox.run(command, unseen=True)
+                self.assertEqual((run.boxes, run.exit_code, run.calls),
+                                 ([], ERROR_BAD_ARGUMENTS, []))
+
 
 class Install(Case):
     def test_installs_the_driver_on_the_device(self):
         self.check_install()
+
+    def test_where_no_one_can_answer_the_update_has_a_place_for_its_restart_answer(self):
+        inf = self.package("pkg-unseen", note="; unseen\n")
+        run = suite.sandbox.run(suite.sandbox.program_command(
+            '"%s"' % windows_path(inf), sample.SAMPLE_HARDWARE_ID), unseen=True)
+        calls = run.program_calls()
+        self.assertEqual([f for f, _ in calls],
+                         ["SetupCopyOEMInfW", "UpdateDriverForPlugAndPlayDevicesW"])
+        self.assertNotEqual(calls[1][1]["reboot"], null_pointer())
+        self.assertEqual(calls[1][1]["inf_path"], windows_path(inf))
+        self.assertSilent(run)
+        self.assertEqual(run.exit_code, 0)
+        self.assertIn(inf.read_bytes(), suite.sandbox.inf_store().values(), "INF staged")
+        [device] = suite.sandbox.driver(sample.SAMPLE_HARDWARE_ID, "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], "installed from zt-sample.inf")
 
 
 class DeviceState(Case):

@@ -142,6 +142,41 @@ TEST_F(Install, ResultIsWhatTheTargetedDevicesReport) {
     }
 }
 
+// Where no one can answer, the Setup API is told before anything is staged,
+// and the update is given a place for its restart indicator, which counts as
+// the devices' restart does; interactive runs make the calls as ever.
+TEST_F(Install, WhereNoOneCanAnswerNothingAsksAndTheUpdatesRestartCounts) {
+    struct Case {
+        const char* name;
+        DWORD session;
+        BOOL restart;
+        std::vector<FakeDevice> devices;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {"interactive: no place for the restart", 1, TRUE, {Targeted(0)}, 0},
+        {"unattended, no restart", 0, FALSE, {Targeted(0)}, 0},
+        {"unattended, a restart", 0, TRUE, {Targeted(0)}, 3010},
+        {"unattended, a restart and a device's problem",
+         0,
+         TRUE,
+         {Targeted(10, DN_HAS_PROBLEM)},
+         0x2000000A},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake = FakePlatform{};
+        fake.session = c.session;
+        fake.updateRestart = c.restart;
+        fake.devices = c.devices;
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
+        ASSERT_EQ(fake.updates.size(), 1u);
+        EXPECT_EQ(fake.updates[0].restartRequired != nullptr, c.session == 0);
+        EXPECT_EQ(fake.order[0] == "SetupSetNonInteractiveMode(TRUE)", c.session == 0);
+        EXPECT_EQ(fake.order[c.session == 0 ? 1 : 0], "SetupCopyOEMInfW");
+    }
+}
+
 TEST_F(Install, DevicesThatCannotBeReadFailTheInstallation) {
     struct Case {
         const char* name;
