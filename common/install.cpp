@@ -1,5 +1,6 @@
 #include "install.h"
 
+#include <cfgmgr32.h>
 #include <newdev.h>
 #include <setupapi.h>
 
@@ -9,6 +10,14 @@
 #ifdef ZELTRANE_HANDS_OVER
 #include "handover.h"
 #endif
+
+namespace {
+
+// How long a run that no one can answer waits for the installations under
+// way to end before it stages anything.
+constexpr DWORD kPendingMilliseconds = 60000;
+
+}  // namespace
 
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
     return InstallDriverAs(infPath, hardwareId, Installer::kZeltrane);
@@ -23,6 +32,11 @@ DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
     BOOL restart = FALSE;
     if (!attended) {
         SetupSetNonInteractiveMode(TRUE);
+        // Another installation under way (a setup, Windows Update): the
+        // caller's tools retry on 1618, which beats racing it.
+        if (CMP_WaitNoPendingInstallEvents(kPendingMilliseconds) == WAIT_TIMEOUT) {
+            return ERROR_INSTALL_ALREADY_RUNNING;
+        }
     }
 
     if (!SetupCopyOEMInfW(infPath, nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr)) {

@@ -197,9 +197,10 @@ struct FakePlatform {
     int openKeys = 0;
     int openDeviceLists = 0;
     // The flags of the last device list opened; the time each wait for
-    // pending installations was given.
+    // pending installations was given, and what every wait answers.
     DWORD listFlags = 0;
     std::vector<DWORD> installWaits;
+    DWORD installWaitAnswer = WAIT_OBJECT_0;
 
     // Device creation: what asking the INF's class, making the list and the
     // device, setting its IDs and registering it do; the device as those

@@ -324,5 +324,5 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* D
 DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
     fake.order.push_back("CMP_WaitNoPendingInstallEvents");
     fake.installWaits.push_back(dwTimeout);
-    return WAIT_OBJECT_0;
+    return fake.installWaitAnswer;
 }

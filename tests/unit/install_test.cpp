@@ -172,9 +172,29 @@ TEST_F(Install, WhereNoOneCanAnswerNothingAsksAndTheUpdatesRestartCounts) {
         EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
         ASSERT_EQ(fake.updates.size(), 1u);
         EXPECT_EQ(fake.updates[0].restartRequired != nullptr, c.session == 0);
-        EXPECT_EQ(fake.order[0] == "SetupSetNonInteractiveMode(TRUE)", c.session == 0);
-        EXPECT_EQ(fake.order[c.session == 0 ? 1 : 0], "SetupCopyOEMInfW");
+        // Unattended, the Setup API is told and the installations under way
+        // are waited for, both before the copy; each as ever otherwise.
+        const std::vector<std::string> unattended = {"SetupSetNonInteractiveMode(TRUE)",
+                                                     "CMP_WaitNoPendingInstallEvents",
+                                                     "SetupCopyOEMInfW"};
+        const std::vector<std::string> attended = {"SetupCopyOEMInfW"};
+        const std::vector<DWORD> waits =
+            c.session == 0 ? std::vector<DWORD>{60000, 10000} : std::vector<DWORD>{10000};
+        const auto& expected = c.session == 0 ? unattended : attended;
+        EXPECT_EQ(std::vector<std::string>(fake.order.begin(),
+                                           fake.order.begin() + static_cast<long>(expected.size())),
+                  expected);
+        EXPECT_EQ(fake.installWaits, waits);
     }
+}
+
+TEST_F(Install, WhereNoOneCanAnswerAnInstallationStillUnderWayAfterAMinuteStagesNothing) {
+    fake.session = 0;
+    fake.installWaitAnswer = WAIT_TIMEOUT;
+    EXPECT_EQ(InstallDriver(kInf, kHardwareId), ERROR_INSTALL_ALREADY_RUNNING);
+    EXPECT_EQ(fake.installWaits, std::vector<DWORD>{60000});
+    EXPECT_TRUE(fake.copies.empty());
+    EXPECT_TRUE(fake.updates.empty());
 }
 
 TEST_F(Install, DevicesThatCannotBeReadFailTheInstallation) {
