@@ -1,5 +1,6 @@
 #include "action.h"
 #include "carried.h"
+#include "catalog.h"
 #include "file_name.h"
 #include "owners.h"
 #include "package.h"
@@ -236,15 +237,25 @@ bool NoDeviceHasAnyId(MSIHANDLE install, NoDevice noDevice, const wchar_t* inf,
     return true;
 }
 
-// Records that this product uses the package, by its INF's digest: in the
-// package's record (owners.h) and as Package in the product's key.
-LSTATUS RecordOwner(const Text& key, const BYTE (&infDigest)[kDigestSize]) {
+// Records that this product uses the package, by its INF's digest and the
+// digest of the catalog it was staged with (empty where it has none): in
+// the package's record (owners.h) and as Package and Catalog in the
+// product's key.
+LSTATUS RecordOwner(const Text& key, const BYTE (&infDigest)[kDigestSize], const Text& catalog) {
     static Text record;
     PackageRecord(infDigest, record);
     const wchar_t* digits = FileNameOf(record.data);
-    const LSTATUS status =
+    LSTATUS status =
         SetProductValue(key, kPackageValue, REG_SZ, digits, (Length(digits) + 1) * sizeof(wchar_t));
-    return status == ERROR_SUCCESS ? AddOwner(record, FileNameOf(key.data)) : status;
+    const bool catalogued = catalog.length != 0;
+    if (status == ERROR_SUCCESS) {
+        status = catalogued ? SetProductValue(key, kCatalogValue, REG_SZ, catalog.data,
+                                              (catalog.length + 1) * sizeof(wchar_t))
+                            : DeleteProductValue(key, kCatalogValue);
+    }
+    return status == ERROR_SUCCESS
+               ? AddOwner(record, FileNameOf(key.data), catalogued ? catalog.data : nullptr)
+               : status;
 }
 
 // Records the name under which the platform staged the package in the
@@ -253,10 +264,12 @@ LSTATUS RecordOwner(const Text& key, const BYTE (&infDigest)[kDigestSize]) {
 // the package; and, where a device needs a restart, the request that
 // ScheduleRestart passes on. False (logged) where the name or the use
 // cannot be recorded. The product's key in `key`.
-bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf,
+bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf, const Package& package,
                          const BYTE (&infDigest)[kDigestSize], bool restart, Text& key) {
     static Text published;
-    const DWORD error = FindPublishedName(inf, published);
+    // The catalog that it was found staged with, where the package has one.
+    static Text catalog;
+    const DWORD error = FindPublishedName(inf, package, published, catalog);
     if (error != ERROR_SUCCESS) {
         LogError(install, L"cannot find the name of the staged package", error);
         return false;
@@ -268,7 +281,7 @@ bool RecordPublishedName(MSIHANDLE install, const wchar_t* inf,
     LSTATUS status =
         SetProductValue(key, kPublishedValue, REG_SZ, name, (Length(name) + 1) * sizeof(wchar_t));
     if (status == ERROR_SUCCESS) {
-        status = RecordOwner(key, infDigest);
+        status = RecordOwner(key, infDigest, catalog);
     }
     if (status != ERROR_SUCCESS) {
         LogError(install, L"cannot record the name of the staged package",
@@ -305,8 +318,8 @@ bool InstallFromCopy(MSIHANDLE install, InstallData& data, const Package& packag
     RemoveRunFolder(install, folder, kZeltrane);
     if (!ran ||
         !(outcome.installed || NoDeviceHasAnyId(install, data.noDevice, inf, first, outcome)) ||
-        !RecordPublishedName(install, inf, Listed(package, data.inf)->digest, outcome.restart,
-                             key)) {
+        !RecordPublishedName(install, inf, package, Listed(package, data.inf)->digest,
+                             outcome.restart, key)) {
         return false;
     }
     const ThisInf thisInf = {FileNameOf(data.inf), inf, FileNameOf(key.data)};

@@ -4,6 +4,7 @@
 #include <sddl.h>
 // clang-format on
 
+#include "catalog.h"
 #include "last_error.h"
 #include "record.h"
 
@@ -119,7 +120,7 @@ bool RecordedOwnPackage(const Text& key, Text& record) {
     return true;
 }
 
-LSTATUS AddOwner(const Text& record, const wchar_t* owner) {
+LSTATUS AddOwner(const Text& record, const wchar_t* owner, const wchar_t* catalog) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPackagesAccess, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
@@ -139,10 +140,13 @@ LSTATUS AddOwner(const Text& record, const wchar_t* owner) {
     Path(record, owner, path);
     status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.data, 0, nullptr, REG_OPTION_NON_VOLATILE,
                              KEY_CREATE_SUB_KEY, nullptr, &created, nullptr);
-    if (status == ERROR_SUCCESS) {
-        RegCloseKey(created);
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
-    return status;
+    RegCloseKey(created);
+    return catalog != nullptr ? SetProductValue(path, kCatalogValue, REG_SZ, catalog,
+                                                (Length(catalog) + 1) * sizeof(wchar_t))
+                              : DeleteProductValue(path, kCatalogValue);
 }
 
 void TakeOwnersOff(const Text& record, const Owners& owners) {
@@ -164,8 +168,10 @@ void TakeOwnersOff(const Text& record, const Owners& owners) {
 
 void OtherUsers(const Text& record, const wchar_t* name, const Owners& owners, Text& users) {
     Clear(users);
+    static Text owner;
     ForEachSubkey(record.data, [&](const wchar_t* user) {
-        if (!IsOneOf(owners, user)) {
+        Path(record, user, owner);
+        if (!IsOneOf(owners, user) && StagedWithRecordedCatalog(owner, name)) {
             AddUser(users, user);
         }
         return true;

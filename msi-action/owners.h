@@ -8,6 +8,11 @@
 //     \<owner>  a key of its own for each product that uses the package:
 //               an MSI by its product code, an NSIS setup by
 //               "NSIS <upgrade code> <product name>"
+//       Catalog  REG_SZ, the SHA-256 of the catalog staged with it, in hex,
+//                where the package has one (catalog.h): the same INF with
+//                another catalog is another package, staged under a name
+//                of its own. An owner without it (NSIS, 1.11.0) counts as
+//                a user of each package of the INF.
 // The INF's digest is the package's identity: the platform publishes the
 // INF as it is, so that the published INF's bytes lead to the same record.
 // Each MSI also records that digest in its product's key (Package), by
@@ -38,9 +43,10 @@ DWORD PublishedRecord(const wchar_t* published, Text& record);
 // recorded none (1.10.0 and earlier).
 bool RecordedOwnPackage(const Text& key, Text& record);
 
-// Notes the owner in the package's record, the packages' key made first
+// Notes the owner in the package's record, with the staged catalog's
+// digest where there is one (else nullptr), the packages' key made first
 // where it is not there, open to SYSTEM and Administrators only.
-LSTATUS AddOwner(const Text& record, const wchar_t* owner);
+LSTATUS AddOwner(const Text& record, const wchar_t* owner, const wchar_t* catalog);
 
 // Some of a package's owners: one, and a list of more separated by ';'
 // (either may be empty).
@@ -53,7 +59,8 @@ struct Owners {
 // is left.
 void TakeOwnersOff(const Text& record, const Owners& owners);
 
-// Who else uses the package: the owners in its record but `owners`, and the
+// Who else uses the package published as `name`: the owners in its record
+// but `owners` and those that recorded another catalog than its own, and the
 // MSIs of 1.7.0 to 1.10.0 but `owners` whose record names the published name
 // `name`; quoted, separated by ", ", into `users`, which stays empty where
 // none does.

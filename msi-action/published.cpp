@@ -1,5 +1,7 @@
 #include "published.h"
 
+#include "catalog.h"
+#include "file_name.h"
 #include "inf_store.h"
 #include "last_error.h"
 #include "session.h"
@@ -28,10 +30,11 @@ DWORD ReadWhole(const wchar_t* path, BYTE* data, DWORD capacity, DWORD& size) {
     return error;
 }
 
-// Where 64-bit Windows refuses the look-up to this 32-bit process, the
-// comparison that the platform makes, made here: the INF folder's copy whose
-// bytes are the INF's, as the platform publishes an INF, into `published`.
-DWORD FindPublishedCopy(const wchar_t* inf, Text& published) {
+// The comparison that the platform makes, made here: the INF folder's copy
+// whose bytes are the INF's, as the platform publishes an INF, and that was
+// staged with one of the package's catalogs, into `published`.
+DWORD FindPublishedCopy(const wchar_t* inf, const Package& package, Text& published,
+                        Text& catalog) {
     static BYTE ours[kInfCapacity];
     static BYTE theirs[kInfCapacity];
     DWORD ourSize = 0;
@@ -61,7 +64,8 @@ DWORD FindPublishedCopy(const wchar_t* inf, Text& published) {
         Append(published, folder.data);
         Append(published, found.cFileName);
         if (ReadWhole(published.data, theirs, kInfCapacity, theirSize) == ERROR_SUCCESS &&
-            theirSize == ourSize && SameBytes(ours, theirs, ourSize)) {
+            theirSize == ourSize && SameBytes(ours, theirs, ourSize) &&
+            StagedWithItsCatalog(package, found.cFileName, catalog)) {
             error = ERROR_SUCCESS;
         }
     } while (error != ERROR_SUCCESS && FindNextFileW(search, &found));
@@ -83,11 +87,21 @@ DWORD PublishedPath(const wchar_t* name, Text& path) {
     return ERROR_SUCCESS;
 }
 
-DWORD FindPublishedName(const wchar_t* inf, Text& published) {
+DWORD FindPublishedName(const wchar_t* inf, const Package& package, Text& published,
+                        Text& catalog) {
     Clear(published);
     bool stagedNow = false;
     const DWORD error = FindStagedInf(inf, published.data, stagedNow);
-    return error == ERROR_IN_WOW64 ? FindPublishedCopy(inf, published) : error;
+    // Where 64-bit Windows refuses the look-up to this 32-bit process, or
+    // the platform names a copy of the INF that another catalog came with
+    // (an implementation that compares the INF alone), the copies are
+    // compared here.
+    if (error == ERROR_IN_WOW64 ||
+        (error == ERROR_SUCCESS &&
+         !StagedWithItsCatalog(package, FileNameOf(published.data), catalog))) {
+        return FindPublishedCopy(inf, package, published, catalog);
+    }
+    return error;
 }
 
 DWORD OriginalName(const wchar_t* published, SP_ORIGINAL_FILE_INFO_W& original) {

@@ -11,6 +11,7 @@
 #include <msi.h>
 // clang-format on
 
+#include "package.h"
 #include "text.h"
 
 // The full path of a published INF, in the platform's INF folder.
@@ -19,8 +20,9 @@ DWORD PublishedPath(const wchar_t* name, Text& path);
 // The name under which the platform staged the package (oemNN.inf), with
 // the INF folder's path, into `published`: with SP_COPY_NOOVERWRITE, the
 // platform refuses to copy a staged INF with ERROR_FILE_EXISTS and names the
-// staged copy.
-DWORD FindPublishedName(const wchar_t* inf, Text& published);
+// staged copy, the one staged with the package's catalog (catalog.h), whose
+// digest goes into `catalog` (empty where the package has none).
+DWORD FindPublishedName(const wchar_t* inf, const Package& package, Text& published, Text& catalog);
 
 // The name that the package's INF had before the platform published it,
 // as the platform recorded it when it staged the package.

@@ -4,6 +4,7 @@
 #include <msiquery.h>
 // clang-format on
 
+#include "catalog.h"
 #include "file_name.h"
 #include "owners.h"
 #include "problem.h"
@@ -51,9 +52,10 @@ UINT RunRemoval(MSIHANDLE install, const Text& key, const wchar_t* published) {
 }
 
 // Whether the published package is still the one that this product
-// installed, by its INF's bytes, where the installation recorded them: the
-// platform gives a name that a package left to a later package of the same
-// INF name (kAnothers, logged). Its record in `record`.
+// installed, by its INF's bytes and its catalog, where the installation
+// recorded them: the platform gives a name that a package left to a later
+// package of the same INF name, or of the same INF with another catalog
+// (kAnothers, logged). Its record in `record`.
 Recorded StillOurs(MSIHANDLE install, const Text& key, const wchar_t* published, Text& record) {
     static Text own;
     const bool recorded = RecordedOwnPackage(key, own);
@@ -62,7 +64,8 @@ Recorded StillOurs(MSIHANDLE install, const Text& key, const wchar_t* published,
         LogPathError(install, L"cannot read the staged package's INF", published, error);
         return Recorded::kUnreadable;
     }
-    if (recorded && !Same(own.data, record.data)) {
+    if ((recorded && !Same(own.data, record.data)) ||
+        !StagedWithRecordedCatalog(key, FileNameOf(published))) {
         LogNaming(install, L"the recorded package", published,
                   L" is no longer the package that this product installed: nothing removed");
         return Recorded::kAnothers;

@@ -5,6 +5,7 @@
 // clang-format on
 
 #include "action.h"
+#include "catalog.h"
 #include "owners.h"
 #include "published.h"
 #include "record.h"
@@ -48,7 +49,8 @@ void OlderKey(const wchar_t* code, Text& key) {
 // those that it kept of the versions before it.
 // Whether the older product's published name is still the package that it
 // installed, by the INF's digest that it recorded (Package, from 1.10.1 on;
-// an older record is taken as it is): a record that names another package,
+// an older record is taken as it is) and the catalog's where it recorded
+// one (Catalog, from 1.12.0 on): a record that names another package,
 // or a name that the platform gave a later package, is passed over, logged.
 bool StillItsPackage(MSIHANDLE install, const Text& key, const wchar_t* name) {
     static Text own;
@@ -58,7 +60,8 @@ bool StillItsPackage(MSIHANDLE install, const Text& key, const wchar_t* name) {
     static Text published;
     static Text record;
     if (IsPublishedName(name) && PublishedPath(name, published) == ERROR_SUCCESS &&
-        PublishedRecord(published.data, record) == ERROR_SUCCESS && Same(own.data, record.data)) {
+        PublishedRecord(published.data, record) == ERROR_SUCCESS && Same(own.data, record.data) &&
+        StagedWithRecordedCatalog(key, name)) {
         return true;
     }
     LogNaming(install, L"the older product's recorded package", name,

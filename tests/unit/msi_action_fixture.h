@@ -49,6 +49,11 @@ const std::wstring kKey = L"SOFTWARE\\Zeltrane\\Products\\{0D1E2F30-4152-6374-85
 const std::wstring kPublished = L"C:\\Windows\\INF\\oem7.inf";
 const std::wstring kRecorded =
     L"Zeltrane: the package is staged as \"oem7.inf\", recorded for its removal";
+// The catalog that the platform staged with the published INF of that name.
+inline std::wstring StagedCatalog(const std::wstring& name) {
+    return L"C:\\Windows\\system32\\CatRoot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\" +
+           name.substr(0, name.size() - 3) + L"cat";
+}
 constexpr DWORD kNoSuchDevice = 0xE000020B;
 constexpr UINT kFails = ERROR_INSTALL_FAILURE;
 
@@ -106,8 +111,9 @@ protected:
         for (const auto& file : kPackageFiles) {
             fake.files[kPackage + file.first] = file.second;
         }
-        // The platform publishes the INF as it is.
+        // The platform publishes the INF as it is, with its catalog.
         fake.files[kPublished] = kPackageFiles[0].second;
+        fake.files[StagedCatalog(L"oem7.inf")] = kPackageFiles[2].second;
     }
 
     std::vector<std::wstring> Started() const {

@@ -34,7 +34,8 @@ TEST_F(MsiAction, RunsTheProgramsItCarriesOnACheckedCopyOnlyAdministratorsCanWri
         {kCopy + L"\\amd64\\zt-line.sys", "the driver"},
         {kCopy + L"\\amd64\\zt-line.cat", "its catalog"},
         {kPackage + L"amd64\\planted.dll", "a user's"},
-        {kPublished, "[Version] ours"}};
+        {kPublished, "[Version] ours"},
+        {StagedCatalog(L"oem7.inf"), "its catalog"}};
     for (const auto& file : kPackageFiles) {
         expected[kPackage + file.first] = file.second;
     }

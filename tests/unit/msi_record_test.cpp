@@ -26,11 +26,36 @@ TEST_F(MsiAction, RecordsTheNameOfTheStagedPackageInTheProductsKey) {
         // key that only SYSTEM and Administrators can open.
         const std::wstring digest = FakeDigest("[Version] ours");
         EXPECT_EQ(fake.registry[kKey][L"Package"].second, Bytes(digest));
-        EXPECT_EQ(fake.registry.count(L"SOFTWARE\\Zeltrane\\Packages\\" + digest +
-                                      L"\\{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}"),
-                  1u);
+        // With the catalog it was staged with, in both.
+        const std::string catalog = Bytes(FakeDigest("its catalog"));
+        EXPECT_EQ(fake.registry[kKey][L"Catalog"].second, catalog);
+        EXPECT_EQ(fake.registry[L"SOFTWARE\\Zeltrane\\Packages\\" + digest +
+                                L"\\{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}"][L"Catalog"]
+                      .second,
+                  catalog);
         EXPECT_EQ(fake.keyAccess[L"SOFTWARE\\Zeltrane\\Packages"],
                   L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
+    }
+}
+
+// The same INF staged with another catalog is another package: where the
+// platform names that copy, the one staged with the package's catalog is
+// recorded; a package without a catalog is known by its INF alone.
+TEST_F(MsiAction, TheCopyStagedWithThePackagesCatalogIsRecorded) {
+    for (const bool catalogued : {true, false}) {
+        SetUp();
+        fake.files[StagedCatalog(L"oem7.inf")] = "another signing";
+        fake.files[L"C:\\Windows\\INF\\oem9.inf"] = "[Version] ours";
+        fake.files[StagedCatalog(L"oem9.inf")] = "its catalog";
+        std::wstring files = Files();
+        if (!catalogued) {
+            files = files.substr(0, files.rfind(L"*amd64\\zt-line.cat"));
+        }
+        fake.customActionData = Data(L"succeed", kA, files);
+        EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+        EXPECT_EQ(fake.registry[kKey][L"PublishedInf"].second,
+                  Bytes(catalogued ? L"oem9.inf" : L"oem7.inf"));
+        EXPECT_EQ(fake.registry[kKey].count(L"Catalog"), catalogued ? 1u : 0u);
     }
 }
 
@@ -87,6 +112,14 @@ TEST_F(MsiAction, WhereTheLookupIsRefusedTheStagedCopyIsFoundByItsBytes) {
         std::wstring logged;
     } cases[] = {
         {"found", [] {}, found},
+        {"a copy staged with another catalog passed over",
+         [] {
+             fake.files[L"C:\\Windows\\INF\\oem8.inf"] = "[Version] ours";
+             fake.files[StagedCatalog(L"oem8.inf")] = "another signing";
+         },
+         found},
+        {"a copy staged with no catalog passed over",
+         [] { fake.files.erase(StagedCatalog(L"oem9.inf")); }, notFound + L"0x00000002"},
         {"an unreadable copy passed over",
          [] {
              fake.files[L"C:\\Windows\\INF\\oem8.inf"] = "[Version] ours";
@@ -129,6 +162,7 @@ TEST_F(MsiAction, WhereTheLookupIsRefusedTheStagedCopyIsFoundByItsBytes) {
         fake.files[L"C:\\Windows\\INF\\oem3.inf"] = "[Version] other, longer";
         fake.files[L"C:\\Windows\\INF\\oem5.inf"] = "[Version] ourz";
         fake.files[copy] = "[Version] ours";
+        fake.files[StagedCatalog(L"oem9.inf")] = "its catalog";
         c.arrange();
         fake.customActionData = Data(L"succeed", kA);
         EXPECT_EQ(InstallDriver(kFakeInstall), c.logged == found ? 0u : kFails);
@@ -330,9 +364,11 @@ TEST_F(MsiAction, AnOlderRecordIsTakenOnlyWhileItNamesItsOwnPackage) {
     } cases[] = {
         {"its own package", [] {}, L"oem5.inf"},
         {"recorded before 1.10.1", [] { fake.registry[kOlderKey].erase(L"Package"); }, L"oem5.inf"},
+        {"recorded before 1.12.0", [] { fake.registry[kOlderKey].erase(L"Catalog"); }, L"oem5.inf"},
         {"another package's bytes now",
          [] { fake.files[L"C:\\Windows\\INF\\oem5.inf"] = "[Version] other"; }, L""},
         {"no such package now", [] { fake.files.erase(L"C:\\Windows\\INF\\oem5.inf"); }, L""},
+        {"another catalog now", [] { fake.files[StagedCatalog(L"oem5.inf")] = "another"; }, L""},
         {"no published name",
          [] { fake.registry[kOlderKey][L"PublishedInf"].second = Bytes(L"..\\oem5.inf"); }, L""},
         {"the INF folder unknown", [] { fake.windowsFolder.clear(); }, L""},
@@ -342,7 +378,9 @@ TEST_F(MsiAction, AnOlderRecordIsTakenOnlyWhileItNamesItsOwnPackage) {
         SetUp();
         fake.registry[kOlderKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem5.inf")};
         fake.registry[kOlderKey][L"Package"] = {REG_SZ, Bytes(FakeDigest("[Version] old"))};
+        fake.registry[kOlderKey][L"Catalog"] = {REG_SZ, Bytes(FakeDigest("its catalog"))};
         fake.files[oem5] = "[Version] old";
+        fake.files[StagedCatalog(L"oem5.inf")] = "its catalog";
         fake.properties[L"ZeltraneOlder"] = kOlder;
         c.arrange();
         EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);

@@ -238,6 +238,18 @@ TEST_F(MsiAction, APackageThatAnotherProductUsesStaysWithIt) {
          },
          0, false,
          stays + L"\"NSIS {5D0C7E1A-2B3C-4D5E-8F90-A1B2C3D4E5F6} ZT net\", \"" + kOtherMsi + L"\""},
+        {"another MSI of this package's catalog",
+         [] {
+             fake.registry[kRecord + L"\\" + kOtherMsi][L"Catalog"] = {
+                 REG_SZ, Bytes(FakeDigest("its catalog"))};
+         },
+         0, false, stays + L"\"" + kOtherMsi + L"\""},
+        {"another MSI of the INF with another catalog",
+         [] {
+             fake.registry[kRecord + L"\\" + kOtherMsi][L"Catalog"] = {
+                 REG_SZ, Bytes(FakeDigest("another signing"))};
+         },
+         0, true, L""},
         {"an MSI of 1.10.0 that names it",
          [] {
              fake.registry[kOldMsi][L"PublishedInf"] = {REG_SZ, Bytes(L"OEM7.inf")};
@@ -269,6 +281,19 @@ TEST_F(MsiAction, APackageThatAnotherProductUsesStaysWithIt) {
          L"Zeltrane: the recorded package \"" + kPublished +
              L"\" is no longer the package that this product installed: nothing removed",
          true},
+        {"the name now the INF's with another catalog",
+         [] { fake.files[StagedCatalog(L"oem7.inf")] = "another signing"; }, 0, false,
+         L"Zeltrane: the recorded package \"" + kPublished +
+             L"\" is no longer the package that this product installed: nothing removed",
+         true},
+        {"its catalog gone", [] { fake.files.erase(StagedCatalog(L"oem7.inf")); }, 0, false, L"",
+         true},
+        {"its recorded catalog unreadable",
+         [] { fake.registry[kKey][L"Catalog"].first = REG_DWORD; }, 0, false, L"", true},
+        {"the system folder unknown", [] { fake.systemFolderCall = Fails(ERROR_ACCESS_DENIED); }, 0,
+         false, L"", true},
+        {"the system folder too long", [] { fake.systemFolder = std::wstring(MAX_PATH, L'x'); }, 0,
+         false, L"", true},
         {"its INF unreadable", [] { fake.unreadable = {kPublished}; }, kFails, false,
          L"Zeltrane: cannot read the staged package's INF \"" + kPublished +
              L"\", error 0x00000005",
@@ -280,6 +305,7 @@ TEST_F(MsiAction, APackageThatAnotherProductUsesStaysWithIt) {
         SetUp();
         fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
         fake.registry[kKey][L"Package"] = {REG_SZ, Bytes(FakeDigest("[Version] ours"))};
+        fake.registry[kKey][L"Catalog"] = {REG_SZ, Bytes(FakeDigest("its catalog"))};
         fake.registry[kRecord];
         fake.registry[kOwn];
         fake.originalNames[kPublished] = L"zt-line.inf";
@@ -293,7 +319,10 @@ TEST_F(MsiAction, APackageThatAnotherProductUsesStaysWithIt) {
         }
         EXPECT_EQ(fake.registry.count(kOwn), c.ownerStays ? 1u : 0u);
         if (c.removed && c.result == 0) {
-            EXPECT_EQ(fake.registry.count(kRecord), 0u) << "the record goes with the package";
+            // The record goes with the package, but for a use of the INF's
+            // other package.
+            EXPECT_EQ(fake.registry.count(kRecord),
+                      fake.registry.count(kRecord + L"\\" + kOtherMsi));
         }
     }
     // Kept, the package is no longer this product's; another's use stays.
