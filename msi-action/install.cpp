@@ -247,15 +247,12 @@ LSTATUS RecordOwner(const Text& key, const BYTE (&infDigest)[kDigestSize], const
     const wchar_t* digits = FileNameOf(record.data);
     LSTATUS status =
         SetProductValue(key, kPackageValue, REG_SZ, digits, (Length(digits) + 1) * sizeof(wchar_t));
-    const bool catalogued = catalog.length != 0;
     if (status == ERROR_SUCCESS) {
-        status = catalogued ? SetProductValue(key, kCatalogValue, REG_SZ, catalog.data,
-                                              (catalog.length + 1) * sizeof(wchar_t))
-                            : DeleteProductValue(key, kCatalogValue);
+        status = catalog.length != 0 ? SetProductValue(key, kCatalogValue, REG_SZ, catalog.data,
+                                                       (catalog.length + 1) * sizeof(wchar_t))
+                                     : DeleteProductValue(key, kCatalogValue);
     }
-    return status == ERROR_SUCCESS
-               ? AddOwner(record, FileNameOf(key.data), catalogued ? catalog.data : nullptr)
-               : status;
+    return status == ERROR_SUCCESS ? AddOwner(record, FileNameOf(key.data), catalog) : status;
 }
 
 // Records the name under which the platform staged the package in the

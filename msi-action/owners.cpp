@@ -120,7 +120,7 @@ bool RecordedOwnPackage(const Text& key, Text& record) {
     return true;
 }
 
-LSTATUS AddOwner(const Text& record, const wchar_t* owner, const wchar_t* catalog) {
+LSTATUS AddOwner(const Text& record, const wchar_t* owner, const Text& catalog) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPackagesAccess, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
@@ -144,9 +144,9 @@ LSTATUS AddOwner(const Text& record, const wchar_t* owner, const wchar_t* catalo
         return status;
     }
     RegCloseKey(created);
-    return catalog != nullptr ? SetProductValue(path, kCatalogValue, REG_SZ, catalog,
-                                                (Length(catalog) + 1) * sizeof(wchar_t))
-                              : DeleteProductValue(path, kCatalogValue);
+    return catalog.length != 0 ? SetProductValue(path, kCatalogValue, REG_SZ, catalog.data,
+                                                 (catalog.length + 1) * sizeof(wchar_t))
+                               : DeleteProductValue(path, kCatalogValue);
 }
 
 void TakeOwnersOff(const Text& record, const Owners& owners) {

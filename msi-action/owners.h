@@ -44,9 +44,9 @@ DWORD PublishedRecord(const wchar_t* published, Text& record);
 bool RecordedOwnPackage(const Text& key, Text& record);
 
 // Notes the owner in the package's record, with the staged catalog's
-// digest where there is one (else nullptr), the packages' key made first
+// digest where there is one (else empty), the packages' key made first
 // where it is not there, open to SYSTEM and Administrators only.
-LSTATUS AddOwner(const Text& record, const wchar_t* owner, const wchar_t* catalog);
+LSTATUS AddOwner(const Text& record, const wchar_t* owner, const Text& catalog);
 
 // Some of a package's owners: one, and a list of more separated by ';'
 // (either may be empty).
