@@ -4,6 +4,9 @@
 //   HKLM\SOFTWARE\Zeltrane\Products\<product code> (the registry's 32-bit
 //   view, where the 32-bit actions run)
 //   PublishedInf   REG_SZ, the staged INF's name in the INF folder (oemNN.inf)
+//   Package        REG_SZ, the SHA-256 of its INF, in hex (owners.h)
+//   Catalog        REG_SZ, the SHA-256 of the catalog it was staged with, in
+//                  hex, where it has one (catalog.h)
 //   RestartNeeded  REG_DWORD 1, from InstallDriver or RemoveDriver to
 //                  ScheduleRestart
 //   SupersededInf  REG_SZ, the published names of the packages of the

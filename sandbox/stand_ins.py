@@ -1,6 +1,7 @@
 """The answers of Windows that Wine does not give, played in the prefix by
-the newdev stand-in (sandbox/newdev.cpp). Wine's own newdev.dll does the
-rest: the stand-in calls a copy of it, kept beside it as wine-newdev.dll.
+the newdev stand-in (sandbox/newdev.cpp) and the setupapi stand-in
+(sandbox/setupapi.cpp). Wine's own DLLs do the rest: each stand-in calls a
+copy of Wine's, kept beside it as wine-newdev.dll or wine-setupapi.dll.
 - 64-bit Windows refuses device installation to 32-bit programs with
   ERROR_IN_WOW64, where Wine installs. Played only in a run that plays 64-bit
   Windows: with AS_64BIT_WINDOWS in its environment, the 32-bit stand-in
@@ -12,30 +13,41 @@ rest: the stand-in calls a copy of it, kept beside it as wine-newdev.dll.
 - Where no present device has the hardware ID among its hardware or
   compatible IDs, Windows answers ERROR_NO_SUCH_DEVINST, where Wine returns
   TRUE having installed nothing.
+- Windows keeps a staged package's catalog beside its published INF, as
+  CatRoot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oemNN.cat, and stages the
+  same INF with another catalog under a name of its own, where Wine keeps
+  the catalog under its own name and names the first copy of the INF's
+  bytes: the setupapi stand-in stages as Windows does.
 The devices' state after an installation (a restart needed, a problem code),
 which Wine never reports, is played through Wine's own device properties
 instead (Devices.play_device_state in devices.py).
 A call that the stand-in answers itself leaves no trace of Wine's: it adds a
 line of its arguments to its record in C:\\windows\\temp (RECORDS)."""
 
+import pathlib
 import shutil
 
-# Every program loads the stand-in in place of Wine's newdev.dll.
-OVERRIDE = "newdev=n,b"
+# Every program loads the stand-ins in place of Wine's DLLs of those names.
+STAND_INS = ("newdev", "setupapi")
+OVERRIDE = ",".join(STAND_INS) + "=n,b"
 AS_64BIT_WINDOWS = ("ZELTRANE_SANDBOX_WINDOWS", "64")
-RECORDS = {"refused": "wow64-newdev.txt", "no_device": "newdev-no-device.txt"}
+RECORDS = {"refused": "wow64-newdev.txt", "no_device": "newdev-no-device.txt",
+           "staged": "setupapi-staged.txt"}
 
 
 def install(prefix, dlls):
-    """Puts the stand-ins in place of Wine's newdev.dll, keeping Wine's own
-    beside each as wine-newdev.dll, for the stand-in to call; dlls: {system
-    folder ("system32", "syswow64"): the stand-in of that folder's
-    architecture (build/<preset>/stand-in/newdev.dll)}."""
-    for folder, stand_in in dlls.items():
+    """Puts the stand-ins in place of Wine's DLLs, keeping Wine's own beside
+    each as wine-<name>.dll, for the stand-in to call; dlls: {system folder
+    ("system32", "syswow64"): the newdev stand-in of that folder's
+    architecture (build/<preset>/stand-in/newdev.dll), beside which the
+    others are}."""
+    for folder, newdev in dlls.items():
         system = prefix / "drive_c" / "windows" / folder
-        if not (system / "wine-newdev.dll").exists():
-            shutil.copyfile(system / "newdev.dll", system / "wine-newdev.dll")
-        shutil.copyfile(stand_in, system / "newdev.dll")
+        for name in STAND_INS:
+            if not (system / ("wine-%s.dll" % name)).exists():
+                shutil.copyfile(system / ("%s.dll" % name), system / ("wine-%s.dll" % name))
+            shutil.copyfile(pathlib.Path(newdev).parent / ("%s.dll" % name),
+                            system / ("%s.dll" % name))
 
 
 def environment(env, as_64bit_windows):

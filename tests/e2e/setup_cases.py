@@ -3,6 +3,7 @@ batch file, for one ID and for a product line, their failures, upgrades, and
 their uninstall under each ZELTRANE_ON_UNINSTALL."""
 
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -15,13 +16,15 @@ from cases import (DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_EXPECTED_SECTION_NA
 from prefix import windows_path
 from creation import CreationCase
 from removal import DELETED
-from setup_builds import (BYSTANDER, BYSTANDER_MSI, COMMAND_LINE_FAIL, CREATES, EDITED_BYSTANDER,
+from setup_builds import (BYSTANDER, BYSTANDER_MSI, CATALOGUED, COMMAND_LINE_FAIL, CREATES,
+                          EDITED_BYSTANDER,
                           FOLDER_CASES,
                           HOSTILE, LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, REUSED, SETUPS,
                           SHARED, SHARED_CREATE, SHARED_NSIS, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, upgrade_inf, windows_folder)
+import sample
 import setup_runs
 
 # What the NSIS setup ends with where it refuses the installation folder.
@@ -296,6 +299,18 @@ class Setups(CreationCase):
         leaves it, and says so."""
         identity, inf, product = REUSED
         self.assertSucceeded(self.run_msi("reused-msi"))
+        with self.subTest("the same INF staged again under the name, with another catalog"):
+            catalog = self.staged_catalogs() / (inf[:-4] + ".cat")
+            ours = catalog.read_bytes()
+            catalog.write_bytes(sample.sample_catalog(suite.sandbox.drivers).read_bytes())
+            store = suite.sandbox.package_store()
+            run, log = self.removal_log("reused-msi")
+            self.assertEqual(run.exit_code, 0)
+            self.assertIn("is no longer the package that this product installed: nothing "
+                          "removed", log)
+            self.assertEqual(suite.sandbox.package_store(), store, "the other package untouched")
+            catalog.write_bytes(ours)
+            self.assertSucceeded(self.run_msi("reused-msi"))
         published = suite.sandbox.prefix / "drive_c" / "windows" / "inf" / inf
         other = published.read_bytes() + b"; another package of the same INF name\r\n"
         published.write_bytes(other)
@@ -303,6 +318,34 @@ class Setups(CreationCase):
         self.assertEqual(run.exit_code, 0)
         self.assertIn("is no longer the package that this product installed: nothing removed", log)
         self.assertEqual(published.read_bytes(), other, "the other package untouched")
+        self.assertStillRunning(identity)
+
+    def staged_catalogs(self):
+        """The folder of the staged packages' catalogs (Wine names it in
+        lower case)."""
+        [catalogs] = [folder for folder in suite.sandbox.system_file("catroot").iterdir()
+                      if folder.name.upper() == "{F750E6C3-38EE-11D1-85E5-00C04FC295EE}"]
+        return catalogs
+
+    def test_msi_knows_its_package_by_its_catalog(self):
+        """The MSI's INF staged first with another catalog, as another
+        signing of it: the platform stages the MSI's under a name of its own,
+        which the record names, and the other stays as it was."""
+        identity, inf, _ = CATALOGUED
+        other = suite.sandbox.state / "other-signing"
+        shutil.rmtree(other, ignore_errors=True)
+        shutil.copytree(suite.setups / "packages" / "catalogued-msi", other)
+        another = sample.sample_catalog(suite.sandbox.drivers).read_bytes()
+        (other / sample.SAMPLE_CATALOG).write_bytes(another)
+        self.run_program('"%s"' % windows_path(other / inf), '"%s"' % NO_DEVICE[0])
+        run, log = self.run_msi_logged("catalogued-msi")
+        self.assertSucceeded(run)
+        [name] = re.findall(r'the package is staged as "([^"]+)", recorded', log)
+        self.assertNotEqual(name, inf, "a name of its own")
+        ours = (suite.setups / "packages" / "catalogued-msi" / sample.SAMPLE_CATALOG).read_bytes()
+        catalogs = self.staged_catalogs()
+        self.assertEqual((catalogs / (name[:-4] + ".cat")).read_bytes(), ours)
+        self.assertEqual((catalogs / (inf[:-4] + ".cat")).read_bytes(), another)
         self.assertStillRunning(identity)
 
     def run_in_vendor_folder(self, name):
