@@ -1,23 +1,15 @@
 #include "install.h"
 
-#include <cfgmgr32.h>
 #include <newdev.h>
 #include <setupapi.h>
 
 #include "attended.h"
 #include "device_state.h"
 #include "last_error.h"
+#include "unattended.h"
 #ifdef ZELTRANE_HANDS_OVER
 #include "handover.h"
 #endif
-
-namespace {
-
-// How long a run that no one can answer waits for the installations under
-// way to end before it stages anything.
-constexpr DWORD kPendingMilliseconds = 60000;
-
-}  // namespace
 
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
     return InstallDriverAs(infPath, hardwareId, Installer::kZeltrane);
@@ -26,16 +18,15 @@ DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId) {
 DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
                       [[maybe_unused]] Installer installer) {
     DWORD result = ERROR_SUCCESS;
-    // Where no one can answer, the Setup API fails what it would ask, and the
-    // update leaves a restart to its caller, which it otherwise asks for.
+    // Where no one can answer, nothing is staged that would ask a question
+    // (unattended.h), and the update leaves a restart to its caller, which
+    // it otherwise asks for.
     const bool attended = SomeoneCanAnswer();
     BOOL restart = FALSE;
     if (!attended) {
-        SetupSetNonInteractiveMode(TRUE);
-        // Another installation under way (a setup, Windows Update): the
-        // caller's tools retry on 1618, which beats racing it.
-        if (CMP_WaitNoPendingInstallEvents(kPendingMilliseconds) == WAIT_TIMEOUT) {
-            return ERROR_INSTALL_ALREADY_RUNNING;
+        const DWORD prepared = PrepareUnattendedInstall(infPath);
+        if (prepared != ERROR_SUCCESS) {
+            return prepared;
         }
     }
 

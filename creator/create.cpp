@@ -3,9 +3,11 @@
 #include <setupapi.h>
 #include <string.h>
 
+#include "attended.h"
 #include "device_ids.h"
 #include "install.h"
 #include "last_error.h"
+#include "unattended.h"
 #ifdef ZELTRANE_HANDS_OVER
 #include "handover.h"
 #endif
@@ -132,6 +134,14 @@ DWORD Refused(DWORD error) {
 }  // namespace
 
 DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId) {
+    // Where no one can answer, a package that the installation would ask
+    // about gets no device made for it; the installation asks again.
+    if (!SomeoneCanAnswer()) {
+        const DWORD prepared = PrepareUnattendedInstall(infPath);
+        if (prepared != ERROR_SUCCESS) {
+            return prepared;
+        }
+    }
     bool found = false;
     DWORD error = FindDevice(hardwareId, &found);
     if (error != ERROR_SUCCESS) {

@@ -10,6 +10,10 @@
 //   catalog-probe trust CERTIFICATE      adds a DER certificate to the
 //                                        Root store
 //   catalog-probe untrust CERTIFICATE    deletes it from there again
+//   catalog-probe publisher CERTIFICATE  adds a DER certificate to the
+//                                        TrustedPublisher store
+//   catalog-probe unpublisher CERTIFICATE
+//                                        deletes it from there again
 // Exit status: 0 done (verify: trusted), 1 not, 2 usage. verify prints
 // "trusted", "not a member", "untrusted 0x........" (WinVerifyTrust's
 // answer) or "untrusted chain 0x........" (its signer's chain's errors,
@@ -152,12 +156,12 @@ int Verify(wchar_t *catalog, wchar_t *path, bool sha256) {
     return 0;
 }
 
-// Adds the DER certificate in the file to the Root store, or deletes it from
-// there: the current user's, which the chain engines of Wine 8 and 10 both
+// Adds the DER certificate in the file to the store (Root, TrustedPublisher),
+// or deletes it from there: the current user's, which the chain engines of Wine 8 and 10 both
 // read (Wine 10's does not read the machine's), as its registry store (a
 // deletion through the collection that Wine makes of it leaves the
 // certificate there).
-int Trust(const wchar_t *path, bool add) {
+int Trust(const wchar_t *path, const wchar_t *store, bool add) {
     HANDLE file =
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -170,7 +174,7 @@ int Trust(const wchar_t *path, bool add) {
     PCCERT_CONTEXT certificate =
         read ? CertCreateCertificateContext(X509_ASN_ENCODING, encoded, size) : nullptr;
     HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
-                                    CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+                                    CERT_SYSTEM_STORE_CURRENT_USER, store);
     BOOL done = FALSE;
     if (certificate && root && add) {
         done = CertAddCertificateContextToStore(root, certificate, CERT_STORE_ADD_REPLACE_EXISTING,
@@ -208,8 +212,13 @@ int wmain(int argc, wchar_t **argv) {
         return Verify(argv[2], argv[3], sha256);
     }
     if (argc == 3 && (wcscmp(argv[1], L"trust") == 0 || wcscmp(argv[1], L"untrust") == 0)) {
-        return Trust(argv[2], wcscmp(argv[1], L"trust") == 0);
+        return Trust(argv[2], L"Root", wcscmp(argv[1], L"trust") == 0);
     }
-    fwprintf(stderr, L"usage: catalog-probe members|hash|verify|trust|untrust ...\n");
+    if (argc == 3 && (wcscmp(argv[1], L"publisher") == 0 || wcscmp(argv[1], L"unpublisher") == 0)) {
+        return Trust(argv[2], L"TrustedPublisher", wcscmp(argv[1], L"publisher") == 0);
+    }
+    fwprintf(stderr,
+             L"usage: catalog-probe members|hash|verify|trust|untrust|publisher|"
+             L"unpublisher ...\n");
     return kUsage;
 }

@@ -222,6 +222,13 @@ class Prefix:
         """The INF files in the platform's INF store, by name."""
         return {p.name: p.read_bytes() for p in (self.prefix / "drive_c/windows/inf").glob("*.inf")}
 
+    def staged_catalogs(self):
+        """The folder where the platform keeps staged packages' catalogs,
+        oemNN.cat beside oemNN.inf (Wine names it in lower case)."""
+        [folder] = [f for f in self.system_file("catroot").iterdir()
+                    if f.name.upper() == "{F750E6C3-38EE-11D1-85E5-00C04FC295EE}"]
+        return folder
+
     def package_store(self):
         """Every trace of staged packages: the INF store's INF files by name
         (their bytes), its PNF files' names, and the driver store's folders

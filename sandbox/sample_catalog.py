@@ -20,7 +20,8 @@ usage: sample_catalog.py package FOLDER ARCH=DRIVER...
            was made); FOLDER/root.cer, the throwaway root that signed them
            (its key is deleted). A second making must give the same bytes,
            osslsigncode must verify each signed catalog and the driver
-           through it, and catalog.py check must pass.
+           through it, and catalog.py check must pass. FOLDER/signer.cer:
+           the publisher's certificate.
 """
 
 import os
@@ -89,6 +90,7 @@ def certificates(folder):
     issue("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
           "root.pem", "-passout", "file:password", "-out", "signer.p12")
     issue("x509", "-in", "root.pem", "-outform", "der", "-out", "root.cer")
+    issue("x509", "-in", "signer.pem", "-outform", "der", "-out", "signer.cer")
     for name in ("root.key", "signer.key", "signer.csr", "signer.ext", "root.srl"):
         (folder / name).unlink(missing_ok=True)
     return dict(os.environ, ZELTRANE_SIGN_PKCS12=str(folder / "signer.p12"),

@@ -26,15 +26,10 @@
 // INF and the name it answers (UTF-8) to C:\windows\temp\setupapi-staged.txt,
 // so that a test can see it.
 
-#include <windows.h>
-// This DLL defines the functions that it declares, rather than importing them.
-#define _SETUPAPI_
-// clang-format off
-#include <setupapi.h>
-// clang-format on
-
 #include <stdio.h>
 #include <wchar.h>
+
+#include "setupapi-stand-in.h"
 
 namespace {
 
@@ -55,19 +50,6 @@ Function Wine(const char* name) {
 }
 
 constexpr size_t kPath = MAX_PATH;
-
-// The catalog that the INF names ([Version] CatalogFile, as Wine reads it);
-// false where it names none.
-bool CatalogName(const wchar_t* inf, wchar_t (&name)[kPath]) {
-    const HINF opened = Wine<OpenInf>("SetupOpenInfFileW")(inf, nullptr, INF_STYLE_WIN4, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    const BOOL found = Wine<LineText>("SetupGetLineTextW")(nullptr, opened, L"Version",
-                                                           L"CatalogFile", name, kPath, nullptr);
-    Wine<CloseInf>("SetupCloseInfFile")(opened);
-    return found && name[0] != L'\0';
-}
 
 void CatalogFolder(wchar_t (&folder)[kPath]) {
     wchar_t system[kPath];
@@ -106,16 +88,9 @@ bool SameFiles(const wchar_t* one, const wchar_t* other) {
 }
 
 void Record(const wchar_t* inf, const wchar_t* answer) {
-    static wchar_t line[3 * kPath];
-    static char utf8[4 * 3 * kPath];
+    wchar_t line[3 * kPath];
     swprintf(line, 3 * kPath, L"inf=%ls published=%ls\n", inf, answer);
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, sizeof utf8, nullptr, nullptr);
-    FILE* record = _wfopen(L"C:\\windows\\temp\\setupapi-staged.txt", L"ab");
-    if (record) {
-        fwrite(utf8, 1, length > 0 ? length - 1 : 0, record);
-        fclose(record);
-    }
+    AddToRecord(L"C:\\windows\\temp\\setupapi-staged.txt", line);
 }
 
 // The answer for the published INF at that path, as the platform gives it.
@@ -234,6 +209,28 @@ BOOL StageThroughWine(PCWSTR source, PCWSTR location, DWORD media, DWORD style, 
 }
 
 }  // namespace
+
+bool CatalogName(const wchar_t* inf, wchar_t (&name)[MAX_PATH]) {
+    const HINF opened = Wine<OpenInf>("SetupOpenInfFileW")(inf, nullptr, INF_STYLE_WIN4, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const BOOL found = Wine<LineText>("SetupGetLineTextW")(nullptr, opened, L"Version",
+                                                           L"CatalogFile", name, MAX_PATH, nullptr);
+    Wine<CloseInf>("SetupCloseInfFile")(opened);
+    return found && name[0] != L'\0';
+}
+
+void AddToRecord(const wchar_t* file, const wchar_t* line) {
+    static char utf8[4 * 3 * kPath];
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, sizeof utf8, nullptr, nullptr);
+    FILE* record = _wfopen(file, L"ab");
+    if (record) {
+        fwrite(utf8, 1, length > 0 ? length - 1 : 0, record);
+        fclose(record);
+    }
+}
 
 extern "C" BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR location, DWORD media, DWORD style,
                                         PWSTR dest, DWORD size, PDWORD required, PWSTR* filePart) {

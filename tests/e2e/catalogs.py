@@ -4,7 +4,7 @@ the signed packages of the catalog-signing fixture (sample_catalog.py)."""
 
 import shutil
 
-from cases import Case, suite
+from cases import Case, null_pointer, suite
 from prefix import windows_path
 import sample
 
@@ -30,6 +30,16 @@ class Catalog(Case):
     def probe(self, *arguments):
         return suite.sandbox.wine([suite.sandbox.build / "catalog-probe.exe"] + [
             windows_path(a) if not isinstance(a, str) else a for a in arguments]).strip()
+
+    def staged_with(self, inf):
+        """Whether the INF is staged with the catalog beside it: the same
+        INF staged with the unsigned sample catalog is another package, which
+        the setupapi stand-in stages under a name of its own."""
+        catalog = (inf.parent / sample.SAMPLE_CATALOG).read_bytes()
+        folder = suite.sandbox.staged_catalogs()
+        return any(data == inf.read_bytes() and (folder / (name[:-4] + ".cat")).is_file()
+                   and (folder / (name[:-4] + ".cat")).read_bytes() == catalog
+                   for name, data in suite.sandbox.inf_store().items())
 
     def kinds(self):
         """(package, probe's hash option, files the platform hashes as
@@ -81,4 +91,41 @@ class Catalog(Case):
                 self.assertEqual(self.probe("verify", unsigned / sample.SAMPLE_CATALOG,
                                             unsigned / FILES[0]), NO_SIGNATURE)
         finally:
+            self.probe("untrust", root)
+
+    def test_where_no_one_can_answer_only_a_trusted_publishers_package_is_staged(self):
+        """Run where no one can answer, the platform's verdict on the signed
+        package (SetupVerifyInfFileW, which the setupapi stand-in gives from
+        Wine's own trust code) comes before anything is staged: with its root
+        trusted and its publisher not yet, 0xE0000242 and nothing staged;
+        with the publisher in TrustedPublisher, installed, the update with a
+        place for its restart answer; interactive, the calls as ever."""
+        package = suite.sandbox.state / "signed-package"
+        shutil.rmtree(package, ignore_errors=True)
+        shutil.copytree(self.packages / "sha1", package)
+        inf = package / sample.SAMPLE_INF.name
+        command = suite.sandbox.program_command('"%s"' % windows_path(inf),
+                                                '"%s"' % sample.SAMPLE_HARDWARE_ID)
+        root, publisher = self.packages / "root.cer", self.packages / "signer.cer"
+        self.assertEqual(self.probe("trust", root), "")
+        try:
+            with self.subTest("trust not established"):
+                store = suite.sandbox.package_store()
+                run = suite.sandbox.run(command, unseen=True)
+                self.assertEqual((run.exit_code, run.program_calls()), (0xE0000242, []))
+                self.assertEqual(suite.sandbox.package_store(), store, "nothing staged")
+            for what, unseen, reboot in [("interactive: as ever", False, self.assertEqual),
+                                         ("a trusted publisher", True, self.assertNotEqual)]:
+                with self.subTest(what):
+                    if unseen:
+                        self.assertEqual(self.probe("publisher", publisher), "")
+                    run = suite.sandbox.run(command, unseen=unseen)
+                    self.assertEqual(run.exit_code, 0)
+                    self.assertSilent(run)
+                    [update] = [a for f, a in run.program_calls()
+                                if f == "UpdateDriverForPlugAndPlayDevicesW"]
+                    reboot(update["reboot"], null_pointer())
+                    self.assertTrue(self.staged_with(inf), "staged with its signed catalog")
+        finally:
+            self.probe("unpublisher", publisher)
             self.probe("untrust", root)

@@ -300,7 +300,7 @@ class Setups(CreationCase):
         identity, inf, product = REUSED
         self.assertSucceeded(self.run_msi("reused-msi"))
         with self.subTest("the same INF staged again under the name, with another catalog"):
-            catalog = self.staged_catalogs() / (inf[:-4] + ".cat")
+            catalog = suite.sandbox.staged_catalogs() / (inf[:-4] + ".cat")
             ours = catalog.read_bytes()
             catalog.write_bytes(sample.sample_catalog(suite.sandbox.drivers).read_bytes())
             store = suite.sandbox.package_store()
@@ -320,13 +320,6 @@ class Setups(CreationCase):
         self.assertEqual(published.read_bytes(), other, "the other package untouched")
         self.assertStillRunning(identity)
 
-    def staged_catalogs(self):
-        """The folder of the staged packages' catalogs (Wine names it in
-        lower case)."""
-        [catalogs] = [folder for folder in suite.sandbox.system_file("catroot").iterdir()
-                      if folder.name.upper() == "{F750E6C3-38EE-11D1-85E5-00C04FC295EE}"]
-        return catalogs
-
     def test_msi_knows_its_package_by_its_catalog(self):
         """The MSI's INF staged first with another catalog, as another
         signing of it: the platform stages the MSI's under a name of its own,
@@ -343,7 +336,7 @@ class Setups(CreationCase):
         [name] = re.findall(r'the package is staged as "([^"]+)", recorded', log)
         self.assertNotEqual(name, inf, "a name of its own")
         ours = (suite.setups / "packages" / "catalogued-msi" / sample.SAMPLE_CATALOG).read_bytes()
-        catalogs = self.staged_catalogs()
+        catalogs = suite.sandbox.staged_catalogs()
         self.assertEqual((catalogs / (name[:-4] + ".cat")).read_bytes(), ours)
         self.assertEqual((catalogs / (inf[:-4] + ".cat")).read_bytes(), another)
         self.assertStillRunning(identity)

@@ -56,6 +56,30 @@ TEST_F(Creation, WhereNoDeviceHasTheIdOneRootDeviceOfTheInfsClassIsMadeThenInsta
         << "registered before the installation, as Zeltrane.exe makes it";
 }
 
+// Where no one can answer, a package whose signature the platform does not
+// trust, or an installation under way, gets no device made for it.
+TEST_F(Creation, WhereNoOneCanAnswerAnUntrustedPackageGetsNoDevice) {
+    const struct {
+        const char* name;
+        void (*arrange)();
+        DWORD expected;
+    } cases[] = {
+        {"trust not established", [] { fake.verifyInfFile = Fails(0xE0000242); }, 0xE0000242},
+        {"an installation under way", [] { fake.installWaitAnswer = WAIT_TIMEOUT; }, 1618},
+        {"trusted", [] {}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fake.session = 0;
+        fake.hasVerifyInfFile = true;
+        c.arrange();
+        EXPECT_EQ(Create(), c.expected);
+        EXPECT_EQ(fake.registered, c.expected == 0) << "a device made only for a trusted package";
+        EXPECT_EQ(fake.copies.size(), c.expected == 0 ? 1u : 0u);
+    }
+}
+
 // Present or not, a device with the ID among its hardware IDs, in any case,
 // is the one: nothing is made, and the installation is Zeltrane.exe's.
 TEST_F(Creation, ADeviceThatHasTheIdAlreadyIsInstalledOnAndNoneMade) {

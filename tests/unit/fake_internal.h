@@ -14,6 +14,10 @@ BOOL Complete(const Outcome& outcome);
 // newdev.dll's DiUninstallDriverW, which kernel32's GetProcAddress hands out.
 BOOL WINAPI FakeDiUninstallDriverW(HWND parent, LPCWSTR infPath, DWORD flags, PBOOL needReboot);
 
+// setupapi.dll's SetupVerifyInfFileW, which kernel32's GetProcAddress hands out.
+BOOL WINAPI FakeSetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO altPlatformInfo,
+                                    void* infSignerInfo);
+
 // The handles of the devices' driver keys, from this one on: setupapi opens
 // them, advapi32 reads and closes them.
 constexpr std::uintptr_t kFirstDriverKey = 0x5000;

@@ -128,6 +128,9 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
     fake.modulesLookedUp.emplace_back(lpModuleName ? lpModuleName : L"(null)");
     fake.lastError = kLastErrorNoise;
     const bool kernel32 = lpModuleName && std::wstring(lpModuleName) == L"kernel32.dll";
+    if (lpModuleName && std::wstring(lpModuleName) == L"setupapi.dll") {
+        return FakeSetupapi();
+    }
     return kernel32 && fake.kernel32Found ? FakeKernel32() : nullptr;
 }
 
@@ -140,6 +143,9 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         name == "SetDefaultDllDirectories") {
         return reinterpret_cast<FARPROC>(
             reinterpret_cast<void (*)()>(&FakeSetDefaultDllDirectories));
+    }
+    if (hModule == FakeSetupapi() && fake.hasVerifyInfFile && name == "SetupVerifyInfFileW") {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeSetupVerifyInfFileW));
     }
     if (hModule == FakeNewdev() && fake.hasUninstallDriver && name == "DiUninstallDriverW") {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeDiUninstallDriverW));

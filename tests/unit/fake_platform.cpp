@@ -14,6 +14,9 @@ HMODULE FakeKernel32() {
     return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x75000000));
 }
 
+HMODULE FakeSetupapi() {
+    return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x77000000));
+}
 HMODULE FakeNewdev() { return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x76000000)); }
 
 HMODULE FakeActionModule() {

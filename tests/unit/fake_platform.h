@@ -176,6 +176,12 @@ struct FakePlatform {
     // INFs whose packages are staged under other published INFs: the copy
     // of one is refused with ERROR_FILE_EXISTS and names that one.
     std::map<std::wstring, std::wstring> stagedAs;
+    // setupapi.dll exports SetupVerifyInfFileW (Windows Vista and later)
+    // where told; what it answers; the INFs it was asked about, and the size
+    // of the signer information that each call gave.
+    bool hasVerifyInfFile = false;
+    Outcome verifyInfFile{false, 0};
+    std::vector<std::pair<std::wstring, DWORD>> verifiedInfs;
     bool newdevLoads = true;
     bool hasUninstallDriver = true;
     Outcome uninstallDriver{false, 0};
@@ -332,6 +338,8 @@ constexpr MSIHANDLE kFakeInstall = 0x4E;
 // the fake LoadLibraryExW returns for newdev.dll.
 HMODULE FakeKernel32();
 HMODULE FakeNewdev();
+// The handle the fake GetModuleHandleW returns for setupapi.dll.
+HMODULE FakeSetupapi();
 
 // What the programs' hardening calls, first, where the platform has
 // SetDefaultDllDirectories.

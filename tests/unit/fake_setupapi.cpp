@@ -23,6 +23,13 @@ bool IsNetClass(const GUID* guid) {
 
 }  // namespace
 
+BOOL WINAPI FakeSetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO /*altPlatformInfo*/,
+                                    void* infSignerInfo) {
+    fake.order.push_back("SetupVerifyInfFileW");
+    fake.verifiedInfs.emplace_back(infName, *static_cast<DWORD*>(infSignerInfo));
+    return Complete(fake.verifyInfFile);
+}
+
 BOOL WINAPI SetupSetNonInteractiveMode(BOOL NonInteractiveFlag) {
     fake.order.push_back(NonInteractiveFlag ? "SetupSetNonInteractiveMode(TRUE)"
                                             : "SetupSetNonInteractiveMode(FALSE)");

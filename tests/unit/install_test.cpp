@@ -172,11 +172,12 @@ TEST_F(Install, WhereNoOneCanAnswerNothingAsksAndTheUpdatesRestartCounts) {
         EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
         ASSERT_EQ(fake.updates.size(), 1u);
         EXPECT_EQ(fake.updates[0].restartRequired != nullptr, c.session == 0);
-        // Unattended, the Setup API is told and the installations under way
-        // are waited for, both before the copy; each as ever otherwise.
-        const std::vector<std::string> unattended = {"SetupSetNonInteractiveMode(TRUE)",
-                                                     "CMP_WaitNoPendingInstallEvents",
-                                                     "SetupCopyOEMInfW"};
+        // Unattended, the Setup API is told, the installations under way
+        // are waited for and the signature's verdict is looked for, all
+        // before the copy; each as ever otherwise.
+        const std::vector<std::string> unattended = {
+            "SetupSetNonInteractiveMode(TRUE)", "CMP_WaitNoPendingInstallEvents",
+            "GetModuleHandleW", "GetProcAddress", "SetupCopyOEMInfW"};
         const std::vector<std::string> attended = {"SetupCopyOEMInfW"};
         const std::vector<DWORD> waits =
             c.session == 0 ? std::vector<DWORD>{60000, 10000} : std::vector<DWORD>{10000};
@@ -185,6 +186,47 @@ TEST_F(Install, WhereNoOneCanAnswerNothingAsksAndTheUpdatesRestartCounts) {
                                            fake.order.begin() + static_cast<long>(expected.size())),
                   expected);
         EXPECT_EQ(fake.installWaits, waits);
+    }
+}
+
+// Where no one can answer, the platform's verdict on the package's signature
+// decides before anything is staged: installing a package that it does not
+// trust would ask the user. Interactive runs never ask for it.
+TEST_F(Install, WhereNoOneCanAnswerOnlyATrustedPackageIsStaged) {
+    struct Case {
+        const char* name;
+        DWORD session;
+        bool hasVerify;
+        Outcome verdict;
+        DWORD expected;
+    };
+    const DWORD kNotEstablished = 0xE0000242;
+    const Case cases[] = {
+        {"signed through Microsoft", 0, true, kSucceeds, 0},
+        {"a trusted publisher", 0, true, Fails(0xE0000241), 0},
+        {"trust not established", 0, true, Fails(kNotEstablished), kNotEstablished},
+        {"a publisher not trusted", 0, true, Fails(0xE0000243), 0xE0000243},
+        {"no catalog", 0, true, Fails(0xE000022F), 0xE000022F},
+        {"a file not in the catalog", 0, true, Fails(0xE000024B), 0xE000024B},
+        {"no such function", 0, false, Fails(kNotEstablished), 0},
+        {"interactive", 1, true, Fails(kNotEstablished), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake = FakePlatform{};
+        fake.session = c.session;
+        fake.hasVerifyInfFile = c.hasVerify;
+        fake.verifyInfFile = c.verdict;
+        fake.devices = {Targeted(0)};
+        EXPECT_EQ(InstallDriver(kInf, kHardwareId), c.expected);
+        const bool asked = c.session == 0 && c.hasVerify;
+        // With the signer information of its second version: the first's
+        // three texts and the signer's score.
+        const DWORD kV2 = 2 * sizeof(DWORD) + 3 * MAX_PATH * sizeof(wchar_t);
+        using Asked = std::vector<std::pair<std::wstring, DWORD>>;
+        EXPECT_EQ(fake.verifiedInfs, (asked ? Asked{{kInf, kV2}} : Asked{}));
+        EXPECT_EQ(fake.copies.size(), c.expected == 0 ? 1u : 0u) << "nothing staged";
+        EXPECT_EQ(fake.updates.size(), c.expected == 0 ? 1u : 0u);
     }
 }
 
