@@ -3,7 +3,7 @@
 # that the sandbox keeps as wine-setupapi.dll. Run with -DOBJDUMP= -DWINE_DLL=
 # -DOUTPUT=.
 cmake_minimum_required(VERSION 3.25)
-set(own SetupCopyOEMInfW SetupUninstallOEMInfW SetupVerifyInfFileW)
+set(own SetupCopyOEMInfW SetupUninstallOEMInfW SetupVerifyInfFileW CMP_WaitNoPendingInstallEvents)
 execute_process(COMMAND ${OBJDUMP} -p ${WINE_DLL} OUTPUT_VARIABLE table COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n(.*)" names "${table}")
 # The table ends at the first empty line.

@@ -22,6 +22,12 @@
 //   name.
 // - Windows deletes a package's catalog with its INF (SetupUninstallOEMInfW):
 //   here, after Wine's call, the catalog goes where the INF went.
+// - Windows answers CMP_WaitNoPendingInstallEvents with WAIT_TIMEOUT where
+//   a device installation is still under way when the time is up; Wine's
+//   tracks none and answers at once. Where the run plays one under way (the
+//   sandbox sets ZELTRANE_SANDBOX_PENDING=1 for it), the answer here is
+//   WAIT_TIMEOUT, at once, with the time asked for in
+//   C:\windows\temp\setupapi-pending.txt.
 // A call answered here without Wine's SetupCopyOEMInfW adds a line with the
 // INF and the name it answers (UTF-8) to C:\windows\temp\setupapi-staged.txt,
 // so that a test can see it.
@@ -284,4 +290,17 @@ extern "C" BOOL WINAPI SetupUninstallOEMInfW(PCWSTR name, DWORD flags, PVOID res
     }
     SetLastError(error);
     return removed;
+}
+
+extern "C" DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout) {
+    wchar_t plays[4] = L"";
+    if (GetEnvironmentVariableW(L"ZELTRANE_SANDBOX_PENDING", plays, 4) == 1 &&
+        wcscmp(plays, L"1") == 0) {
+        wchar_t line[64];
+        swprintf(line, 64, L"timeout=%lu\n", static_cast<unsigned long>(timeout));
+        AddToRecord(L"C:\\windows\\temp\\setupapi-pending.txt", line);
+        return WAIT_TIMEOUT;
+    }
+    using Wait = DWORD(WINAPI*)(DWORD);
+    return Wine<Wait>("CMP_WaitNoPendingInstallEvents")(timeout);
 }

@@ -31,8 +31,12 @@ import shutil
 STAND_INS = ("newdev", "setupapi")
 OVERRIDE = ",".join(STAND_INS) + "=n,b"
 AS_64BIT_WINDOWS = ("ZELTRANE_SANDBOX_WINDOWS", "64")
+# A device installation under way, which Wine never has: the setupapi
+# stand-in's CMP_WaitNoPendingInstallEvents answers WAIT_TIMEOUT.
+PENDING_INSTALLATION = ("ZELTRANE_SANDBOX_PENDING", "1")
 RECORDS = {"refused": "wow64-newdev.txt", "no_device": "newdev-no-device.txt",
-           "staged": "setupapi-staged.txt"}
+           "staged": "setupapi-staged.txt", "verified": "setupapi-verified.txt",
+           "pending": "setupapi-pending.txt"}
 
 
 def install(prefix, dlls):
@@ -50,11 +54,14 @@ def install(prefix, dlls):
                             system / ("%s.dll" % name))
 
 
-def environment(env, as_64bit_windows):
-    """A program's environment, playing 64-bit Windows or not."""
-    env.pop(AS_64BIT_WINDOWS[0], None)
-    if as_64bit_windows:
-        env[AS_64BIT_WINDOWS[0]] = AS_64BIT_WINDOWS[1]
+def environment(env, as_64bit_windows, pending=False):
+    """A program's environment, playing 64-bit Windows or not, and an
+    installation under way or not."""
+    for (name, value), played in ((AS_64BIT_WINDOWS, as_64bit_windows),
+                                  (PENDING_INSTALLATION, pending)):
+        env.pop(name, None)
+        if played:
+            env[name] = value
     return env
 
 

@@ -129,11 +129,12 @@ class Run:
     """What one start of a program showed and did."""
 
     def __init__(self, report, trace, stdout, stderr, answered=None):
-        """answered: the calls that the newdev stand-in answered itself, by
+        """answered: the calls that the stand-ins answered themselves, by
         STAND_IN_RECORDS' names: lines of their arguments."""
         answered = answered or {}
         self.refused = answered.get("refused", [])
         self.no_device = answered.get("no_device", [])
+        self.pending = answered.get("pending", [])
         self.boxes = []
         self.fields = {}
         for line in report.splitlines():

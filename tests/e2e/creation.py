@@ -31,10 +31,10 @@ def identity(n):
 class CreationCase(RemovalCase):
     """What the creation cases of every suite share."""
 
-    def run_creation(self, *arguments, program=None, as_64bit_windows=False):
+    def run_creation(self, *arguments, program=None, as_64bit_windows=False, unseen=False):
         program = program or suite.sandbox.build / "ZeltraneCreate.exe"
         command = suite.sandbox.program_command(*arguments, program=program)
-        return suite.sandbox.run(command, as_64bit_windows=as_64bit_windows)
+        return suite.sandbox.run(command, as_64bit_windows=as_64bit_windows, unseen=unseen)
 
     def assertOneDeviceRuns(self, identity_):
         """One device has the ID, the driver installed from the package and
@@ -46,6 +46,17 @@ class CreationCase(RemovalCase):
 
 
 class Creation(CreationCase):
+    def test_where_no_one_can_answer_a_package_that_would_ask_gets_no_device(self):
+        # Its INF changed, the sample's catalog does not list it: the
+        # platform's verdict, ERROR_FILE_HASH_NOT_IN_CATALOG, before any device.
+        own = identity(9)
+        inf = self.package("pkg-virtual9", "zt-virtual9.inf", "; unseen\n", own)
+        store = suite.sandbox.package_store()
+        run = self.run_creation('"%s"' % windows_path(inf), '"%s"' % own[0], unseen=True)
+        self.assertEqual((run.exit_code, run.program_calls()), (0xE000024B, []))
+        self.assertEqual(suite.sandbox.driver(own[0]), [], "no device made")
+        self.assertEqual(suite.sandbox.package_store(), store, "nothing staged")
+
     def test_ends_with_what_its_device_reports(self):
         own = identity(8)
         inf = '"%s"' % windows_path(self.package("pkg-virtual8", "zt-virtual8.inf", "", own))

@@ -93,6 +93,20 @@ class X86(creation.CreationCase):
         self.check_handover_install("release", "pkg-handover", "zt-handover.inf", driver_runs=True,
                                     identity=sample.SAMPLE_OWN_DEVICE)
 
+    def test_handover_unattended(self):
+        """Where no one can answer, the 32-bit image asks the platform's
+        verdict itself, before it stages or hands over anything: its INF
+        changed, the sample's catalog does not list it."""
+        inf = self.package("pkg-handover-unseen", "zt-handover-unseen.inf", "; unseen\n")
+        layout = self.release_layout("release-unseen")
+        command = suite.sandbox.program_command('"%s"' % windows_path(inf),
+                                                '"%s"' % sample.SAMPLE_HARDWARE_ID,
+                                                program=layout / "Zeltrane.exe")
+        store = suite.sandbox.package_store()
+        run = suite.sandbox.run(command, as_64bit_windows=True, unseen=True)
+        self.assertEqual((run.exit_code, run.refused, run.program_calls()), (0xE000024B, [], []))
+        self.assertEqual(suite.sandbox.package_store(), store, "nothing staged")
+
     def test_handover_device_state(self):
         inf = windows_path(self.package("pkg-state", "zt-state.inf", "; the devices' state\n"))
         try:

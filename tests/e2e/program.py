@@ -48,6 +48,16 @@ class Install(Case):
         self.assertEqual(suite.sandbox.package_store(), store, "nothing staged")
         self.assertSilent(run)
 
+    def test_where_no_one_can_answer_an_installation_under_way_ends_with_1618(self):
+        inf = self.package("pkg-pending", note="; pending\n")
+        store = suite.sandbox.package_store()
+        run = suite.sandbox.run(suite.sandbox.program_command(
+            '"%s"' % windows_path(inf), sample.SAMPLE_HARDWARE_ID), unseen=True, pending=True)
+        self.assertEqual((run.exit_code, run.pending, run.program_calls()),
+                         (1618, ["timeout=60000"], []))
+        self.assertEqual(suite.sandbox.package_store(), store, "nothing staged")
+        self.assertSilent(run)
+
 
 class DeviceState(Case):
     def test_each_state_gives_its_exit_code_and_the_driver_stays_installed(self):
