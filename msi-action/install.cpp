@@ -161,6 +161,7 @@ bool InstallFor(MSIHANDLE install, const wchar_t* program, const wchar_t* inf,
     }
     if (!SayDevicesState(run.line, exitCode, outcome) && !goesOn) {
         Append(run.line, L", the driver was not installed");
+        AppendWhatToDo(run.line, exitCode);
     }
     Log(install, run.line);
     return goesOn;
@@ -211,6 +212,7 @@ bool CreateDevice(MSIHANDLE install, const wchar_t* inf, const wchar_t* hardware
     }
     if (!SayDevicesState(run.line, exitCode, outcome) && !installed) {
         Append(run.line, L", the driver was not installed");
+        AppendWhatToDo(run.line, exitCode);
     }
     if (!installed) {
         Append(run.line, L": the installation fails");

@@ -51,6 +51,26 @@ const Meaning kMeanings[] = {
 
 }  // namespace
 
+void AppendWhatToDo(Text& text, DWORD exitCode) {
+    constexpr DWORD kTrustNotEstablished = 0xE0000242;
+    constexpr DWORD kPublisherNotTrusted = 0xE0000243;
+    if (exitCode == kTrustNotEstablished) {
+        Append(text,
+               L": Windows would ask whether to trust the package's publisher, and no one "
+               L"can answer here. Sign the package through Microsoft (as 64-bit Windows "
+               L"needs anyway), or, on an organisation's own machines, distribute the "
+               L"publisher's certificate to the TrustedPublisher store by policy");
+    } else if (exitCode == kPublisherNotTrusted) {
+        Append(text,
+               L": the package's publisher is not trusted on this machine (its "
+               L"certificate is in the Disallowed store)");
+    } else if (exitCode == ERROR_INSTALL_ALREADY_RUNNING) {
+        Append(text,
+               L": another installation was still under way after a minute; run the "
+               L"setup again once it has ended");
+    }
+}
+
 bool IsDeviceProblem(DWORD exitCode) {
     return (exitCode & kTopBits) == kDeviceProblem && exitCode != kDeviceProblem;
 }

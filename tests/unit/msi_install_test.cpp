@@ -234,15 +234,34 @@ TEST_F(MsiAction, SaysWhatItDidWhereNoDeviceHasAnyId) {
 }
 
 TEST_F(MsiAction, AFailedRunIsLoggedWithItsCodeAndFailsTheInstallation) {
-    fake.customActionData = Data(L"succeed", kA);
-    fake.childExitCode = 0xE0000000;
-    EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
-    EXPECT_EQ(fake.logged,
-              (std::vector<std::wstring>{kChecked,
-                                         L"Zeltrane: hardware ID \"" + kA +
-                                             L"\": Zeltrane.exe ended with 0xE0000000, the driver "
-                                             L"was not installed",
-                                         L"Zeltrane: the installation fails and is rolled back"}));
+    // The programs run as SYSTEM, where no one can answer: what they refuse
+    // for that reason, the log says what to do about.
+    const std::pair<DWORD, std::wstring> cases[] = {
+        {0xE0000000, L"0xE0000000, the driver was not installed"},
+        {0xE0000242,
+         L"0xE0000242, the driver was not installed: Windows would ask whether to "
+         L"trust the package's publisher, and no one can answer here. Sign the "
+         L"package through Microsoft (as 64-bit Windows needs anyway), or, on an "
+         L"organisation's own machines, distribute the publisher's certificate to "
+         L"the TrustedPublisher store by policy"},
+        {0xE0000243,
+         L"0xE0000243, the driver was not installed: the package's publisher is not "
+         L"trusted on this machine (its certificate is in the Disallowed store)"},
+        {1618,
+         L"0x00000652, the driver was not installed: another installation was still under "
+         L"way after a minute; run the setup again once it has ended"},
+    };
+    for (const auto& [code, said] : cases) {
+        SetUp();
+        fake.customActionData = Data(L"succeed", kA);
+        fake.childExitCode = code;
+        EXPECT_EQ(InstallDriver(kFakeInstall), kFails);
+        EXPECT_EQ(
+            fake.logged,
+            (std::vector<std::wstring>{
+                kChecked, L"Zeltrane: hardware ID \"" + kA + L"\": Zeltrane.exe ended with " + said,
+                L"Zeltrane: the installation fails and is rolled back"}));
+    }
 }
 
 // Starting, waiting for and reading the child: each failure fails the
