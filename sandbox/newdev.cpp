@@ -16,6 +16,11 @@
 //   sandbox plays no 32-bit Windows of that version. The 64-bit stand-in does
 //   not have it, so the removal program's native build takes the route of
 //   Windows before version 1703, which Wine implements.
+// - A restart that the installation needs: Windows sets the caller's restart
+//   indicator (or, where it has none, asks the user), where Wine's never
+//   does. Where the run plays one (the sandbox sets ZELTRANE_SANDBOX_RESTART=1
+//   for it), Wine's update runs and the indicator, where there is one, is
+//   then set.
 // A call answered here leaves no trace of Wine's: it adds a line with its
 // arguments (UTF-8) to C:\windows\temp\wow64-newdev.txt or
 // newdev-no-device.txt, so that a test can see it.
@@ -127,7 +132,13 @@ extern "C" BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR h
     }
     // Through void (*)(), which the compilers accept between function types.
     const auto update = reinterpret_cast<Update>(reinterpret_cast<void (*)()>(found));
-    return update(parent, hardwareId, infPath, flags, restart);
+    const BOOL updated = update(parent, hardwareId, infPath, flags, restart);
+    wchar_t plays[4] = L"";
+    if (updated && restart && GetEnvironmentVariableW(L"ZELTRANE_SANDBOX_RESTART", plays, 4) == 1 &&
+        wcscmp(plays, L"1") == 0) {
+        *restart = TRUE;
+    }
+    return updated;
 }
 
 #ifndef _WIN64

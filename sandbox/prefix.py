@@ -62,8 +62,8 @@ class Prefix:
         self.starts = []
         self.deadline = None
 
-    def env(self, debug="-all", as_64bit_windows=False, pending=False):
-        env = stand_ins.environment(dict(os.environ), as_64bit_windows, pending)
+    def env(self, debug="-all", as_64bit_windows=False, plays=()):
+        env = stand_ins.environment(dict(os.environ), as_64bit_windows, plays)
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEARCH="win64",
@@ -140,12 +140,12 @@ class Prefix:
                        stdout=self._log("wine.log"), stderr=subprocess.STDOUT)
 
     def wine(self, args, debug="-all", timeout=90, cwd=None, stderr_name=None,
-             as_64bit_windows=False, label=None, pending=False):
+             as_64bit_windows=False, label=None, plays=()):
         """Runs a Windows program; returns its standard output as text. Its
         standard error goes to the named file, or is added to wine.log.
         as_64bit_windows: it and the programs it starts see the prefix as
         64-bit Windows, which refuses device installation to 32-bit ones;
-        pending: they see a device installation under way. The start
+        plays: what else they see (stand_ins.PLAYS' names). The start
         is noted in `starts` under label (by default, what it runs); it may
         take timeout seconds, and no longer than the case's deadline."""
         out = self.state / ("out-%s.txt" % self._next())
@@ -160,7 +160,7 @@ class Prefix:
             with open(out, "wb") as stdout, open(errors, "wb" if stderr_name else "ab") as stderr:
                 try:
                     subprocess.run([WINE64] + [str(a) for a in args],
-                                   env=self.env(debug, as_64bit_windows, pending), cwd=cwd,
+                                   env=self.env(debug, as_64bit_windows, plays), cwd=cwd,
                                    stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                    timeout=limit)
                 except subprocess.TimeoutExpired:
@@ -183,10 +183,10 @@ class Prefix:
         self._runs += 1
         return "%d-%d" % (os.getpid(), self._runs)
 
-    def run(self, command_line, cwd=None, as_64bit_windows=False, unseen=False, pending=False):
+    def run(self, command_line, cwd=None, as_64bit_windows=False, unseen=False, plays=()):
         """Starts a program with this exact command line, traced; unseen: on
         a desktop of a window station that is not visible, where no one can
-        answer a window; pending: with a device installation under way."""
+        answer a window; plays: what else the run plays (stand_ins.PLAYS)."""
         n = self._next()
         files = {name: self.state / ("run-%s.%s" % (n, name))
                  for name in ("cmd", "out", "err", "trace")}
@@ -201,7 +201,7 @@ class Prefix:
             stderr_name=files["trace"].name,
             as_64bit_windows=as_64bit_windows,
             label=_command_label(command_line),
-            pending=pending,
+            plays=plays,
         )
         return traces.Run(report, files["trace"].read_text(encoding="utf-8", errors="replace"),
                           files["out"].read_bytes(), files["err"].read_bytes(),

@@ -13,6 +13,9 @@ copy of Wine's, kept beside it as wine-newdev.dll or wine-setupapi.dll.
 - Where no present device has the hardware ID among its hardware or
   compatible IDs, Windows answers ERROR_NO_SUCH_DEVINST, where Wine returns
   TRUE having installed nothing.
+- Windows sets the update's restart indicator where the installation needs
+  a restart, where Wine's never does: played in a run that plays "restart"
+  (PLAYS).
 - Windows keeps a staged package's catalog beside its published INF, as
   CatRoot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oemNN.cat, and stages the
   same INF with another catalog under a name of its own, where Wine keeps
@@ -31,9 +34,12 @@ import shutil
 STAND_INS = ("newdev", "setupapi")
 OVERRIDE = ",".join(STAND_INS) + "=n,b"
 AS_64BIT_WINDOWS = ("ZELTRANE_SANDBOX_WINDOWS", "64")
-# A device installation under way, which Wine never has: the setupapi
-# stand-in's CMP_WaitNoPendingInstallEvents answers WAIT_TIMEOUT.
-PENDING_INSTALLATION = ("ZELTRANE_SANDBOX_PENDING", "1")
+# What a run may play, by name: "pending", a device installation under way,
+# which Wine never has (the setupapi stand-in's CMP_WaitNoPendingInstallEvents
+# answers WAIT_TIMEOUT); "restart", a restart that the update needs, which
+# Wine's never reports (the newdev stand-in sets the caller's indicator).
+PLAYS = {"pending": ("ZELTRANE_SANDBOX_PENDING", "1"),
+         "restart": ("ZELTRANE_SANDBOX_RESTART", "1")}
 RECORDS = {"refused": "wow64-newdev.txt", "no_device": "newdev-no-device.txt",
            "staged": "setupapi-staged.txt", "verified": "setupapi-verified.txt",
            "pending": "setupapi-pending.txt"}
@@ -54,13 +60,14 @@ def install(prefix, dlls):
                             system / ("%s.dll" % name))
 
 
-def environment(env, as_64bit_windows, pending=False):
-    """A program's environment, playing 64-bit Windows or not, and an
-    installation under way or not."""
-    for (name, value), played in ((AS_64BIT_WINDOWS, as_64bit_windows),
-                                  (PENDING_INSTALLATION, pending)):
+def environment(env, as_64bit_windows, plays=()):
+    """A program's environment, playing 64-bit Windows or not, and what else
+    it plays (PLAYS' names)."""
+    played = [(AS_64BIT_WINDOWS, as_64bit_windows)]
+    played += [(variable, name in plays) for name, variable in PLAYS.items()]
+    for (name, value), playing in played:
         env.pop(name, None)
-        if played:
+        if playing:
             env[name] = value
     return env
 

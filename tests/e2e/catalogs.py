@@ -126,6 +126,9 @@ class Catalog(Case):
                                 if f == "UpdateDriverForPlugAndPlayDevicesW"]
                     reboot(update["reboot"], null_pointer())
                     self.assertTrue(self.staged_with(inf), "staged with its signed catalog")
+            with self.subTest("a restart needed: 3010, and no dialog"):
+                run = suite.sandbox.run(command, unseen=True, plays={"restart"})
+                self.assertEqual((run.exit_code, run.boxes), (3010, []))
         finally:
             self.probe("unpublisher", publisher)
             self.probe("untrust", root)

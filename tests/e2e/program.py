@@ -52,7 +52,7 @@ class Install(Case):
         inf = self.package("pkg-pending", note="; pending\n")
         store = suite.sandbox.package_store()
         run = suite.sandbox.run(suite.sandbox.program_command(
-            '"%s"' % windows_path(inf), sample.SAMPLE_HARDWARE_ID), unseen=True, pending=True)
+            '"%s"' % windows_path(inf), sample.SAMPLE_HARDWARE_ID), unseen=True, plays={"pending"})
         self.assertEqual((run.exit_code, run.pending, run.program_calls()),
                          (1618, ["timeout=60000"], []))
         self.assertEqual(suite.sandbox.package_store(), store, "nothing staged")
