@@ -11,9 +11,10 @@ import re
 from prefix import windows_path
 
 
-def start(sandbox, command_line):
-    """A command line, started as on 64-bit Windows."""
-    return sandbox.run(command_line, as_64bit_windows=True)
+def start(sandbox, command_line, **options):
+    """A command line, started as on 64-bit Windows; options: Prefix.run's
+    (unseen, plays)."""
+    return sandbox.run(command_line, as_64bit_windows=True, **options)
 
 
 def nsis(sandbox, setup):
@@ -29,14 +30,15 @@ def nsis_uninstall(sandbox, folder):
     return start(sandbox, '"%s\\uninstall.exe" /S _?=%s' % (folder, folder))
 
 
-def msi(sandbox, setup, action="/i", log=None, properties=""):
+def msi(sandbox, setup, action="/i", log=None, properties="", **options):
     """msiexec with the folder's MSI, silent; with a verbose log into the
-    file log, and public properties (" NAME=VALUE ...") on its command line."""
+    file log, and public properties (" NAME=VALUE ...") on its command line;
+    options: start's."""
     line = 'msiexec %s "%s" /qn' % (action, windows_path(setup / "driver-setup.msi"))
     if log:
         log.unlink(missing_ok=True)
         line += ' /l*v "%s"' % windows_path(log)
-    return start(sandbox, line + properties)
+    return start(sandbox, line + properties, **options)
 
 
 def batch(sandbox, setup, arguments, setting=None, script="install-driver.cmd",

@@ -160,6 +160,9 @@ REUSED = (setup_identity(0x2D), "zt-reused.inf", "ZT reused MSI")
 # An MSI whose INF is staged first with another catalog (another signing):
 # (identity, the INF's own name, product name).
 CATALOGUED = (setup_identity(0x31), "zt-catalogued.inf", "ZT catalogued MSI")
+# An MSI run where no one can answer: (identity, the INF's own name, product
+# name). Its package's catalog is unsigned, as the setups' test builds are.
+UNATTENDED = (setup_identity(0x32), "zt-unattended.inf", "ZT unattended MSI")
 UPGRADE_VERSIONS = {1: ("1.0.0", "1.1.0.0", "installed from zt-sample.inf"),
                     2: ("2.0.0", "2.0.0.0", "installed from zt-sample.inf, version 2")}
 
@@ -334,6 +337,7 @@ def build_setups(build_dir, x86_build, release):
                                            ("bystander-msi", BYSTANDER_MSI),
                                            ("reused-msi", REUSED),
                                            ("catalogued-msi", CATALOGUED),
+                                           ("unattended-msi", UNATTENDED),
                                            ("edited-bystander", EDITED_BYSTANDER)):
         package = sample.write_sample_package(out / "packages" / name / inf, drivers,
                                               "; %s\n" % name, identity).parent
@@ -362,7 +366,7 @@ def setup_devices():
     present += [i for kind in UPGRADES for i in upgrade_ids(kind, 1)]
     present += [identity[0] for identity, _, _ in UNINSTALLS.values()]
     present += [HOSTILE[0][0], BYSTANDER[0][0], BYSTANDER_MSI[0][0], SHARED[0][0],
-                SHARED_NSIS[0][0], REUSED[0][0], CATALOGUED[0][0]]
+                SHARED_NSIS[0][0], REUSED[0][0], CATALOGUED[0][0], UNATTENDED[0][0]]
     present += [identity[0] for identity, _, _ in FOLDER_CASES.values()]
     for kind in LINE_KINDS:
         for situation, indices in LINE_SITUATIONS.items():

@@ -21,7 +21,7 @@ from setup_builds import (BYSTANDER, BYSTANDER_MSI, CATALOGUED, COMMAND_LINE_FAI
                           FOLDER_CASES,
                           HOSTILE, LINE_SITUATIONS,
                           NOTHING_INSTALLED, RELEASE_FILES, RESTART_PRODUCTS, REUSED, SETUPS,
-                          SHARED, SHARED_CREATE, SHARED_NSIS, UNINSTALLS,
+                          SHARED, SHARED_CREATE, SHARED_NSIS, UNATTENDED, UNINSTALLS,
                           UPGRADE_VERSIONS, UPGRADES, line_identities, line_product,
                           line_setup_name, upgrade_inf, windows_folder)
 import sample
@@ -340,6 +340,28 @@ class Setups(CreationCase):
         self.assertEqual((catalogs / (name[:-4] + ".cat")).read_bytes(), ours)
         self.assertEqual((catalogs / (inf[:-4] + ".cat")).read_bytes(), another)
         self.assertStillRunning(identity)
+
+    def test_msi_unattended(self):
+        """Run where no one can answer, as a deployment tool runs it: the MSI
+        whose package Windows would ask about (its catalog unsigned), and the
+        MSI during another installation, each end with 1603, nothing staged
+        or registered, the log saying why and what to do."""
+        identity, inf, product = UNATTENDED
+        log = suite.sandbox.state / "unattended-msi.log"
+        for what, plays, said in [
+                ("no valid signature", (), "ended with 0x800B0100, the driver was not installed"),
+                ("an installation under way", {"pending"},
+                 "ended with 0x00000652, the driver was not installed: another installation was "
+                 "still under way after a minute; run the setup again once it has ended")]:
+            with self.subTest(what):
+                store = suite.sandbox.package_store()
+                run = setup_runs.msi(suite.sandbox, suite.setups / "unattended-msi", log=log,
+                                     unseen=True, plays=plays)
+                self.assertEqual(run.exit_code, MSI_FAILURE)
+                self.assertIn('hardware ID "%s": Zeltrane.exe %s' % (identity[0], said),
+                              setup_runs.msi_text(log))
+                self.assertEqual(suite.sandbox.package_store(), store, "nothing staged")
+                self.assertEqual(suite.sandbox.product(product), {"uninstall": "(none)"})
 
     def run_in_vendor_folder(self, name):
         """The MSI installed into C:\\Vendor\\Net, as an administrator may
