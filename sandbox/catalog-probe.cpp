@@ -26,9 +26,10 @@
 // clang-format on
 
 #include <mscat.h>
-#include <softpub.h>
 #include <stdio.h>
 #include <wchar.h>
+
+#include "catalog-trust.h"
 
 namespace {
 
@@ -116,34 +117,12 @@ int Verify(wchar_t *catalog, wchar_t *path, bool sha256) {
         wprintf(L"not a member\n");
         return 1;
     }
-    WINTRUST_CATALOG_INFO info = {};
-    info.cbStruct = sizeof(info);
-    info.pcwszCatalogFilePath = catalog;
-    info.pcwszMemberTag = tag;
-    info.pcwszMemberFilePath = path;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_CATALOG;
-    data.pCatalog = &info;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG verdict = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    // Wine 8 and 10 answer success for a catalog whose signer's chain ends
-    // at a root that the machine does not trust, where Windows answers
-    // CERT_E_UNTRUSTEDROOT: the chain that their provider built says so, and
-    // is read here. They build it as of 1601 (they take no time for a
-    // catalog), so it is never valid in time: that error is left out.
     DWORD chain = 0;
-    CRYPT_PROVIDER_DATA *provider = WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR *signer =
-        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    if (signer && signer->pChainContext) {
-        chain = signer->pChainContext->TrustStatus.dwErrorStatus & ~CERT_TRUST_IS_NOT_TIME_VALID;
+    PCCERT_CONTEXT signer = nullptr;
+    const LONG verdict = VerifyMember(catalog, tag, path, chain, signer);
+    if (signer) {
+        CertFreeCertificateContext(signer);
     }
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     if (verdict != ERROR_SUCCESS) {
         wprintf(L"untrusted 0x%08lX\n", static_cast<unsigned long>(verdict));
         return 1;

@@ -33,6 +33,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "record.h"
+
 namespace {
 
 using Update = BOOL(WINAPI*)(HWND, LPCWSTR, LPCWSTR, DWORD, PBOOL);
@@ -48,18 +50,11 @@ bool RefusedAsOn64BitWindows() {
 void Record(const wchar_t* file, HWND parent, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags,
             PBOOL restart) {
     static wchar_t line[8192];
-    static char utf8[4 * 8192];
     swprintf(line, 8192, L"parent=0x%llX hardware_id=%ls inf_path=%ls flags=0x%lX reboot=0x%llX\n",
              static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(parent)),
              hardwareId ? hardwareId : L"(null)", infPath ? infPath : L"(null)", flags,
              static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(restart)));
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, sizeof utf8, nullptr, nullptr);
-    FILE* record = _wfopen(file, L"ab");
-    if (record) {
-        fwrite(utf8, 1, length > 0 ? length - 1 : 0, record);
-        fclose(record);
-    }
+    AddToRecord(file, line);
 }
 
 // Whether the REG_MULTI_SZ list holds the ID; IDs compare without case.

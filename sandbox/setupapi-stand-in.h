@@ -12,6 +12,3 @@
 // The catalog that the INF names ([Version] CatalogFile, as Wine reads it),
 // through Wine's own setupapi; false where it names none.
 bool CatalogName(const wchar_t* inf, wchar_t (&name)[MAX_PATH]);
-
-// Adds the line to the record file, in UTF-8.
-void AddToRecord(const wchar_t* file, const wchar_t* line);

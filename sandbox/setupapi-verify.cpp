@@ -28,9 +28,11 @@
 // clang-format on
 
 #include <mscat.h>
-#include <softpub.h>
 #include <stdio.h>
 #include <wchar.h>
+
+#include "catalog-trust.h"
+#include "record.h"
 
 namespace {
 
@@ -96,36 +98,18 @@ bool InEither(const wchar_t* store, PCCERT_CONTEXT certificate) {
 // WinVerifyTrust's verdict on the INF's member of the catalog, then the
 // publisher's standing in the machine's stores.
 DWORD Trust(wchar_t* catalog, const wchar_t* inf, wchar_t* tag) {
-    WINTRUST_CATALOG_INFO info = {};
-    info.cbStruct = sizeof info;
-    info.pcwszCatalogFilePath = catalog;
-    info.pcwszMemberTag = tag;
-    info.pcwszMemberFilePath = inf;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_CATALOG;
-    data.pCatalog = &info;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    DWORD verdict =
-        static_cast<DWORD>(WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer =
-        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    if (verdict == ERROR_SUCCESS && signer && signer->pChainContext) {
-        // Wine builds a catalog's chain as of 1601: never valid in time.
-        const PCCERT_CHAIN_CONTEXT chain = signer->pChainContext;
-        const DWORD errors = chain->TrustStatus.dwErrorStatus & ~CERT_TRUST_IS_NOT_TIME_VALID;
-        const PCCERT_CONTEXT publisher = chain->rgpChain[0]->rgpElement[0]->pCertContext;
-        verdict = errors != CERT_TRUST_NO_ERROR        ? static_cast<DWORD>(CERT_E_UNTRUSTEDROOT)
+    DWORD chain = 0;
+    PCCERT_CONTEXT publisher = nullptr;
+    DWORD verdict = static_cast<DWORD>(VerifyMember(catalog, tag, inf, chain, publisher));
+    if (verdict == ERROR_SUCCESS && publisher) {
+        verdict = chain != CERT_TRUST_NO_ERROR         ? static_cast<DWORD>(CERT_E_UNTRUSTEDROOT)
                   : InEither(L"Disallowed", publisher) ? kNotTrusted
                   : InEither(L"TrustedPublisher", publisher) ? kTrustedPublisher
                                                              : kNotEstablished;
     }
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    if (publisher) {
+        CertFreeCertificateContext(publisher);
+    }
     return verdict;
 }
 

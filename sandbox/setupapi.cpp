@@ -35,6 +35,7 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "record.h"
 #include "setupapi-stand-in.h"
 
 namespace {
@@ -225,17 +226,6 @@ bool CatalogName(const wchar_t* inf, wchar_t (&name)[MAX_PATH]) {
                                                            L"CatalogFile", name, MAX_PATH, nullptr);
     Wine<CloseInf>("SetupCloseInfFile")(opened);
     return found && name[0] != L'\0';
-}
-
-void AddToRecord(const wchar_t* file, const wchar_t* line) {
-    static char utf8[4 * 3 * kPath];
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, sizeof utf8, nullptr, nullptr);
-    FILE* record = _wfopen(file, L"ab");
-    if (record) {
-        fwrite(utf8, 1, length > 0 ? length - 1 : 0, record);
-        fclose(record);
-    }
 }
 
 extern "C" BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR location, DWORD media, DWORD style,
