@@ -41,7 +41,10 @@ ULONG Number(HDEVINFO devices, SP_DEVINFO_DATA& device, const DEVPROPKEY& key) {
 // or kDeviceProblem + its problem code.
 DWORD StateOf(HDEVINFO devices, SP_DEVINFO_DATA& device) {
     const ULONG problem = Number(devices, device, kProblemKey);
-    if (problem == CM_PROB_NEED_RESTART) {
+    // Code 38: a previous instance of the driver is still in memory (an
+    // uninstall and a reinstall before a restart), which a restart ends, as
+    // it does code 14.
+    if (problem == CM_PROB_NEED_RESTART || problem == CM_PROB_DRIVER_FAILED_PRIOR_UNLOAD) {
         return ERROR_SUCCESS_REBOOT_REQUIRED;
     }
     if (problem != 0 && problem != CM_PROB_DISABLED) {

@@ -36,6 +36,7 @@ ERROR_SUCCESS_REBOOT_REQUIRED = 3010
 # Windows reports. DN_STARTED 0x8, DN_NEED_RESTART 0x100, DN_HAS_PROBLEM 0x400.
 DEVICE_STATES = {
     "restart needed": (0x108, 0, ERROR_SUCCESS_REBOOT_REQUIRED),
+    "driver still in memory (code 38)": (0x400, 38, ERROR_SUCCESS_REBOOT_REQUIRED),
     "cannot start (code 10)": (0x400, 10, 0x2000000A),
     "signature not verified (code 52)": (0x400, 52, 0x20000034),
     "disabled (code 22)": (0x400, 22, 0),

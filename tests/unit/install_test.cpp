@@ -121,6 +121,7 @@ TEST_F(Install, ResultIsWhatTheTargetedDevicesReport) {
         {"no state kept", {noState}, 0},
         {"needs a restart", {Targeted(0, DN_STARTED | DN_NEED_RESTART)}, 3010},
         {"problem 14: a restart", {Targeted(CM_PROB_NEED_RESTART, DN_HAS_PROBLEM)}, 3010},
+        {"problem 38: a restart", {Targeted(38, DN_HAS_PROBLEM)}, 3010},
         {"cannot start", {Targeted(10, DN_HAS_PROBLEM)}, 0x2000000A},
         {"signature not verified", {Targeted(52, DN_HAS_PROBLEM)}, 0x20000034},
         {"disabled", {Targeted(CM_PROB_DISABLED, DN_HAS_PROBLEM)}, 0},
