@@ -90,20 +90,25 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
         Log(install, L"no driver package is recorded for this product: nothing to remove");
         return ERROR_SUCCESS;
     }
-    if (status != ERROR_SUCCESS || name[0] == L'\0' || FileNameOf(name) != name) {
+    // Only a plain INF file name names a file in the INF folder and no other.
+    if (status != ERROR_SUCCESS || !IsPublishedName(name)) {
         LogError(install, L"cannot read the recorded name of the staged package",
                  status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
         return ERROR_INSTALL_FAILURE;
     }
     static Text published;
     const Recorded recorded = CheckRecordedPackage(install, name, infName, published);
-    if (recorded != Recorded::kOurs) {
-        return recorded == Recorded::kUnreadable ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
+    if (recorded == Recorded::kUnreadable) {
+        return ERROR_INSTALL_FAILURE;
     }
     // The older versions' packages first, while this one's devices still
-    // use this version's.
+    // use this version's; and whatever became of this one's, which another
+    // removal may have taken.
     const wchar_t* owner = FileNameOf(key.data);
     RemoveRecordedSuperseded(install, key, {infName, published.data, owner});
+    if (recorded != Recorded::kOurs) {
+        return ERROR_SUCCESS;
+    }
     static Text record;
     const Recorded still = StillOurs(install, key, published.data, record);
     if (still != Recorded::kOurs) {

@@ -73,6 +73,15 @@ def main(msi, package):
     unsafe = [path for path in files if any(c in path for c in "'*|")]
     if unsafe:
         sys.exit("record-digests: a file's name holds ', * or |: %s" % ", ".join(unsafe))
+    # Windows names files without case: two such names are one file there,
+    # which can match only one of the two digests.
+    by_case = {}
+    for path in files:
+        by_case.setdefault(path.lower(), []).append(path)
+    clashes = [" and ".join(paths) for paths in by_case.values() if len(paths) > 1]
+    if clashes:
+        sys.exit("record-digests: names that differ only in case are one file on Windows: %s"
+                 % "; ".join(clashes))
     value = "*".join("%s*%s" % (path, hashlib.sha256(
         (package / path.replace("\\", "/")).read_bytes()).hexdigest()) for path in files)
     if len(value) > ROOM:

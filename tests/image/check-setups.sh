@@ -370,6 +370,17 @@ ZELTRANE_SUPERSEDED=never build "$work/never"
 check "scripts/setups refuses an upgrade setting but remove and keep" test $? -eq 2
 build "$work/no-id" ";"
 check "scripts/setups refuses a list that names no hardware ID" test $? -eq 2
+# OUT-DIR is deleted first: one that holds an input is refused, nothing deleted.
+build "$work"
+check "scripts/setups refuses an output folder that holds its package" \
+    test $? -eq 2 -a -f "$work/package/zt-sample.inf"
+# Windows names files without case: two names that differ only in it are refused.
+rm -rf "$work/case-clash" && cp -R "$work/package" "$work/case-clash" &&
+    printf a >"$work/case-clash/notes.txt" && printf b >"$work/case-clash/NOTES.TXT"
+"$source_dir/scripts/setups" "$release" "$work/case-clash" zt-sample.inf "$hardware_id" \
+    "$work/case-clash-out" "ZT setups check" "$version" "$check_code" >"$work/case-clash.log" 2>&1
+check "scripts/setups refuses file names that differ only in case, naming them" \
+    test $? -ne 0 -a -n "$(grep -l "differ only in case.*notes.txt" "$work/case-clash.log")"
 
 if build "$work/again"; then
     check "a second build has the upgrade code and another product code" test \

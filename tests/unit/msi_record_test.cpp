@@ -329,7 +329,15 @@ TEST_F(MsiAction, AnUpgradeDeletesTheOlderPackagesThatNothingUses) {
     }
 
     // The product's removal takes the older packages still recorded first,
-    // where unused, before its own package; one that it cannot read stays.
+    // where unused, before its own package, and whatever became of its own;
+    // one that it cannot read stays.
+    SetUp();
+    fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+    fake.registry[kKey][L"SupersededInf"] = {REG_SZ, Bytes(L"oem5.inf")};
+    fake.originalNames[L"C:\\Windows\\INF\\oem5.inf"] = L"zt-line.inf";
+    fake.customActionData = L"zt-line.inf|remove";
+    EXPECT_EQ(RemoveDriver(kFakeInstall), 0u) << "its own package no longer staged";
+    EXPECT_EQ(Started(), std::vector<std::wstring>{OlderRun(RunFolder(1), kPublished)});
     for (const bool readable : {true, false}) {
         SetUp();
         fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
