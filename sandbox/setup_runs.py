@@ -45,12 +45,13 @@ def batch(sandbox, setup, arguments, setting=None, script="install-driver.cmd",
           variable="ZELTRANE_NO_DEVICE"):
     """The folder's batch file (install-driver.cmd, or the script) with the
     arguments, as they are; with its variable set to the setting in its
-    environment, if given. cmd /s /c: the line after /c, less its outer
+    environment, if given. cmd /d /s /c, as the guide says: no AutoRun
+    command first, and the line after /c, less its outer
     quotes, as it is."""
     line = '"%s" %s' % (windows_path(setup / "batch" / script), " ".join(arguments))
     if setting:
         line = 'set "%s=%s" & %s' % (variable, setting, line)
-    return start(sandbox, 'cmd /s /c "%s"' % line)
+    return start(sandbox, 'cmd /d /s /c "%s"' % line)
 
 
 def msi_text(log):

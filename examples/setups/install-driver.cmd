@@ -74,7 +74,12 @@ if not defined no_device goto usage
 rem The INF's full path: Zeltrane wants it, and a relative path would be
 rem taken from whatever the current folder is.
 pushd "%~dp0"
+rem A name that matches no file (a * or ? in it) sets nothing: the variable
+rem is cleared first, and then holds the name as given, which the program
+rem does not find, rather than a value from the environment.
+set "inf="
 for %%F in ("%~1\%~2") do set "inf=%%~fF"
+if not defined inf set "inf=%~1\%~2"
 popd
 set "installed="
 set "restart="

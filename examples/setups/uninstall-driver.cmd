@@ -55,7 +55,12 @@ if "%on_uninstall%"=="keep" (
 
 rem The INF's full path, as install-driver.cmd gave it to Zeltrane.
 pushd "%~dp0"
+rem A name that matches no file (a * or ? in it) sets nothing: the variable
+rem is cleared first, and then holds the name as given, which the program
+rem does not find, rather than a value from the environment.
+set "inf="
 for %%F in ("%~1\%~2") do set "inf=%%~fF"
+if not defined inf set "inf=%~1\%~2"
 popd
 rem start /wait: the windowed program is waited for, and its exit code
 rem becomes ERRORLEVEL; exit /b hands it on whole.

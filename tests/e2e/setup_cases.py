@@ -472,6 +472,14 @@ class Setups(CreationCase):
         self.assertEqual(run.exit_code, ERROR_FILE_NOT_FOUND)
         self.assertFalse(self.marker().exists(), "ERRORLEVEL's text ran as a command")
         self.assertNothingInstalled("missing-inf")
+        # An INF name that matches no file leaves the INF's variable unset: a
+        # value from the environment, naming another package, is never run.
+        other = windows_path(suite.setups / "packages" / "nsis" / "zt-sample.inf")
+        with mock.patch.dict(os.environ, {"inf": other}):
+            run = self.run_batch("missing-inf", "driver", "none*.inf", hardware_id)
+        self.assertNotIn(other, [a.get("source", a.get("inf_path")) for _, a in run.calls])
+        self.assertNotEqual(run.exit_code, 0)
+        self.assertNothingInstalled("missing-inf")
 
     def run_line(self, kind, situation, setting):
         """The kind's setup for the situation's line, with the setting (None:
