@@ -18,6 +18,31 @@ bool Listed(const wchar_t* list, const wchar_t* wanted) {
     return false;
 }
 
+// How often a list that grows between its size and its read is read again.
+constexpr int kReads = 3;
+
+// Reads the list at `size` bytes into `found`; where it has grown since,
+// ERROR_INSUFFICIENT_BUFFER, and its new size in `size`.
+DWORD ReadList(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property, const wchar_t* wanted,
+               DWORD& size, bool& found) {
+    // Two NULs beyond the list as stored: it ends, whatever it holds.
+    const HANDLE heap = GetProcessHeap();
+    void* const buffer = HeapAlloc(heap, HEAP_ZERO_MEMORY, size + 2 * sizeof(wchar_t));
+    if (buffer == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    DWORD type = REG_NONE;
+    DWORD error = ERROR_SUCCESS;
+    if (SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type,
+                                          static_cast<BYTE*>(buffer), size, &size)) {
+        found = type == REG_MULTI_SZ && Listed(static_cast<const wchar_t*>(buffer), wanted);
+    } else {
+        error = LastErrorOfFailedCall();
+    }
+    HeapFree(heap, 0, buffer);
+    return error;
+}
+
 }  // namespace
 
 DWORD DeviceHasId(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property, const wchar_t* wanted,
@@ -29,19 +54,11 @@ DWORD DeviceHasId(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property, con
         LastErrorOfFailedCall() != ERROR_INSUFFICIENT_BUFFER) {
         return ERROR_SUCCESS;
     }
-    // Two NULs beyond the list as stored: it ends, whatever it holds.
-    const HANDLE heap = GetProcessHeap();
-    void* const buffer = HeapAlloc(heap, HEAP_ZERO_MEMORY, size + 2 * sizeof(wchar_t));
-    if (buffer == nullptr) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD error = ERROR_INSUFFICIENT_BUFFER;
+    for (int read = 0; read < kReads && error == ERROR_INSUFFICIENT_BUFFER; ++read) {
+        error = ReadList(devices, device, property, wanted, size, found);
     }
-    DWORD error = ERROR_SUCCESS;
-    if (SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type,
-                                          static_cast<BYTE*>(buffer), size, nullptr)) {
-        found = type == REG_MULTI_SZ && Listed(static_cast<const wchar_t*>(buffer), wanted);
-    } else {
-        error = LastErrorOfFailedCall();
-    }
-    HeapFree(heap, 0, buffer);
-    return error;
+    // A device that left, or lost the property, between the two reads has
+    // not the ID, as one without the property has not.
+    return error == ERROR_NO_SUCH_DEVINST || error == ERROR_INVALID_DATA ? ERROR_SUCCESS : error;
 }

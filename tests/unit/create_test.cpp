@@ -168,7 +168,7 @@ TEST_F(Creation, AFailedStepOfTheCreationEndsWithItsErrorAndInstallsNothing) {
          error},
         {"a device's IDs, no memory for them", [] { fake.heapFails = true; },
          ERROR_NOT_ENOUGH_MEMORY},
-        {"a device's IDs, changed while read", [] { fake.idsChange = true; },
+        {"a device's IDs, changed while read", [] { fake.idsChanges = 3; },
          ERROR_INSUFFICIENT_BUFFER},
         {"the INF's class", [] { fake.infClass = Fails(ERROR_ACCESS_DENIED); }, error},
         {"the list", [] { fake.createList = Fails(ERROR_ACCESS_DENIED); }, error},

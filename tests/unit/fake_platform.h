@@ -225,9 +225,11 @@ struct FakePlatform {
     std::wstring classNameAsked;
     // Whether the process heap gives memory; blocks taken and not freed.
     bool heapFails = false;
-    // Whether a device's IDs grow between the question of their size and
-    // their reading.
-    bool idsChange = false;
+    // How many reads of a device's IDs find them grown since the question
+    // of their size; the error of their read where the device leaves, or
+    // loses them, before it (none: 0).
+    int idsChanges = 0;
+    DWORD idsGoneWith = 0;
     int heapBlocks = 0;
     std::wstring createdName;
     DWORD createdFlags = 0;

@@ -132,7 +132,11 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
     if (RequiredSize != nullptr) {
         *RequiredSize = size;
     }
-    if (size > PropertyBufferSize || (PropertyBuffer != nullptr && fake.idsChange)) {
+    if (PropertyBuffer != nullptr && fake.idsGoneWith != 0) {
+        return Complete(Fails(fake.idsGoneWith));
+    }
+    if (size > PropertyBufferSize || (PropertyBuffer != nullptr && fake.idsChanges > 0)) {
+        fake.idsChanges -= PropertyBuffer != nullptr ? 1 : 0;
         return Complete(Fails(ERROR_INSUFFICIENT_BUFFER));
     }
     // An empty property fits a buffer of none.

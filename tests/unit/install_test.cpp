@@ -250,7 +250,22 @@ TEST_F(Install, DevicesThatCannotBeReadFailTheInstallation) {
         {"device list", [] { fake.deviceList = Fails(ERROR_ACCESS_DENIED); }, 5},
         {"device list, no error given", [] { fake.deviceList = Fails(0); }, ERROR_GEN_FAILURE},
         {"enumeration", [] { fake.enumerationFailsOnCall = 1, fake.enumerationError = 87; }, 87},
-        {"IDs changed while read", [] { fake.idsChange = true; }, ERROR_INSUFFICIENT_BUFFER},
+        {"IDs that grow at every read", [] { fake.idsChanges = 3; }, ERROR_INSUFFICIENT_BUFFER},
+        // The device that cannot start decides where its IDs are read.
+        {"IDs that grew once, read again",
+         [] { fake.idsChanges = 1, fake.devices = {Targeted(10, DN_HAS_PROBLEM)}; }, 0x2000000A},
+        {"a device that left while read, passed over",
+         [] {
+             fake.idsGoneWith = ERROR_NO_SUCH_DEVINST;
+             fake.devices = {Targeted(10, DN_HAS_PROBLEM)};
+         },
+         0},
+        {"IDs that went while read, passed over",
+         [] {
+             fake.idsGoneWith = ERROR_INVALID_DATA;
+             fake.devices = {Targeted(10, DN_HAS_PROBLEM)};
+         },
+         0},
         {"no memory for the IDs", [] { fake.heapFails = true; }, ERROR_NOT_ENOUGH_MEMORY},
     };
     for (const Case& c : cases) {
