@@ -21,21 +21,27 @@ bool Listed(const wchar_t* list, const wchar_t* wanted) {
 // How often a list that grows between its size and its read is read again.
 constexpr int kReads = 3;
 
-// Reads the list at `size` bytes into `found`; where it has grown since,
-// ERROR_INSUFFICIENT_BUFFER, and its new size in `size`.
+// A read of the list: its size in bytes, and whether it holds the ID.
+struct ListRead {
+    DWORD size;
+    bool found;
+};
+
+// Reads the list at its size into `read`; where it has grown since,
+// ERROR_INSUFFICIENT_BUFFER, and its new size.
 DWORD ReadList(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property, const wchar_t* wanted,
-               DWORD& size, bool& found) {
+               ListRead& read) {
     // Two NULs beyond the list as stored: it ends, whatever it holds.
     const HANDLE heap = GetProcessHeap();
-    void* const buffer = HeapAlloc(heap, HEAP_ZERO_MEMORY, size + 2 * sizeof(wchar_t));
+    void* const buffer = HeapAlloc(heap, HEAP_ZERO_MEMORY, read.size + 2 * sizeof(wchar_t));
     if (buffer == nullptr) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     DWORD type = REG_NONE;
     DWORD error = ERROR_SUCCESS;
     if (SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type,
-                                          static_cast<BYTE*>(buffer), size, &size)) {
-        found = type == REG_MULTI_SZ && Listed(static_cast<const wchar_t*>(buffer), wanted);
+                                          static_cast<BYTE*>(buffer), read.size, &read.size)) {
+        read.found = type == REG_MULTI_SZ && Listed(static_cast<const wchar_t*>(buffer), wanted);
     } else {
         error = LastErrorOfFailedCall();
     }
@@ -54,10 +60,12 @@ DWORD DeviceHasId(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property, con
         LastErrorOfFailedCall() != ERROR_INSUFFICIENT_BUFFER) {
         return ERROR_SUCCESS;
     }
+    ListRead read = {size, false};
     DWORD error = ERROR_INSUFFICIENT_BUFFER;
-    for (int read = 0; read < kReads && error == ERROR_INSUFFICIENT_BUFFER; ++read) {
-        error = ReadList(devices, device, property, wanted, size, found);
+    for (int reads = 0; reads < kReads && error == ERROR_INSUFFICIENT_BUFFER; ++reads) {
+        error = ReadList(devices, device, property, wanted, read);
     }
+    found = read.found;
     // A device that left, or lost the property, between the two reads has
     // not the ID, as one without the property has not.
     return error == ERROR_NO_SUCH_DEVINST || error == ERROR_INVALID_DATA ? ERROR_SUCCESS : error;
