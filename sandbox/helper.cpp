@@ -28,6 +28,12 @@
 //       among the installed programs as a 32-bit setup makes it, with the
 //       IDs the NSIS setup records it installed for, its version,
 //       publisher, folder and size.
+//   hold PATH
+//       Opens the file with no sharing, as any user who may read it could,
+//       prints "held=PATH" and keeps it open until "release" (at most ten
+//       minutes).
+//   release
+//       Lets the file that "hold" keeps open go.
 // Output is UTF-8 "key=value" lines, with \n, \t and \\ escaped in values.
 
 #include <windows.h>
@@ -39,9 +45,13 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "helper.h"
+
 namespace {
 
 const size_t kTextMax = 8192;
+
+}  // namespace
 
 void Print(const wchar_t* key, const wchar_t* value) {
     static wchar_t line[2 * kTextMax];
@@ -66,6 +76,8 @@ void PrintNumber(const wchar_t* key, const wchar_t* format, unsigned long long n
     swprintf(text, 32, format, number);
     Print(key, text);
 }
+
+namespace {
 
 bool ReadUtf8File(const wchar_t* path, wchar_t* text) {
     static char bytes[4 * kTextMax];
@@ -473,10 +485,12 @@ int wmain(int argc, wchar_t* argv[]) {
     if (argc >= 3 && wcscmp(argv[1], L"driver") == 0) return Driver(argv[2], argc - 3, argv + 3);
     if (argc >= 3 && wcscmp(argv[1], L"service") == 0) return Service(argv[2], argc - 3, argv + 3);
     if (argc == 3 && wcscmp(argv[1], L"product") == 0) return Product(argv[2]);
+    if (argc == 3 && wcscmp(argv[1], L"hold") == 0) return Hold(argv[2]);
+    if (argc == 2 && wcscmp(argv[1], L"release") == 0) return Release();
     Print(
         L"error",
         L"usage: run[-unseen] FILE OUT ERR | add-device ID... | device-state ID [STATUS PROBLEM] | "
         L"driver ID VALUE... | "
-        L"service NAME VALUE... | product NAME");
+        L"service NAME VALUE... | product NAME | hold PATH | release");
     return 2;
 }

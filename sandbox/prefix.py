@@ -6,6 +6,7 @@ loader. Wine's own output goes to files, never to pipes: its background
 services inherit it and would hold a pipe open.
 """
 
+import contextlib
 import os
 import pathlib
 import re
@@ -206,6 +207,32 @@ class Prefix:
         return traces.Run(report, files["trace"].read_text(encoding="utf-8", errors="replace"),
                           files["out"].read_bytes(), files["err"].read_bytes(),
                           stand_ins.answered(self.prefix))
+
+    @contextlib.contextmanager
+    def hold(self, path):
+        """A file of the prefix (a host path) held open with no sharing by a
+        process of its own, as a user who may read it could, while the
+        block runs."""
+        out = self.state / ("hold-%s.txt" % self._next())
+        with open(out, "wb") as stdout, open(self.state / "wine.log", "ab") as stderr:
+            holder = subprocess.Popen([WINE64, self.helper, "hold", windows_path(path)],
+                                      env=self.env(), stdin=subprocess.DEVNULL,
+                                      stdout=stdout, stderr=stderr)
+        try:
+            limit = time.monotonic() + 60
+            while b"held=" not in out.read_bytes():
+                if holder.poll() is not None or time.monotonic() > limit:
+                    raise RuntimeError("cannot hold %s: %s" % (path, out.read_text()))
+                time.sleep(0.2)
+            yield
+        finally:
+            self.wine([self.helper, "release"])
+            holder.wait(timeout=60)
+
+    def restart(self):
+        """What a restart of Windows does to files, as Wine's wineboot plays
+        it: the deletions and moves left to it."""
+        self.wine(["wineboot", "-r"])
 
     def program_command(self, *arguments, program=None):
         """A command line that starts the program (quoted) with raw arguments."""
