@@ -133,7 +133,8 @@ UPGRADES = {"msi": (setup_identity(6), "ZT upgrade MSI", ()),
             "msi-in-use": (setup_identity(0x28), "ZT upgrade MSI in use",
                            (setup_identity(0x29)[0],)),
             "msi-keep": (setup_identity(0x2A), "ZT upgrade MSI keep", ()),
-            "msi-edited": (setup_identity(0x30), "ZT upgrade MSI edited", ())}
+            "msi-edited": (setup_identity(0x30), "ZT upgrade MSI edited", ()),
+            "msi-held": (setup_identity(0x33), "ZT upgrade MSI held", ())}
 # Another product, installed beside the upgrade's version 1, that a command
 # line's ZELTRANE_OLDER_FOUND names: (identity, the INF's own name, product
 # name), built as bystander-msi.

@@ -715,6 +715,22 @@ class Setups(CreationCase):
             self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[2][2])
             self.assertStillRunning(identity)
 
+    def test_msi_upgrade_that_fails_keeps_the_older_version(self):
+        """Version 2's installation fails, its package file held open with no
+        sharing, as any user who may read it could: version 1 stays installed
+        and registered, its driver on the device. (Wine 8 and 10 roll back no
+        registration after that failure, so nothing is run after it here.)"""
+        identity, product, _ = UPGRADES["msi-held"]
+        first = self.product_code("upgrade-msi-held-v1")
+        held = suite.sandbox.program_files(product, "driver", self.install_version_1("msi-held"))
+        with suite.sandbox.hold(held):
+            run = self.run_msi("upgrade-msi-held-v2")
+        self.assertEqual(run.exit_code, MSI_FAILURE)
+        self.assertEqual(suite.sandbox.product(first)["msi.state"], INSTALLSTATE_DEFAULT)
+        self.assertEqual(self.registry("query", PRODUCT_KEY % first), 0, "recorded")
+        [device] = suite.sandbox.driver(identity[0], "SampleDriverMark")
+        self.assertEqual(device["driver.SampleDriverMark"], UPGRADE_VERSIONS[1][2])
+
     def test_msi_upgrade_leaves_a_package_in_use(self):
         """Version 1 also for a second device, which version 2 does not list."""
         _, _, (other,) = UPGRADES["msi-in-use"]

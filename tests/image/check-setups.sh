@@ -23,23 +23,25 @@
 # The upgrade: the Upgrade table finds older versions of the product's
 # upgrade code to remove and newer ones only to detect, a launch condition
 # refuses a newer one, FindRelatedProducts runs before LaunchConditions in
-# both sequences and RemoveExistingProducts between InstallValidate and
-# InstallInitialize, the driver's actions never run while this product is
+# both sequences and RemoveExistingProducts between InstallExecute, which
+# follows InstallDriver, and InstallFinalize (a failed installation keeps
+# the older version), the driver's actions never run while this product is
 # removed by an upgrade; CheckSettings, an immediate, checked call, decides
 # the settings and the older versions between FindRelatedProducts and
-# RemoveExistingProducts on every run but an upgrade's removal of this
+# InstallInitialize on every run but an upgrade's removal of this
 # product, and the driver's actions' data names only what it decided, no
 # public property; FindSupersededPackages, an immediate call, reads
 # the older versions' records between CheckSettings and
-# RemoveExistingProducts on an upgrade's first installation; the upgrade
+# InstallInitialize on an upgrade's first installation; the upgrade
 # code is the product's own, none by default: scripts/setups and both
 # templates stop without one, and the sample's is refused; ZELTRANE_SUPERSEDED=keep reaches
 # the property, another value is refused; and the faults:
 # RemoveExistingProducts after InstallFinalize (where wixl's own numbering
-# may put it), FindRelatedProducts after LaunchConditions, the older
-# versions only detected, the newer removed, no launch condition, the
-# records read after the older versions' removal or in the script, the
-# settings checked after that removal or their check ignored, the data
+# may put it) or before InstallInitialize, no InstallExecute,
+# FindRelatedProducts after LaunchConditions, the older versions only
+# detected, the newer removed, no launch condition, the records read once
+# the script is under way or in the script, the settings checked once it is
+# under way or their check ignored, the data
 # naming public properties as 1.10.0's did, the sample's upgrade code.
 # The removal: RemoveDriver the same kind of call, placed between
 # InstallInitialize and RemoveFiles, its data set before it naming the INF's
@@ -55,9 +57,11 @@
 # CreateFolder row, the folders made by CreateFolders before InstallFiles)
 # and every file locked by an MsiLockPermissionsEx row with an explicit,
 # protected descriptor (owner Administrators, SYSTEM and Administrators
-# full control, Users read and execute), and no LockPermissions table
-# beside it; and the faults: INSTALLDIR's row gone, a file's row gone, a
-# file that Users may write, a folder that inherits, no CreateFolders.
+# full control, Users read and execute; in the driver folder nothing for
+# Users), and no LockPermissions table beside it; and the faults:
+# INSTALLDIR's row gone, a file's row gone, a file that Users may write, a
+# folder that inherits, a driver folder or a package file that Users may
+# read, no CreateFolders.
 # Signed with the release's throwaway certificate (SIGNING-DIR, left by
 # check-release.sh), the NSIS setup, the MSI and the custom action in it
 # verify against its root; a changed byte of the setup or a changed value in
@@ -210,7 +214,10 @@ check_removal() {
 check_locks() {
     local msi=$1 folder=O:BAG:SYD:P\(A\;OICI\;FA\;\;\;SY\)\(A\;OICI\;FA\;\;\;BA\)\(A\;OICI\;0x1200a9\;\;\;BU\)
     local file=O:BAG:SYD:P\(A\;\;FA\;\;\;SY\)\(A\;\;FA\;\;\;BA\)\(A\;\;0x1200a9\;\;\;BU\)
-    local locks folders directory name count=0
+    # The driver folder, what it holds and its files: nothing for Users.
+    local driver_folder=O:BAG:SYD:P\(A\;OICI\;FA\;\;\;SY\)\(A\;OICI\;FA\;\;\;BA\)
+    local driver_file=O:BAG:SYD:P\(A\;\;FA\;\;\;SY\)\(A\;\;FA\;\;\;BA\)
+    local locks folders drivers directory name count=0
     locks=$(msiinfo export "$msi" MsiLockPermissionsEx 2>/dev/null | tr -d '\r' | awk 'NR > 3')
     if msiinfo tables "$msi" | grep -qx LockPermissions; then
         echo "     a LockPermissions table too: Windows Installer 5.0 fails the installation (1941)"
@@ -220,19 +227,31 @@ check_locks() {
     folders=$(msiinfo export "$msi" Directory | tr -d '\r' | awk -F'\t' 'NR > 3 { parent[$1] = $2 }
         END { for (d in parent) { p = d; while (p != "" && p != "INSTALLDIR") p = parent[p]
               if (p == "INSTALLDIR") print d } }' | LC_ALL=C sort)
+    drivers=$(msiinfo export "$msi" Directory | tr -d '\r' | awk -F'\t' 'NR > 3 { parent[$1] = $2 }
+        END { for (d in parent) { p = d; while (p != "" && p != "DriverDir") p = parent[p]
+              if (p == "DriverDir") print d } }')
+    [ -n "$drivers" ] || { echo "     no driver folder"; return 1; }
+    local expected
     for directory in $folders; do
+        expected=$folder
+        ! grep -qxF "$directory" <<<"$drivers" || expected=$driver_folder
         if [ -z "$(msiinfo export "$msi" CreateFolder | tr -d '\r' | awk -F'\t' -v d="$directory" 'NR > 3 && $1 == d')" ] ||
-            ! grep -qxF "$(printf '%s\t%s\tCreateFolder\t%s\t' "Folder.$directory" "$directory" "$folder")" <<<"$locks"; then
+            ! grep -qxF "$(printf '%s\t%s\tCreateFolder\t%s\t' "Folder.$directory" "$directory" "$expected")" <<<"$locks"; then
             echo "     the folder $directory is not created and locked"
             return 1
         fi
         count=$((count + 1))
     done
-    for name in $(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $1 }'); do
-        grep -qxF "$(printf '%s\t%s\tFile\t%s\t' "File.$name" "$name" "$file")" <<<"$locks" ||
+    # File: its component; Component: its folder.
+    local component
+    while IFS=$'\t' read -r name component; do
+        expected=$file
+        ! grep -qxF "$(field 3 "$(row "$msi" Component "$component")")" <<<"$drivers" ||
+            expected=$driver_file
+        grep -qxF "$(printf '%s\t%s\tFile\t%s\t' "File.$name" "$name" "$expected")" <<<"$locks" ||
             { echo "     the file $name is not locked"; return 1; }
         count=$((count + 1))
-    done
+    done < <(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $1 "\t" $2 }')
     [ "$(wc -l <<<"$locks")" -eq "$count" ] || { echo "     locks for other objects"; return 1; }
     sequence() { field 3 "$(row "$msi" InstallExecuteSequence "$1")"; }
     echo "     $count objects locked; CreateFolders $(sequence CreateFolders), InstallFiles $(sequence InstallFiles)"
@@ -273,12 +292,18 @@ check_upgrade() {
             return 1
         fi
     done
-    local remove
+    local remove execute initialize
     remove=$(in_sequence InstallExecuteSequence RemoveExistingProducts)
-    echo "     RemoveExistingProducts $remove, between InstallValidate $(in_sequence InstallExecuteSequence InstallValidate) and InstallInitialize $(in_sequence InstallExecuteSequence InstallInitialize)"
-    if [ -z "$remove" ] || [ "$remove" -le "$(in_sequence InstallExecuteSequence InstallValidate)" ] ||
-        [ "$remove" -ge "$(in_sequence InstallExecuteSequence InstallInitialize)" ]; then
-        echo "     RemoveExistingProducts not between InstallValidate and InstallInitialize"
+    execute=$(in_sequence InstallExecuteSequence InstallExecute)
+    initialize=$(in_sequence InstallExecuteSequence InstallInitialize)
+    echo "     InstallDriver $(in_sequence InstallExecuteSequence InstallDriver), InstallExecute $execute, RemoveExistingProducts $remove, InstallFinalize $(in_sequence InstallExecuteSequence InstallFinalize)"
+    # The older version removed only once this one's files and driver are
+    # in place, in the same transaction: a failed installation keeps it.
+    if [ -z "$remove" ] || [ -z "$execute" ] ||
+        [ "$execute" -le "$(in_sequence InstallExecuteSequence InstallDriver)" ] ||
+        [ "$remove" -le "$execute" ] ||
+        [ "$remove" -ge "$(in_sequence InstallExecuteSequence InstallFinalize)" ]; then
+        echo "     RemoveExistingProducts not between InstallExecute, after InstallDriver, and InstallFinalize"
         return 1
     fi
     local check
@@ -288,8 +313,8 @@ check_upgrade() {
         [ $(($(field 2 "$check") & 0x3F)) -ne 1 ] || [ $(($(field 2 "$check") & 0x440)) -ne 0 ] ||
         [ "$(field 2 "$(row "$msi" InstallExecuteSequence CheckSettings)")" != "NOT UPGRADINGPRODUCTCODE" ] ||
         [ "$(in_sequence InstallExecuteSequence CheckSettings)" -le "$(in_sequence InstallExecuteSequence FindRelatedProducts)" ] ||
-        [ "$(in_sequence InstallExecuteSequence CheckSettings)" -ge "$remove" ]; then
-        echo "     CheckSettings is not an immediate, checked call on every run, between FindRelatedProducts and RemoveExistingProducts"
+        [ "$(in_sequence InstallExecuteSequence CheckSettings)" -ge "$initialize" ]; then
+        echo "     CheckSettings is not an immediate, checked call on every run, between FindRelatedProducts and InstallInitialize"
         return 1
     fi
     local find
@@ -305,8 +330,8 @@ check_upgrade() {
         "ZeltraneOlder AND NOT Installed AND NOT UPGRADINGPRODUCTCODE" ] ||
         { echo "     FindSupersededPackages runs beyond an upgrade's first installation"; return 1; }
     find=$(in_sequence InstallExecuteSequence FindSupersededPackages)
-    if [ "$find" -le "$(in_sequence InstallExecuteSequence CheckSettings)" ] || [ "$find" -ge "$remove" ]; then
-        echo "     FindSupersededPackages not between CheckSettings and RemoveExistingProducts"
+    if [ "$find" -le "$(in_sequence InstallExecuteSequence CheckSettings)" ] || [ "$find" -ge "$initialize" ]; then
+        echo "     FindSupersededPackages not between CheckSettings and InstallInitialize"
         return 1
     fi
 }
@@ -492,23 +517,29 @@ for fault in "InstallExecuteSequence SET Sequence = 3501 WHERE Action = 'RemoveD
     fault_copy "UPDATE ${fault%%:*}"
     check "an MSI with its removal ${fault#*:} is refused" removal_refused "$copy"
 done
+# A file of the package, which the driver folder holds.
+package_file=$(msiinfo export "$work/sample/driver-setup.msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 && $3 ~ /\.inf$/ { print $1; exit }')
 for fault in "DELETE FROM MsiLockPermissionsEx WHERE LockObject = 'INSTALLDIR':INSTALLDIR without its permission row" \
     "DELETE FROM MsiLockPermissionsEx WHERE LockObject = 'Zeltrane.exe':Zeltrane.exe without its permission row" \
     "UPDATE MsiLockPermissionsEx SET SDDLText = 'O:BAG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;BU)' WHERE LockObject = 'ZeltraneRemove.exe':a file that Users may write" \
     "UPDATE MsiLockPermissionsEx SET SDDLText = 'O:BAG:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)' WHERE LockObject = 'X64Dir':a folder that inherits its parent's permissions" \
+    "UPDATE MsiLockPermissionsEx SET SDDLText = 'O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)' WHERE LockObject = 'DriverDir':a driver folder that Users may read" \
+    "UPDATE MsiLockPermissionsEx SET SDDLText = 'O:BAG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)' WHERE LockObject = '$package_file':a package file that Users may read" \
     "DELETE FROM InstallExecuteSequence WHERE Action = 'CreateFolders':no CreateFolders action"; do
     # The descriptors hold ':': the description follows the last one.
     fault_copy "${fault%:*}"
     check "an MSI with ${fault##*:} is refused" locks_refused "$copy"
 done
 for fault in "UPDATE InstallExecuteSequence SET Sequence = 6601 WHERE Action = 'RemoveExistingProducts':RemoveExistingProducts after InstallFinalize" \
+    "UPDATE InstallExecuteSequence SET Sequence = 1401 WHERE Action = 'RemoveExistingProducts':the older version removed before this one is installed" \
+    "DELETE FROM InstallExecuteSequence WHERE Action = 'InstallExecute':no InstallExecute before the older version's removal" \
     "UPDATE InstallExecuteSequence SET Sequence = 101 WHERE Action = 'FindRelatedProducts':FindRelatedProducts after LaunchConditions" \
     "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_OLDER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('CODE', '0.0.0', '$version', 258, 'ZELTRANE_OLDER_FOUND'):older versions only detected, not removed" \
     "DELETE FROM Upgrade WHERE ActionProperty = 'ZELTRANE_NEWER_FOUND'|INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('CODE', '$version', 0, 'ZELTRANE_NEWER_FOUND'):newer versions removed" \
     "DELETE FROM LaunchCondition:no launch condition" \
-    "UPDATE InstallExecuteSequence SET Sequence = 1402 WHERE Action = 'FindSupersededPackages':the older records read after their removal" \
+    "UPDATE InstallExecuteSequence SET Sequence = 1501 WHERE Action = 'FindSupersededPackages':the older records read once the script is under way" \
     "UPDATE CustomAction SET Type = 3073 WHERE Action = 'FindSupersededPackages':the older records read in the script" \
-    "UPDATE InstallExecuteSequence SET Sequence = 1402 WHERE Action = 'CheckSettings':the settings checked after the older versions' removal" \
+    "UPDATE InstallExecuteSequence SET Sequence = 1501 WHERE Action = 'CheckSettings':the settings checked once the script is under way" \
     "UPDATE Property SET Value = '{$sample_code}' WHERE Property = 'UpgradeCode'|DELETE FROM Upgrade|INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{$sample_code}', '0.0.0', '$version', 256, 'ZELTRANE_OLDER_FOUND')|INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('{$sample_code}', '$version', 2, 'ZELTRANE_NEWER_FOUND'):the sample's upgrade code" \
     "UPDATE CustomAction SET Type = 65 WHERE Action = 'CheckSettings':the settings' check ignored"; do
     fault_copy "${fault%%:*}"
