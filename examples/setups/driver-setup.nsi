@@ -51,7 +51,14 @@
 ;         directly in $PROGRAMFILES, where only administrators can make
 ;         folders, so that nothing that it runs as an administrator, then or
 ;         at the uninstall, can have been placed or changed by another user.
-;         /D= another folder, and the directory page offers no other.
+;         /D= another folder, and the directory page offers no other. A
+;         folder that is there already is refused too, unless it is the one
+;         that this product's installed version registered, or that its
+;         uninstaller, run in place, left to the next restart. Before it
+;         writes there, and before its uninstaller runs anything, the setup
+;         sets the folder's owner (Administrators) and permissions: SYSTEM
+;         and Administrators full control, Users read and execute, and in
+;         the driver folder nothing, nothing inherited.
 ;   1, 2  NSIS's own: cancelled by the user, or a file could not be copied.
 ; The details window lists each ID with Zeltrane's exit code.
 ;
@@ -62,13 +69,15 @@
 ; the package are recorded under the registration, by name, so that a
 ; failed installation, an upgrade and the uninstall delete exactly those,
 ; and nothing that another hand put beside them.
-; With ZELTRANE_SUPERSEDED=remove (the default), an upgrade first moves the
-; installed version's package files, by their recorded names, into
-; "superseded\<n>" in the setup's folder, which only administrators can
-; write, recorded under the registration's "Superseded\<n>". After the new
-; installation, ZeltraneRemove.exe OLD NEW deletes each such package from
-; the driver store where it is not the new one and no device, present or
-; not, is installed from it, and its files go. One that a device still
+; An upgrade first moves the installed version's package files, by their
+; recorded names, into "superseded\<n>" in the setup's folder, which only
+; administrators can write, recorded under the registration's
+; "Superseded\<n>". Where the new installation fails, they go back, and the
+; installed version stays registered, with its entry and uninstaller (the
+; programs are the new version's). With ZELTRANE_SUPERSEDED=remove (the
+; default), after the new installation, ZeltraneRemove.exe OLD NEW deletes
+; each such package from the driver store where it is not the new one and
+; no device, present or not, is installed from it, and its files go. One that a device still
 ; uses stays, with its files, for the next version or the uninstall, which
 ; try again; where the installation ends with 3010, all stay until then.
 ; A deletion that fails never fails the setup: the details window says
@@ -105,7 +114,8 @@
 ; deployment tool that waits for the code runs it in place:
 ;   "<folder>\uninstall.exe" /S _?=<folder>
 ; It then leaves uninstall.exe and the folder behind, deleted at the next
-; restart.
+; restart; a reinstallation before then takes the folder again, and has
+; its own uninstall.exe put back after that restart's deletion.
 
 !ifndef RELEASE_DIR | PACKAGE_DIR | INF_NAME | HARDWARE_ID
 !error "Define RELEASE_DIR, PACKAGE_DIR, INF_NAME and HARDWARE_ID (see the head of this file)."
@@ -172,6 +182,14 @@
 ; What the setup ends with where the installation folder is refused, or is
 ; another product's: ERROR_DIRECTORY, which Zeltrane itself never returns.
 !define FOLDER_REFUSED 267
+; The setup's folder and its driver folder, as the MSI gives them: owner
+; Administrators, SYSTEM and Administrators full control, Users read and
+; execute (0x1200a9: read, execute, synchronize) in the folder and nothing
+; in the driver folder, so that no user can hold a package file open and
+; stop an installation; nothing inherited, so that a folder that an older
+; setup made, or that was given "Users: Modify", is locked all the same.
+!define FOLDER_SDDL "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+!define DRIVER_SDDL "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 
 !include LogicLib.nsh
@@ -221,6 +239,11 @@ UninstPage instfiles
 ; its package: it counts where that published INF has the same bytes.
 !define PACKAGES "SOFTWARE\Zeltrane\Packages"
 !define PRODUCTS "SOFTWARE\Zeltrane\Products"
+; The folders that an uninstaller run in place (_?=) left to the next
+; restart, each a value named by the folder, holding the upgrade code of the
+; product whose folder it was: its reinstallation before that restart takes
+; the folder again.
+!define LEFT_FOLDERS "SOFTWARE\Zeltrane\Folders"
 !define OWNER "NSIS ${UPGRADE_CODE} ${PRODUCT_NAME}"
 
 !macro PackageFunctions UN
@@ -420,6 +443,47 @@ Function ${UN}OtherUsers
     Pop $R1
     Exch $R0
 FunctionEnd
+
+; Gives the folder whose path is on the stack, under the descriptor on top
+; of it, that descriptor's owner, group and DACL, protected: nothing is
+; inherited from its parent or kept from whoever made it, and what it holds
+; that inherits gets the DACL's inheritable entries. On the stack: 0, or the
+; platform's error.
+Function ${UN}LockFolder
+    Exch $R0
+    Exch
+    Exch $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    Push $R5
+    Push $R6
+    Push $R7
+    ; SDDL_REVISION_1.
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R0, i 1, *p .R2, p 0) i .R3 ?e'
+    Pop $R4
+    ${If} $R3 <> 0
+        ; The owner, the group and the DACL; each call's "defaulted" or
+        ; "present" answer in $R7 (the DACL's "defaulted" in $R4), which
+        ; nothing reads.
+        System::Call 'advapi32::GetSecurityDescriptorOwner(p R2, *p .R3, *i .R7) i'
+        System::Call 'advapi32::GetSecurityDescriptorGroup(p R2, *p .R5, *i .R7) i'
+        System::Call 'advapi32::GetSecurityDescriptorDacl(p R2, *i .R7, *p .R6, *i .R4) i'
+        ; SE_FILE_OBJECT; OWNER, GROUP and DACL_SECURITY_INFORMATION with
+        ; PROTECTED_DACL_SECURITY_INFORMATION.
+        System::Call 'advapi32::SetNamedSecurityInfoW(w R1, i 1, i 0x80000007, p R3, p R5, p R6, p 0) i .R4'
+        System::Call 'kernel32::LocalFree(p R2)'
+    ${EndIf}
+    StrCpy $R0 $R4
+    Pop $R7
+    Pop $R6
+    Pop $R5
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Exch $R0
+FunctionEnd
 !macroend
 !insertmacro PackageFunctions ""
 !insertmacro PackageFunctions "un."
@@ -562,6 +626,7 @@ FunctionEnd
     ${Loop}
     RMDir "$INSTDIR\superseded"
     Delete "$INSTDIR\uninstall.exe"
+    Delete "$INSTDIR\uninstall.next"
     RMDir "$INSTDIR\x64"
     RMDir "$INSTDIR\arm64"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
@@ -576,6 +641,12 @@ Var Installed
 Var Restart
 Var Recorded
 Var RecordKey
+; Whether an older version of this product is installed ("yes"), and under
+; which superseded\<n> its package waits while this one is installed.
+Var Older
+Var Aside
+; The upgrade code that LEFT_FOLDERS records for the folder, if any.
+Var Left
 
 ; Whether the installation folder is one that only administrators can
 ; write: a folder directly in $PROGRAMFILES, where only they can make one
@@ -630,25 +701,18 @@ Function NextHardwareId
     ${Loop}
 FunctionEnd
 
-!if "${ZELTRANE_SUPERSEDED}" == "remove"
 ; Before an upgrade writes its package: the installed version's package
 ; files, by their recorded names, moved into the next free
-; superseded\<n>, and recorded there with the INF's name (DriverInf, which
-; versions before 1.10.0 of this template did not record: then this
-; version's INF name).
-Function KeepSupersededPackage
+; superseded\<n> ($Aside), and recorded there with the INF's name (DriverInf,
+; which versions before 1.10.0 of this template did not record: then this
+; version's INF name). They stay there until the new version is installed,
+; and go back where it fails.
+Function SetOlderPackageAside
     ClearErrors
     ReadRegStr $2 HKLM "${DRIVER_FILES}" 0
     ${IfThen} ${Errors} ${|} Return ${|}
     ReadRegStr $5 HKLM "${UNINSTALL_KEY}" "DriverInf"
     ${IfThen} $5 == "" ${|} StrCpy $5 "${INF_NAME}" ${|}
-    Push $5
-    Call IsPlainInfName
-    Pop $1
-    ${If} $1 <> 1
-        DetailPrint "The installed version's recorded INF name is not a plain INF file name: its package is left alone."
-        Return
-    ${EndIf}
     StrCpy $6 1
     ${Do}
         ClearErrors
@@ -659,6 +723,7 @@ Function KeepSupersededPackage
         ${EndIf}
         IntOp $6 $6 + 1
     ${Loop}
+    StrCpy $Aside $6
     StrCpy $1 0
     ${Do}
         ClearErrors
@@ -669,6 +734,7 @@ Function KeepSupersededPackage
         IntOp $1 $1 + 1
     ${Loop}
     StrCpy $1 0
+    StrCpy $4 0
     ${Do}
         ClearErrors
         ReadRegStr $2 HKLM "${DRIVER_FILES}" $1
@@ -679,34 +745,92 @@ Function KeepSupersededPackage
         ${If} $3 = 1
             CreateDirectory "$INSTDIR\superseded\$6"
             Rename "$INSTDIR\driver\$2" "$INSTDIR\superseded\$6\$2"
-            WriteRegStr HKLM "${SUPERSEDED}\$6\Files" $1 $2
+            WriteRegStr HKLM "${SUPERSEDED}\$6\Files" $4 $2
+            IntOp $4 $4 + 1
         ${EndIf}
         IntOp $1 $1 + 1
     ${Loop}
     WriteRegStr HKLM "${SUPERSEDED}\$6" "Inf" $5
-    ; The older version no longer uses its package: the new one's use is
-    ; recorded when it is installed.
-    Push "$INSTDIR\superseded\$6\$5"
-    Call InfRecord
-    Pop $1
-    ${If} $1 != ""
-        DeleteRegKey HKLM "$1\${OWNER}"
-        DeleteRegKey /ifempty HKLM "$1"
-    ${EndIf}
 FunctionEnd
 
+; The upgrade failed: the installed version stays as it was, its entry and
+; its uninstaller untouched, its package's files back in "driver" under its
+; records; the programs are this version's, which its uninstaller runs.
+Function RestoreOlderVersion
+    !insertmacro RemoveDriverFiles
+    DeleteRegKey HKLM "${DRIVER_FILES}"
+    DeleteRegKey HKLM "${DRIVER_FOLDERS}"
+    ${IfThen} $Aside == "" ${|} Return ${|}
+    StrCpy $6 $Aside
+    StrCpy $1 0
+    ${Do}
+        ClearErrors
+        ReadRegStr $2 HKLM "${SUPERSEDED}\$6\Folders" $1
+        ${IfThen} ${Errors} ${|} ${Break} ${|}
+        CreateDirectory "$INSTDIR\driver\$2"
+        WriteRegStr HKLM "${DRIVER_FOLDERS}" $1 $2
+        IntOp $1 $1 + 1
+    ${Loop}
+    CreateDirectory "$INSTDIR\driver"
+    StrCpy $1 0
+    ${Do}
+        ClearErrors
+        ReadRegStr $2 HKLM "${SUPERSEDED}\$6\Files" $1
+        ${IfThen} ${Errors} ${|} ${Break} ${|}
+        Rename "$INSTDIR\superseded\$6\$2" "$INSTDIR\driver\$2"
+        WriteRegStr HKLM "${DRIVER_FILES}" $1 $2
+        IntOp $1 $1 + 1
+    ${Loop}
+    !insertmacro RemoveKeptPackage
+    DeleteRegKey /ifempty HKLM "${SUPERSEDED}"
+    RMDir "$INSTDIR\superseded"
+FunctionEnd
+
+; The new version is installed: the older one no longer uses the package
+; set aside, whose use goes from the record (the new one's is recorded
+; after this); with keep, its files go and the package stays staged.
+Function ReleaseOlderPackage
+    ${IfThen} $Aside == "" ${|} Return ${|}
+    StrCpy $6 $Aside
+    ReadRegStr $5 HKLM "${SUPERSEDED}\$6" "Inf"
+    Push $5
+    Call IsPlainInfName
+    Pop $1
+    ${If} $1 = 1
+        Push "$INSTDIR\superseded\$6\$5"
+        Call InfRecord
+        Pop $1
+        ${If} $1 != ""
+            DeleteRegKey HKLM "$1\${OWNER}"
+            DeleteRegKey /ifempty HKLM "$1"
+        ${EndIf}
+    ${EndIf}
+!if "${ZELTRANE_SUPERSEDED}" == "keep"
+    !insertmacro RemoveKeptPackage
+    DeleteRegKey /ifempty HKLM "${SUPERSEDED}"
+    RMDir "$INSTDIR\superseded"
+!endif
+FunctionEnd
+
+!if "${ZELTRANE_SUPERSEDED}" == "remove"
 !insertmacro RemoveSupersededFunction ""
 !endif
 !if "${ZELTRANE_ON_UNINSTALL}" == "remove"
 !insertmacro RemoveSupersededFunction "un."
 !endif
 
-; The driver was not installed: the setup removes what it copied and ends
-; with the code in $0, whole: for a script or a deployment tool it is the
-; whole report.
+; The driver was not installed: the setup removes what it copied, or over
+; an older version puts that version's package back and leaves it
+; registered, and ends with the code in $0, whole: for a script or a
+; deployment tool it is the whole report.
 Function Fail
-    !insertmacro RemoveFiles
-    RMDir "$INSTDIR"
+    ${If} $Older != ""
+        Call RestoreOlderVersion
+        DetailPrint "The installed version stays installed and registered."
+    ${Else}
+        !insertmacro RemoveFiles
+        RMDir "$INSTDIR"
+    ${EndIf}
     ${IfNot} ${Silent}
         IntFmt $1 "0x%08X" $0
         MessageBox MB_OK|MB_ICONSTOP "The driver was not installed (code $1).$\r$\n$\r$\nThe platform's log, $WINDIR\INF\setupapi.dev.log, says why."
@@ -731,20 +855,22 @@ Section "Driver"
     ; where it recorded this upgrade code; an entry from before 1.10.1,
     ; which recorded none, where its publisher is this one's and not the
     ; template's sample.
+    StrCpy $Older ""
+    StrCpy $Aside ""
+    StrCpy $Left ""
     ClearErrors
     ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayName"
     ${IfNot} ${Errors}
         ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "UpgradeCode"
         ReadRegStr $3 HKLM "${UNINSTALL_KEY}" "Publisher"
-        StrCpy $4 ""
         ${If} $2 == "${UPGRADE_CODE}"
-            StrCpy $4 ours
+            StrCpy $Older yes
         ${ElseIf} $2 == ""
         ${AndIf} $3 == "${PUBLISHER}"
         ${AndIf} $3 != "Zeltrane Sample"
-            StrCpy $4 ours
+            StrCpy $Older yes
         ${EndIf}
-        ${If} $4 == ""
+        ${If} $Older == ""
             DetailPrint "The installed $\"${PRODUCT_NAME}$\" is another product (another upgrade code): nothing installed."
             ${IfNot} ${Silent}
                 MessageBox MB_OK|MB_ICONSTOP "Another product named $\"${PRODUCT_NAME}$\" is installed, with another upgrade code: nothing was installed."
@@ -752,6 +878,49 @@ Section "Driver"
             SetErrorLevel ${FOLDER_REFUSED}
             Quit
         ${EndIf}
+    ${EndIf}
+    ; A folder that is there already is written into only where it is this
+    ; product's: the one that its installed version registered, or one that
+    ; its uninstaller left to the next restart. Any other, made by another
+    ; program's setup or by hand, may give others rights on what is written
+    ; there, or hold their files.
+    ${If} ${FileExists} "$INSTDIR"
+        StrCpy $1 ""
+        ${If} $Older != ""
+            ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+        ${EndIf}
+        ReadRegStr $Left HKLM "${LEFT_FOLDERS}" "$INSTDIR"
+        ${If} $1 != $INSTDIR
+        ${AndIf} $Left != "${UPGRADE_CODE}"
+            DetailPrint "$INSTDIR is there already and is not this product's folder: nothing installed."
+            ${IfNot} ${Silent}
+                MessageBox MB_OK|MB_ICONSTOP "$INSTDIR is there already, and is not the folder of an installed ${PRODUCT_NAME}: nothing was installed.$\r$\n$\r$\nChoose a folder that is not there yet."
+            ${EndIf}
+            SetErrorLevel ${FOLDER_REFUSED}
+            Quit
+        ${EndIf}
+    ${EndIf}
+    ; Its owner and permissions set before anything is written there, an
+    ; older version's folder's too.
+    CreateDirectory "$INSTDIR\driver"
+    Push "$INSTDIR"
+    Push "${FOLDER_SDDL}"
+    Call LockFolder
+    Pop $0
+    ${If} $0 = 0
+        Push "$INSTDIR\driver"
+        Push "${DRIVER_SDDL}"
+        Call LockFolder
+        Pop $0
+    ${EndIf}
+    ${If} $0 <> 0
+        DetailPrint "The permissions of $INSTDIR could not be set (error $0): nothing installed."
+        ${If} $Older == ""
+            RMDir "$INSTDIR\driver"
+            RMDir "$INSTDIR"
+        ${EndIf}
+        SetErrorLevel $0
+        Quit
     ${EndIf}
     SetOutPath "$INSTDIR"
     File "${RELEASE_DIR}\Zeltrane.exe"
@@ -774,9 +943,7 @@ Section "Driver"
     ; The package, in place of an installed version's, whose files go by
     ; the names that it recorded (or are kept, moved, until its package is
     ; deleted from the driver store); then what this one installs, recorded.
-!if "${ZELTRANE_SUPERSEDED}" == "remove"
-    Call KeepSupersededPackage
-!endif
+    ${IfThen} $Older != "" ${|} Call SetOlderPackageAside ${|}
     !insertmacro RemoveDriverFiles
     DeleteRegKey HKLM "${DRIVER_FILES}"
     DeleteRegKey HKLM "${DRIVER_FOLDERS}"
@@ -859,6 +1026,7 @@ Section "Driver"
 !endif
     ${EndIf}
 
+    Call ReleaseOlderPackage
 !if "${ZELTRANE_SUPERSEDED}" == "remove"
     ; The older versions' packages, where nothing uses them; until a
     ; restart, a device may still use one.
@@ -876,6 +1044,14 @@ Section "Driver"
         WriteRegStr HKLM "$1\${OWNER}" "" "${PRODUCT_NAME}"
     ${EndIf}
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ; An uninstaller run in place left uninstall.exe to the next restart,
+    ; which would delete this one: a copy goes back in its place after
+    ; that deletion, at the same restart (MOVEFILE_REPLACE_EXISTING,
+    ; MOVEFILE_DELAY_UNTIL_REBOOT).
+    ${If} $Left == "${UPGRADE_CODE}"
+        WriteUninstaller "$INSTDIR\uninstall.next"
+        System::Call 'kernel32::MoveFileExW(w "$INSTDIR\uninstall.next", w "$INSTDIR\uninstall.exe", i 5) i'
+    ${EndIf}
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
@@ -894,6 +1070,9 @@ Section "Driver"
     ; by which it knows this product.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DriverInf" "${INF_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UpgradeCode" "${UPGRADE_CODE}"
+    ; The folder is registered again: no longer one left to a restart.
+    DeleteRegValue HKLM "${LEFT_FOLDERS}" "$INSTDIR"
+    DeleteRegKey /ifempty HKLM "${LEFT_FOLDERS}"
     ; A device runs the driver only after a restart: the reboot flag, which
     ; the setup never acts on itself (a silent one never restarts), and
     ; 3010, which deployment tools read as "succeeded, restart pending".
@@ -907,7 +1086,24 @@ Section "Driver"
 SectionEnd
 
 Section "Uninstall"
-    StrCpy $0 0
+    ; Its owner and permissions set again before anything runs there, as
+    ; the setup set them.
+    Push "$INSTDIR"
+    Push "${FOLDER_SDDL}"
+    Call un.LockFolder
+    Pop $0
+    ${If} $0 = 0
+    ${AndIf} ${FileExists} "$INSTDIR\driver"
+        Push "$INSTDIR\driver"
+        Push "${DRIVER_SDDL}"
+        Call un.LockFolder
+        Pop $0
+    ${EndIf}
+    ${If} $0 <> 0
+        DetailPrint "The permissions of $INSTDIR could not be set (error $0): nothing removed."
+        SetErrorLevel $0
+        Quit
+    ${EndIf}
     ; The system folder, as at the installation: the program's current
     ; folder, out of the installation folder, which is removed after this.
     SetOutPath "$SYSDIR"
@@ -970,10 +1166,11 @@ Section "Uninstall"
     !insertmacro RemoveFiles
     RMDir "$INSTDIR"
     ; Run in place (_?=), the uninstaller cannot delete itself: the next
-    ; restart does.
+    ; restart does. Until then the folder is recorded as this product's.
     ${If} ${FileExists} "$INSTDIR\uninstall.exe"
         Delete /REBOOTOK "$INSTDIR\uninstall.exe"
         RMDir /REBOOTOK "$INSTDIR"
+        WriteRegStr HKLM "${LEFT_FOLDERS}" "$INSTDIR" "${UPGRADE_CODE}"
     ${EndIf}
     ${If} $0 = ${RESTART_NEEDED}
         ${IfNot} ${Silent}

@@ -139,6 +139,19 @@ class Setups(CreationCase):
                 self.assertNothingInstalled("missing-inf")
                 self.assertFalse((suite.sandbox.prefix / "drive_c" / "Vendor").exists())
                 self.assertFalse(suite.sandbox.program_files("ZT vendor").exists())
+        with self.subTest("a folder there already that is not its own: refused"):
+            # As another program's setup could have made it, with its rights.
+            planted = suite.sandbox.program_files(SETUPS["missing-inf"][2], "planted.txt")
+            planted.parent.mkdir()
+            planted.write_text("another program's")
+            try:
+                run = self.run_nsis("missing-inf")
+                self.assertEqual(run.exit_code, FOLDER_REFUSED)
+                self.assertEqual([p.name for p in planted.parent.iterdir()], [planted.name])
+                self.assertEqual(suite.sandbox.product(SETUPS["missing-inf"][2]),
+                                 {"uninstall": "(none)"})
+            finally:
+                shutil.rmtree(planted.parent)
 
     def test_msi(self):
         identity, _, product = SETUPS["msi"]
@@ -785,6 +798,17 @@ class Setups(CreationCase):
         self.assertEqual(suite.sandbox.product(product)["uninstall.DisplayVersion"], "1.0.0")
         self.assertUpgradeInstalled("nsis", 1, before)
         folder = suite.sandbox.program_files(product)
+        with self.subTest("version 2 fails: version 1 stays installed and registered"):
+            entry = suite.sandbox.product(product)
+            status, problem, code = DEVICE_STATES["cannot start (code 10)"]
+            suite.sandbox.play_device_state(identity[0], status, problem)
+            try:
+                self.assertEqual(self.run_nsis("upgrade-nsis-v2").exit_code, code)
+            finally:
+                suite.sandbox.play_device_state(identity[0])
+            self.assertEqual(suite.sandbox.product(product), entry)
+            self.assertEqual(self.installed_files(product), self.expected_files("upgrade-nsis-v1"))
+            self.assertTrue((folder / "uninstall.exe").is_file())
         with self.subTest("version 2 replaces version 1"):
             self.assertSucceeded(self.run_nsis("upgrade-nsis-v2"))
             entry = suite.sandbox.product(product)
@@ -878,6 +902,12 @@ class Setups(CreationCase):
         for setting in ("keep", None, "restart"):
             with self.subTest(setting=setting or "remove, the default"):
                 self.assertEqual(self.run_uninstall_case(kind, setting, False).exit_code, 0)
+                if kind == "nsis" and setting is None:
+                    # Installed again before the restart that deletes the
+                    # uninstaller left by the uninstall in place above: after
+                    # that restart, as Wine's wineboot plays it, this one's.
+                    suite.sandbox.restart()
+                    self.assertTrue(suite.sandbox.program_files(product, "uninstall.exe").is_file())
                 if setting != "restart":
                     [device] = suite.sandbox.driver(identity[0], "InfPath")
                     self.assertEqual(device["driver.InfPath"], inf, "published under its own name")

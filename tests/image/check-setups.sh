@@ -356,6 +356,15 @@ check "the MSI's removal setting defaults to remove" \
     test "$(property "$work/sample/driver-setup.msi" ZELTRANE_ON_UNINSTALL)" = remove
 check "the MSI's product code is noted beside it" \
     grep -qxE '\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}' "$work/sample/driver-setup.msi.productcode"
+# The NSIS setup sets its folder's and its driver folder's descriptors
+# itself, where the MSI has rows (and Wine keeps no descriptor of a file to
+# read back): the MSI's own, which check_locks holds to the rules.
+nsis_define() { sed -nE "s/^!define $1 \"(.*)\"$/\1/p" "$source_dir/examples/setups/driver-setup.nsi"; }
+msi_lock() { field 4 "$(row "$work/sample/driver-setup.msi" MsiLockPermissionsEx "Folder.$1")"; }
+check "the NSIS setup gives its folder the MSI's descriptor of INSTALLDIR" \
+    test "$(nsis_define FOLDER_SDDL)" = "$(msi_lock INSTALLDIR)"
+check "the NSIS setup gives its driver folder the MSI's descriptor of DriverDir" \
+    test "$(nsis_define DRIVER_SDDL)" = "$(msi_lock DriverDir)"
 headers=$(llvm-readobj --file-headers "$work/sample/driver-setup.exe" 2>/dev/null)
 check "the NSIS setup is a 32-bit Windows program" \
     grep -qE 'Machine: IMAGE_FILE_MACHINE_I386 ' <<<"$headers"
