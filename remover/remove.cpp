@@ -170,11 +170,16 @@ DWORD Remove(const wchar_t* infPath) {
     }
     if (stagedNow) {
         // It was not staged, and this very call staged it: taking that copy
-        // back leaves the machine as it was. No device can use it yet.
-        if (!SetupUninstallOEMInfW(FileNameOf(published), SUOI_FORCEDELETE, nullptr)) {
-            return LastErrorOfFailedCall();
+        // back leaves the machine as it was. Never forced: the platform may
+        // have installed it on a device meanwhile, and then takes it off
+        // that device as any staged package's removal does.
+        if (SetupUninstallOEMInfW(FileNameOf(published), 0, nullptr)) {
+            return ERROR_SUCCESS;
         }
-        return ERROR_SUCCESS;
+        const DWORD error = LastErrorOfFailedCall();
+        if (error != kInUse) {
+            return error;
+        }
     }
     return RemovePublished(published);
 }

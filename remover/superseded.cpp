@@ -12,10 +12,6 @@
 
 namespace {
 
-// A package that devices use: the platform's own answer to a deletion
-// without the force flag, given before the platform is asked.
-constexpr DWORD kInUse = 0xE000023D;  // ERROR_INF_IN_USE_BY_DEVICES
-
 // The published INF of the package staged from the INF, or the published
 // INF itself, into `published` (MAX_PATH characters); empty where the
 // package is not staged, and nothing is changed.
@@ -46,10 +42,12 @@ DWORD StagedPackage(const wchar_t* inf, wchar_t* published) {
         return error;
     }
     // It was not staged, and this very call staged it: taking that copy
-    // back leaves the machine as it was. No device can use it yet.
-    const wchar_t* name = FileNameOf(published);
-    if (!SetupUninstallOEMInfW(name, SUOI_FORCEDELETE, nullptr)) {
-        return LastErrorOfFailedCall();
+    // back leaves the machine as it was. Never forced: one that the
+    // platform installed on a device meanwhile is staged and used now, and
+    // stays, under its name.
+    if (!SetupUninstallOEMInfW(FileNameOf(published), 0, nullptr)) {
+        error = LastErrorOfFailedCall();
+        return error == kInUse ? ERROR_SUCCESS : error;
     }
     published[0] = L'\0';
     return ERROR_SUCCESS;

@@ -198,6 +198,8 @@ struct FakePlatform {
     Outcome installParameters{false, 0};
     std::vector<DWORD> removedDevices;
     Outcome infUninstall{false, 0};
+    // Where not empty: each deletion's outcome in turn, in place of infUninstall.
+    std::vector<Outcome> infUninstalls;
     std::vector<std::pair<std::wstring, DWORD>> uninstalledInfs;
     std::vector<std::pair<std::wstring, DWORD>> librariesLoaded;
     int openKeys = 0;

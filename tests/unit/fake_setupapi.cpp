@@ -265,7 +265,9 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 BOOL WINAPI SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, void* /*Reserved*/) {
     fake.order.push_back("SetupUninstallOEMInfW");
     fake.uninstalledInfs.emplace_back(InfFileName, Flags);
-    return Complete(fake.infUninstall);
+    return Complete(fake.infUninstalls.empty()
+                        ? fake.infUninstall
+                        : fake.infUninstalls.at(fake.uninstalledInfs.size() - 1));
 }
 
 BOOL WINAPI SetupGetInfInformationW(const void* InfSpec, DWORD SearchControl,

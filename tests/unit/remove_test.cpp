@@ -66,8 +66,17 @@ TEST_F(Removal, PackageNotStagedIsTakenBackAtOnceAndNothingElseChanges) {
         EXPECT_EQ(fake.order,
                   (std::vector<std::string>{"GetSystemWindowsDirectoryW", "SetupCopyOEMInfW",
                                             "SetupUninstallOEMInfW"}));
-        EXPECT_EQ(fake.uninstalledInfs, (Uninstalled{{L"oem7.inf", SUOI_FORCEDELETE}}));
+        EXPECT_EQ(fake.uninstalledInfs, (Uninstalled{{L"oem7.inf", 0}})) << "never forced";
     }
+    // Installed on a device meanwhile by the platform: taken off it, as any
+    // staged package is.
+    SetUp();
+    fake.copy = kSucceeds;
+    fake.devices = {{L"oem7.inf"}};
+    fake.infUninstalls = {Fails(ERROR_INF_IN_USE_BY_DEVICES), kSucceeds};
+    EXPECT_EQ(Remove(), ERROR_SUCCESS);
+    EXPECT_EQ(fake.removedDevices, Removed{0});
+    EXPECT_EQ(fake.uninstalledInfs, (Uninstalled{{L"oem7.inf", 0}, {L"oem7.inf", 0}}));
 }
 
 TEST_F(Removal, AnotherFailedLookupEndsWithItsCodeAndChangesNothing) {
@@ -396,7 +405,17 @@ TEST_F(Removal, ASupersededPackageGoesOnlyWhereNothingUsesIt) {
              fake.published = L"C:\\Windows\\INF\\oem12.inf";
          },
          0,
-         {{L"oem12.inf", SUOI_FORCEDELETE}, {L"oem7.inf", 0}}},
+         {{L"oem12.inf", 0}, {L"oem7.inf", 0}}},
+        {"the new one not staged, on a device meanwhile: it stays",
+         kInf,
+         [] {
+             fake.stagedAs.erase(L"C:\\Drivers\\v2\\zt-net.inf");
+             fake.copy = kSucceeds;
+             fake.published = L"C:\\Windows\\INF\\oem12.inf";
+             fake.infUninstalls = {Fails(ERROR_INF_IN_USE_BY_DEVICES), kSucceeds};
+         },
+         0,
+         {{L"oem12.inf", 0}, {L"oem7.inf", 0}}},
         {"not staged: its copy taken back",
          kInf,
          [] {
@@ -404,7 +423,7 @@ TEST_F(Removal, ASupersededPackageGoesOnlyWhereNothingUsesIt) {
              fake.copy = kSucceeds;
          },
          0,
-         {{L"oem7.inf", SUOI_FORCEDELETE}}},
+         {{L"oem7.inf", 0}}},
         {"its published INF gone", L"C:\\Windows\\INF\\oem8.inf", [] {}, 0, {}},
         {"the deletion refused", kInf, [] { fake.infUninstall = Fails(ERROR_ACCESS_DENIED); },
          ERROR_ACCESS_DENIED, deleted},
@@ -436,7 +455,7 @@ TEST_F(Removal, ASupersededPackageGoesOnlyWhereNothingUsesIt) {
              fake.infUninstall = Fails(ERROR_ACCESS_DENIED);
          },
          ERROR_ACCESS_DENIED,
-         {{L"oem7.inf", SUOI_FORCEDELETE}}},
+         {{L"oem7.inf", 0}}},
         {"the devices' enumeration failing",
          kInf,
          [] { fake.enumerationFailsOnCall = 1, fake.enumerationError = ERROR_INVALID_DATA; },
