@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "attended.h"
+#include "creation_lock.h"
 #include "device_ids.h"
 #include "install.h"
 #include "last_error.h"
@@ -120,6 +121,25 @@ DWORD CreateDevice(const wchar_t* infPath, const IdList& ids, Created& created) 
     return ERROR_SUCCESS;
 }
 
+// Under the machine's creation lock: the device with the list's one ID
+// found, or one made and registered (`made`), where every later search
+// finds it.
+DWORD FindOrMakeDevice(const wchar_t* infPath, const IdList& ids, Created& created, bool& made) {
+    HANDLE lock = nullptr;
+    DWORD error = TakeCreationLock(&lock);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    bool found = false;
+    error = FindDevice(ids.text, &found);
+    if (error == ERROR_SUCCESS && !found) {
+        error = CreateDevice(infPath, ids, created);
+        made = error == ERROR_SUCCESS;
+    }
+    GiveCreationLockBack(lock);
+    return error;
+}
+
 // The platform's answer to a 32-bit caller on 64-bit Windows: the native
 // build does the whole work; elsewhere the step's error.
 DWORD Refused(DWORD error) {
@@ -142,26 +162,20 @@ DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId) 
             return prepared;
         }
     }
-    bool found = false;
-    DWORD error = FindDevice(hardwareId, &found);
+    static IdList ids;
+    DWORD error = MakeIdList(hardwareId, ids);
     if (error != ERROR_SUCCESS) {
-        return Refused(error);
-    }
-    if (found) {
-        return InstallDriverAs(infPath, hardwareId, Installer::kZeltraneCreate);
+        return error;
     }
     Created created = {INVALID_HANDLE_VALUE, {}};
-    static IdList ids;
-    error = MakeIdList(hardwareId, ids);
-    if (error == ERROR_SUCCESS) {
-        error = CreateDevice(infPath, ids, created);
-    }
+    bool made = false;
+    error = FindOrMakeDevice(infPath, ids, created, made);
     if (error == ERROR_SUCCESS) {
         error = InstallDriverAs(infPath, hardwareId, Installer::kZeltraneCreate);
-        // Nothing half-made: the device goes again with a failed installation
-        // (a device that cannot run the driver included), whose code stays
-        // the result. One that a restart finishes stays.
-        if (error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
+        // Nothing half-made: the device made goes again with a failed
+        // installation (a device that cannot run the driver included), whose
+        // code stays the result. One that a restart finishes stays.
+        if (made && error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
             SetupDiCallClassInstaller(DIF_REMOVE, created.list, &created.device);
         }
     } else {

@@ -38,6 +38,9 @@ protected:
     void TearDown() override {
         EXPECT_EQ(fake.openDeviceLists, 0) << "every list destroyed";
         EXPECT_EQ(fake.heapBlocks, 0) << "every list of IDs freed";
+        EXPECT_EQ(fake.locksHeld, 0) << "the creation lock given back";
+        EXPECT_EQ(fake.lockHandles, 0);
+        EXPECT_EQ(fake.openDescriptors, 0);
     }
 };
 
@@ -54,6 +57,58 @@ TEST_F(Creation, WhereNoDeviceHasTheIdOneRootDeviceOfTheInfsClassIsMadeThenInsta
     EXPECT_EQ(fake.updates[0].flags, INSTALLFLAG_FORCE);
     EXPECT_LT(Position("SetupDiCallClassInstaller"), Position("SetupCopyOEMInfW"))
         << "registered before the installation, as Zeltrane.exe makes it";
+}
+
+// One creation at a time on the machine: the search and the device made
+// under the lock, which is given back once the device is registered, where
+// every later search finds it, before the installation.
+TEST_F(Creation, TheSearchAndTheDeviceMadeAreUnderTheMachinesCreationLock) {
+    EXPECT_EQ(Create(), ERROR_SUCCESS);
+    EXPECT_EQ(fake.lockName, L"Global\\Zeltrane device creation");
+    EXPECT_EQ(fake.lockDescriptor, L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
+    EXPECT_LT(Position("WaitForSingleObject(lock)"), Position("SetupDiGetClassDevsW"));
+    EXPECT_LT(Position("SetupDiCallClassInstaller"), Position("ReleaseMutex"));
+    EXPECT_LT(Position("ReleaseMutex"), Position("SetupCopyOEMInfW"));
+}
+
+// Another creation under way is waited for, five minutes at most; an object
+// of the lock's name that any user could have made first is never waited
+// on, and the creation goes on without it.
+TEST_F(Creation, OnlyAnotherCreationMakesItWaitNoUsersObjectDoes) {
+    const struct {
+        const char* name;
+        void (*arrange)();
+        DWORD expected;
+        bool waited;
+    } cases[] = {
+        {"another creation under way", [] { fake.lockWaitAnswer = WAIT_TIMEOUT; }, 1618, true},
+        {"one that ended without giving it back", [] { fake.lockWaitAnswer = WAIT_ABANDONED; }, 0,
+         true},
+        {"the wait fails",
+         [] {
+             fake.lockWaitAnswer = WAIT_FAILED;
+             fake.wait = Fails(ERROR_ACCESS_DENIED);
+         },
+         ERROR_ACCESS_DENIED, true},
+        {"SYSTEM's", [] { fake.lockOwner = "SY"; }, 0, true},
+        {"another owner's object", [] { fake.lockOwner = "user"; }, 0, false},
+        {"an object whose owner cannot be read", [] { fake.lockOwner = ""; }, 0, false},
+        {"an object that refuses it", [] { fake.lockCreate = Fails(ERROR_ACCESS_DENIED); }, 0,
+         false},
+        {"no descriptor for it", [] { fake.descriptorFailsOnCall = 1; }, ERROR_ACCESS_DENIED,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        c.arrange();
+        EXPECT_EQ(Create(), c.expected);
+        EXPECT_EQ(Position("WaitForSingleObject(lock)") < fake.order.size(), c.waited);
+        if (c.waited) {
+            EXPECT_EQ(fake.waitTimeouts.at(0), 5u * 60 * 1000);
+        }
+        EXPECT_EQ(fake.registered, c.expected == 0) << "a device made only where it went on";
+    }
 }
 
 // Where no one can answer, a package whose signature the platform does not
@@ -217,6 +272,8 @@ TEST_F(Creation, RefusedTo32BitCallersItIsHandedToTheNativeBuild) {
         ASSERT_EQ(fake.starts.size(), 1u);
         EXPECT_EQ(fake.starts[0].application, L"D:\\Setup\\x64\\ZeltraneCreate.exe");
         EXPECT_EQ(fake.createdRemoved, c.removed);
+        EXPECT_LT(Position("ReleaseMutex"), Position("CreateProcessW"))
+            << "the lock given back for the native build to take";
     }
 }
 

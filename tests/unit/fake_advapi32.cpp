@@ -1,6 +1,7 @@
 // The fakes of advapi32.dll: the registry, security descriptors and the
 // cryptographic provider.
 
+#include <aclapi.h>
 #include <sddl.h>
 #include <wincrypt.h>
 
@@ -225,6 +226,36 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
     *SecurityDescriptor = new std::wstring(StringSecurityDescriptor);
     ++fake.openDescriptors;
     return Complete(kSucceeds);
+}
+
+namespace {
+
+// The owners the fake GetSecurityInfo gives the lock, as SIDs.
+const std::map<std::string, WELL_KNOWN_SID_TYPE> kOwners = {{"BA", WinBuiltinAdministratorsSid},
+                                                            {"SY", WinLocalSystemSid},
+                                                            {"user", WELL_KNOWN_SID_TYPE{}}};
+
+}  // namespace
+
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType,
+                             SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner, PSID*, PACL*,
+                             PACL*, PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
+    fake.order.push_back("GetSecurityInfo");
+    if (handle != FakeLock() || ObjectType != SE_KERNEL_OBJECT ||
+        SecurityInfo != OWNER_SECURITY_INFORMATION) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (kOwners.count(fake.lockOwner) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *ppsidOwner = const_cast<WELL_KNOWN_SID_TYPE*>(&kOwners.at(fake.lockOwner));
+    *ppSecurityDescriptor = new std::wstring(L"O:BA");
+    ++fake.openDescriptors;
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI IsWellKnownSid(PSID pSid, WELL_KNOWN_SID_TYPE WellKnownSidType) {
+    return *static_cast<const WELL_KNOWN_SID_TYPE*>(pSid) == WellKnownSidType;
 }
 
 std::wstring FakeDigest(const std::string& bytes) {

@@ -102,7 +102,39 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
     return Complete(fake.start);
 }
 
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                           LPCWSTR lpName) {
+    fake.order.push_back("CreateMutexW");
+    fake.lockName = lpName;
+    fake.lockDescriptor =
+        *static_cast<const std::wstring*>(lpMutexAttributes->lpSecurityDescriptor);
+    if (bInitialOwner || fake.lockCreate.fails) {
+        Complete(bInitialOwner ? Fails(ERROR_INVALID_PARAMETER) : fake.lockCreate);
+        return nullptr;
+    }
+    ++fake.lockHandles;
+    fake.lastError = kLastErrorNoise;
+    return FakeLock();
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+    fake.order.push_back("ReleaseMutex");
+    if (hMutex != FakeLock() || fake.locksHeld == 0) {
+        return Complete(Fails(288));  // ERROR_NOT_OWNER
+    }
+    --fake.locksHeld;
+    return TRUE;
+}
+
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if (hHandle == FakeLock()) {
+        fake.order.push_back("WaitForSingleObject(lock)");
+        fake.waitTimeouts.push_back(dwMilliseconds);
+        const DWORD answer = fake.lockWaitAnswer;
+        if (answer == WAIT_OBJECT_0 || answer == WAIT_ABANDONED) ++fake.locksHeld;
+        fake.lastError = answer == WAIT_FAILED ? fake.wait.error : kLastErrorNoise;
+        return answer;
+    }
     fake.order.push_back("WaitForSingleObject");
     fake.waitTimeouts.push_back(dwMilliseconds);
     const bool fails = fake.wait.fails || hHandle != FakeChildProcess();

@@ -40,6 +40,11 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         --fake.openFiles;
         return Complete(kSucceeds);
     }
+    if (hObject == FakeLock()) {
+        fake.order.push_back("CloseHandle(lock)");
+        --fake.lockHandles;
+        return TRUE;
+    }
     fake.order.push_back("CloseHandle");
     fake.closed.push_back(hObject);
     fake.lastError = kLastErrorNoise;

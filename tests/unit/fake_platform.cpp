@@ -9,6 +9,7 @@ HWND FakeDesktopWindow() { return reinterpret_cast<HWND>(static_cast<std::uintpt
 
 HANDLE FakeChildProcess() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x2A4)); }
 HANDLE FakeChildThread() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x2A8)); }
+HANDLE FakeLock() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x2B0)); }
 
 HMODULE FakeKernel32() {
     return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x75000000));

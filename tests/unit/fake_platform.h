@@ -209,6 +209,17 @@ struct FakePlatform {
     DWORD listFlags = 0;
     std::vector<DWORD> installWaits;
     DWORD installWaitAnswer = WAIT_OBJECT_0;
+    // The creation lock, a named mutex: what making it does, whose it is
+    // (BA, SY, another user's, or "" where its owner cannot be read), what
+    // waiting on it answers; its name and descriptor as made; how many holds
+    // and handles are open.
+    Outcome lockCreate{false, 0};
+    std::string lockOwner = "BA";
+    DWORD lockWaitAnswer = WAIT_OBJECT_0;
+    std::wstring lockName;
+    std::wstring lockDescriptor;
+    int locksHeld = 0;
+    int lockHandles = 0;
 
     // Device creation: what asking the INF's class, making the list and the
     // device, setting its IDs and registering it do; the device as those
@@ -334,6 +345,8 @@ HWND FakeDesktopWindow();
 // The handles of a process the fake CreateProcessW starts.
 HANDLE FakeChildProcess();
 HANDLE FakeChildThread();
+// The handle of the mutex the fake CreateMutexW makes.
+HANDLE FakeLock();
 
 // The installation session's handle, as the fakes of msi.dll know it.
 constexpr MSIHANDLE kFakeInstall = 0x4E;
