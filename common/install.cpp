@@ -43,8 +43,8 @@ DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId,
         // 64-bit Windows refuses device installation to 32-bit callers: the
         // machine's native build makes it, and its exit code is the result.
         if (error == ERROR_IN_WOW64) {
-            return HandOverToNativeBuild(
-                installer == Installer::kZeltraneCreate ? L"ZeltraneCreate.exe" : L"Zeltrane.exe");
+            return installer == Installer::kZeltrane ? HandOverToNativeBuild(L"Zeltrane.exe")
+                                                     : error;
         }
 #endif
         if (result == ERROR_SUCCESS) {

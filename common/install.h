@@ -13,8 +13,10 @@
 // the machine's native build (handover.h), whose result is returned instead.
 DWORD InstallDriver(const wchar_t* infPath, const wchar_t* hardwareId);
 
-// The programs of the release that install as Zeltrane.exe does.
-enum class Installer { kZeltrane, kZeltraneCreate };
+// Who hands an installation refused with ERROR_IN_WOW64 over: this code, to
+// Zeltrane.exe's native build, or the caller (ZeltraneCreate.exe, which
+// gives its lock back first), to which the error is returned at once.
+enum class Installer { kZeltrane, kCaller };
 
-// The same, for that program: the hand-over starts its native build.
+// The same, with the hand-over as `installer` says.
 DWORD InstallDriverAs(const wchar_t* infPath, const wchar_t* hardwareId, Installer installer);

@@ -121,22 +121,15 @@ DWORD CreateDevice(const wchar_t* infPath, const IdList& ids, Created& created) 
     return ERROR_SUCCESS;
 }
 
-// Under the machine's creation lock: the device with the list's one ID
-// found, or one made and registered (`made`), where every later search
-// finds it.
+// The device with the list's one ID found, or one made and registered
+// (`made`).
 DWORD FindOrMakeDevice(const wchar_t* infPath, const IdList& ids, Created& created, bool& made) {
-    HANDLE lock = nullptr;
-    DWORD error = TakeCreationLock(&lock);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     bool found = false;
-    error = FindDevice(ids.text, &found);
+    DWORD error = FindDevice(ids.text, &found);
     if (error == ERROR_SUCCESS && !found) {
         error = CreateDevice(infPath, ids, created);
         made = error == ERROR_SUCCESS;
     }
-    GiveCreationLockBack(lock);
     return error;
 }
 
@@ -167,19 +160,25 @@ DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId) 
     if (error != ERROR_SUCCESS) {
         return error;
     }
+    // One creation at a time, from its search to its installation; the lock
+    // goes back before a hand-over, whose native build takes it itself.
     Created created = {INVALID_HANDLE_VALUE, {}};
     bool made = false;
-    error = FindOrMakeDevice(infPath, ids, created, made);
+    HANDLE lock = nullptr;
+    error = TakeCreationLock(&lock);
     if (error == ERROR_SUCCESS) {
-        error = InstallDriverAs(infPath, hardwareId, Installer::kZeltraneCreate);
-        // Nothing half-made: the device made goes again with a failed
-        // installation (a device that cannot run the driver included), whose
-        // code stays the result. One that a restart finishes stays.
-        if (made && error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
-            SetupDiCallClassInstaller(DIF_REMOVE, created.list, &created.device);
+        error = FindOrMakeDevice(infPath, ids, created, made);
+        if (error == ERROR_SUCCESS) {
+            error = InstallDriverAs(infPath, hardwareId, Installer::kCaller);
         }
-    } else {
-        error = Refused(error);
+        GiveCreationLockBack(lock);
+    }
+    error = Refused(error);
+    // Nothing half-made: the device made goes again with a failed
+    // installation (a device that cannot run the driver included), whose
+    // code stays the result. One that a restart finishes stays.
+    if (made && error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
+        SetupDiCallClassInstaller(DIF_REMOVE, created.list, &created.device);
     }
     if (created.list != INVALID_HANDLE_VALUE) {
         SetupDiDestroyDeviceInfoList(created.list);

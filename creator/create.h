@@ -10,8 +10,8 @@
 // (install.h), with the same result. A device that it created and on which
 // the installation then failed, or cannot run the driver, is removed again;
 // one that a restart finishes stays. One creation at a time on the machine:
-// the search and the device made are under a lock (creation_lock.h), so
-// that two setups run at once make one device. In the 32-bit build, a
+// the search, the device made and the installation are under a lock
+// (creation_lock.h), so that two setups run at once make one device. In the 32-bit build, a
 // step refused with ERROR_IN_WOW64 hands the whole over to the machine's
 // native build (handover.h), whose result is returned instead.
 DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId);

@@ -6,9 +6,9 @@
 // beside an NSIS setup, two deployments) would each find no device and each
 // make one. The lock is a mutex in the global namespace, owned by
 // Administrators, that only SYSTEM and Administrators may wait on; it is
-// held from the search for the device until the device made is registered,
-// where every later search finds it, and never while the work is handed to
-// the native build, which takes it itself.
+// held from the search for the device until the installation on it ends,
+// and never while the work is handed to the native build, which takes it
+// itself.
 //
 // Takes it, waiting for another creation up to five minutes: then
 // ERROR_INSTALL_ALREADY_RUNNING, as for any installation under way. Any
