@@ -131,11 +131,14 @@ class Removal(RemovalCase):
         self.assertEqual(run.exit_code, 0)
         self.assertSilent(run)
         after = suite.sandbox.package_store()
-        # The removal's lookup staged it and took it back at once: Wine 8
-        # deletes the INF of that copy but not its PNF.
+        # The removal's lookup staged it and took it back at once, never
+        # forced: Wine 8 deletes nothing without the force flag, and keeps
+        # that copy's INF and PNF.
         if suite.sandbox.wine_generation() == 8:
             self.assertIn("zt-unstaged.pnf", after["pnf"], "Wine 8 keeps the PNF")
             after["pnf"].remove("zt-unstaged.pnf")
+            self.assertIn("zt-unstaged.inf", after["inf"], "Wine 8 keeps the INF")
+            del after["inf"]["zt-unstaged.inf"]
         self.assertEqual(after, before)
 
     def test_what_is_no_package_changes_nothing(self):
