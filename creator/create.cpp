@@ -21,10 +21,11 @@ constexpr DWORD kIdsCapacity = 4096;
 // The longest class name, with its NUL: kClassNameCapacity of cfgmgr32.h.
 constexpr DWORD kClassNameCapacity = 32;
 
-// Whether any device, present or not, has the hardware ID among its hardware
-// IDs, into `found`.
-DWORD FindDevice(const wchar_t* hardwareId, bool* found) {
-    const HDEVINFO devices = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+// Whether any device of the list (every class, with `flags`: DIGCF_PRESENT
+// or none) has the hardware ID among its hardware IDs, into `found`.
+DWORD FindDevice(const wchar_t* hardwareId, DWORD flags, bool* found) {
+    const HDEVINFO devices =
+        SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | flags);
     if (devices == INVALID_HANDLE_VALUE) {
         return LastErrorOfFailedCall();
     }
@@ -121,15 +122,26 @@ DWORD CreateDevice(const wchar_t* infPath, const IdList& ids, Created& created) 
     return ERROR_SUCCESS;
 }
 
-// The device with the list's one ID found, or one made and registered
-// (`made`).
+// The present device with the list's one ID found, or one made and
+// registered (`made`). Where only a device that is not present has the ID
+// (a phantom, or hardware that is not plugged in), none is made beside it,
+// and nothing could be installed on it: ERROR_DEVICE_NOT_CONNECTED, a code
+// of its own, which no setup reads as "no device".
 DWORD FindOrMakeDevice(const wchar_t* infPath, const IdList& ids, Created& created, bool& made) {
-    bool found = false;
-    DWORD error = FindDevice(ids.text, &found);
-    if (error == ERROR_SUCCESS && !found) {
-        error = CreateDevice(infPath, ids, created);
-        made = error == ERROR_SUCCESS;
+    bool present = false;
+    DWORD error = FindDevice(ids.text, DIGCF_PRESENT, &present);
+    bool any = present;
+    if (error == ERROR_SUCCESS && !present) {
+        error = FindDevice(ids.text, 0, &any);
     }
+    if (error != ERROR_SUCCESS || present) {
+        return error;
+    }
+    if (any) {
+        return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    error = CreateDevice(infPath, ids, created);
+    made = error == ERROR_SUCCESS;
     return error;
 }
 

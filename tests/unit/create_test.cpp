@@ -133,8 +133,10 @@ TEST_F(Creation, WhereNoOneCanAnswerAnUntrustedPackageGetsNoDevice) {
     }
 }
 
-// Present or not, a device with the ID among its hardware IDs, in any case,
-// is the one: nothing is made, and the installation is Zeltrane.exe's.
+// A present device with the ID among its hardware IDs, in any case, is the
+// one: nothing is made, and the installation is Zeltrane.exe's. Where only
+// one that is not present has it, none is made beside it, and nothing is
+// installed: a code of its own, which no setup reads as "no device".
 TEST_F(Creation, ADeviceThatHasTheIdAlreadyIsInstalledOnAndNoneMade) {
     for (const DWORD update : {ERROR_SUCCESS, ERROR_NO_SUCH_DEVINST, ERROR_ACCESS_DENIED}) {
         SetUp();
@@ -145,6 +147,12 @@ TEST_F(Creation, ADeviceThatHasTheIdAlreadyIsInstalledOnAndNoneMade) {
         EXPECT_EQ(fake.copies.size(), 1u);
         EXPECT_FALSE(fake.createdRemoved) << "never another's device";
     }
+    SetUp();
+    fake.devices.push_back({L"", true, REG_SZ, 0, {kId}});
+    fake.devices.back().present = false;
+    EXPECT_EQ(Create(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_FALSE(fake.registered);
+    EXPECT_TRUE(fake.copies.empty());
 }
 
 // However long its list of IDs, the device that has the ID is found.
