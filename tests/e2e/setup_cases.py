@@ -798,6 +798,12 @@ class Setups(CreationCase):
         self.assertEqual(suite.sandbox.product(product)["uninstall.DisplayVersion"], "1.0.0")
         self.assertUpgradeInstalled("nsis", 1, before)
         folder = suite.sandbox.program_files(product)
+        with self.subTest("a package file held open: version 1 stays installed and registered"):
+            entry = suite.sandbox.product(product)
+            with suite.sandbox.hold(folder / "driver" / upgrade_inf("nsis")):
+                self.assertNotEqual(self.run_nsis("upgrade-nsis-v2").exit_code, 0, "it fails")
+            self.assertEqual(suite.sandbox.product(product), entry)
+            self.assertEqual(self.installed_files(product), self.expected_files("upgrade-nsis-v1"))
         with self.subTest("version 2 fails: version 1 stays installed and registered"):
             entry = suite.sandbox.product(product)
             status, problem, code = DEVICE_STATES["cannot start (code 10)"]
