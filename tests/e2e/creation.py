@@ -2,6 +2,8 @@
 device of a virtual adapter made where no device has the ID, never twice,
 taken away again when its installation fails, and gone with its package."""
 
+import concurrent.futures
+
 from cases import DEVICE_STATES, ERROR_BAD_ARGUMENTS, ERROR_NO_SUCH_DEVINST, IDOK, suite
 from prefix import windows_path
 from removal import RemovalCase
@@ -88,6 +90,15 @@ class Creation(CreationCase):
             run = self.run_removal('"%s"' % windows_path(inf))
             self.assertEqual(suite.sandbox.driver(own[0]), [], "no device left")
             self.assertPackageGone(before, "zt-virtual1.inf", "own name", run.exit_code)
+
+    def test_two_at_once_make_one_device(self):
+        own = identity(10)
+        inf = self.package("pkg-virtual10", "zt-virtual10.inf", "; virtual 10\n", own)
+        arguments = ('"%s"' % windows_path(inf), '"%s"' % own[0])
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            runs = list(pool.map(lambda _: self.run_creation(*arguments), range(2)))
+        self.assertEqual([run.exit_code for run in runs], [0, 0])
+        self.assertOneDeviceRuns(own)
 
     def test_a_device_that_has_the_id_already_is_the_one(self):
         own = identity(2)
