@@ -9,9 +9,19 @@ import traces
 class Devices:
     """For a Prefix: runs the helper there."""
 
+    def _helper(self, *arguments):
+        """The helper's output for a command. It always prints a line: a
+        start that printed nothing ended before the helper ran (seen once
+        under Wine 8, a start of no time at all), and starts again."""
+        for _ in range(2):
+            output = self.wine([self.helper, *arguments])
+            if output:
+                break
+        return output
+
     def add_device(self, *hardware_ids):
         """A simulated device for each hardware ID, in one start."""
-        report = self.wine([self.helper, "add-device", *hardware_ids])
+        report = self._helper("add-device", *hardware_ids)
         if report.count("device=") != len(hardware_ids):
             raise RuntimeError("cannot create the devices: " + report)
 
@@ -24,14 +34,14 @@ class Devices:
         reads what its SetupDiSetDevicePropertyW wrote, which the helper calls
         here, and the program reads that through Wine's own code."""
         numbers = [] if status is None else ["0x%X" % status, str(problem)]
-        report = self.wine([self.helper, "device-state", hardware_id, *numbers])
+        report = self._helper("device-state", hardware_id, *numbers)
         if "error." in report or (status is not None and "devices=0" in report):
             raise RuntimeError("cannot play the devices' state: " + report)
 
     def driver(self, hardware_id, *values):
         """The driver of each device with the hardware ID: a list of dicts."""
         devices = []
-        for line in self.wine([self.helper, "driver", hardware_id, *values]).splitlines():
+        for line in self._helper("driver", hardware_id, *values).splitlines():
             key, _, value = line.partition("=")
             if key == "device":
                 devices.append({})
@@ -42,7 +52,7 @@ class Devices:
     def _fields(self, *arguments):
         """The helper's key=value lines for a command: a dict."""
         fields = {}
-        for line in self.wine([self.helper, *arguments]).splitlines():
+        for line in self._helper(*arguments).splitlines():
             key, _, value = line.partition("=")
             fields[key] = traces.unescape(value)
         return fields
