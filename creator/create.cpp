@@ -188,9 +188,12 @@ DWORD CreateDeviceAndInstall(const wchar_t* infPath, const wchar_t* hardwareId) 
     error = Refused(error);
     // Nothing half-made: the device made goes again with a failed
     // installation (a device that cannot run the driver included), whose
-    // code stays the result. One that a restart finishes stays.
-    if (made && error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
-        SetupDiCallClassInstaller(DIF_REMOVE, created.list, &created.device);
+    // code stays the result. One that a restart finishes stays. A device
+    // that could not be taken away is what the caller hears of: the
+    // machine keeps one that no one asked for, and a rerun installs on it.
+    if (made && error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED &&
+        !SetupDiCallClassInstaller(DIF_REMOVE, created.list, &created.device)) {
+        error = LastErrorOfFailedCall();
     }
     if (created.list != INVALID_HANDLE_VALUE) {
         SetupDiDestroyDeviceInfoList(created.list);

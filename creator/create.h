@@ -11,7 +11,8 @@
 // installs. Where only a device that is not present has it, makes none and
 // installs nothing: ERROR_DEVICE_NOT_CONNECTED. A device that it created
 // and on which the installation then failed, or cannot run the driver, is
-// removed again; one that a restart finishes stays. One creation at a time
+// removed again (where it cannot be, the removal's error is the result);
+// one that a restart finishes stays. One creation at a time
 // on the machine: the search, the device made and the installation are
 // under a lock (creation_lock.h), so that two setups run at once make one
 // device. In the 32-bit build, a step refused with ERROR_IN_WOW64 hands the

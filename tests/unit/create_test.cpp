@@ -179,7 +179,7 @@ TEST_F(Creation, AnInfThatNamesOnlyItsClassGetsTheOneClassOfThatName) {
     }
 }
 
-TEST_F(Creation, ADeviceMadeForAFailedInstallationIsRemovedAndTheCodeIsTheInstallations) {
+TEST_F(Creation, ADeviceMadeForAFailedInstallationIsRemovedOrItsRemovalsErrorIsTheCode) {
     for (const auto& [copy, update, expected] :
          {std::tuple{kSucceeds, Fails(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED},
           std::tuple{Fails(ERROR_FILE_NOT_FOUND), Fails(ERROR_FILE_NOT_FOUND),
@@ -190,6 +190,12 @@ TEST_F(Creation, ADeviceMadeForAFailedInstallationIsRemovedAndTheCodeIsTheInstal
         EXPECT_EQ(Create(), expected);
         EXPECT_TRUE(fake.createdRemoved) << "nothing half-made";
     }
+    // The device made stays where its removal fails: that is the result.
+    SetUp();
+    fake.update = Fails(ERROR_ACCESS_DENIED);
+    fake.createdRemoval = Fails(ERROR_GEN_FAILURE);
+    EXPECT_EQ(Create(), ERROR_GEN_FAILURE);
+    EXPECT_FALSE(fake.createdRemoved);
 }
 
 // What the devices report after the installation: a restart that finishes

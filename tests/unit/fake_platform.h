@@ -224,12 +224,13 @@ struct FakePlatform {
     // Device creation: what asking the INF's class, making the list and the
     // device, setting its IDs and registering it do; the device as those
     // calls left it (its IDs as the REG_MULTI_SZ given, with its NULs);
-    // whether it was registered, and removed again.
+    // whether it was registered, and removed again (what its removal does).
     Outcome infClass{false, 0};
     Outcome createList{false, 0};
     Outcome createInfo{false, 0};
     Outcome setIds{false, 0};
     Outcome registration{false, 0};
+    Outcome createdRemoval{false, 0};
     std::wstring infClassAsked;
     // Where the INF names only its class's name: the GUID it gives is null,
     // and the classes installed under that name are these.

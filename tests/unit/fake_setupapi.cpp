@@ -232,8 +232,11 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
             fake.registered = !fake.registration.fails;
             return Complete(fake.registration);
         }
-        fake.createdRemoved = InstallFunction == DIF_REMOVE && fake.registered;
-        return Complete(fake.createdRemoved ? kSucceeds : Fails(ERROR_INVALID_PARAMETER));
+        if (InstallFunction != DIF_REMOVE || !fake.registered) {
+            return Complete(Fails(ERROR_INVALID_PARAMETER));
+        }
+        fake.createdRemoved = !fake.createdRemoval.fails;
+        return Complete(fake.createdRemoval);
     }
     if (InstallFunction != DIF_REMOVE || DeviceInfoSet != FakeDeviceList()) {
         return Complete(Fails(ERROR_INVALID_PARAMETER));
