@@ -53,30 +53,23 @@ DWORD CopyHashing(const Copying& files, HCRYPTHASH hash) {
 }
 
 // Hashes the source, and copies it where `copy` names a file to make.
-DWORD CopyFiles(const wchar_t* source, const wchar_t* copy, HCRYPTHASH hash) {
-    Copying files = {};
-    files.source = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (files.source == INVALID_HANDLE_VALUE) {
-        return LastErrorOfFailedCall();
-    }
-    files.copy = copy == nullptr ? INVALID_HANDLE_VALUE
-                                 : CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (copy != nullptr && files.copy == INVALID_HANDLE_VALUE) {
-        const DWORD error = LastErrorOfFailedCall();
-        CloseHandle(files.source);
-        return error;
+DWORD CopyFiles(HANDLE source, const wchar_t* copy, HCRYPTHASH hash) {
+    Copying files = {source, INVALID_HANDLE_VALUE};
+    if (copy != nullptr) {
+        files.copy = CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr);
+        if (files.copy == INVALID_HANDLE_VALUE) {
+            return LastErrorOfFailedCall();
+        }
     }
     const DWORD error = CopyHashing(files, hash);
     if (copy != nullptr) {
         CloseHandle(files.copy);
     }
-    CloseHandle(files.source);
     return error;
 }
 
-DWORD CopyAndHash(const wchar_t* source, const wchar_t* copy, HCRYPTPROV provider,
+DWORD CopyAndHash(HANDLE source, const wchar_t* copy, HCRYPTPROV provider,
                   BYTE (&digest)[kDigestSize]) {
     HCRYPTHASH hash = 0;
     if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
@@ -93,7 +86,7 @@ DWORD CopyAndHash(const wchar_t* source, const wchar_t* copy, HCRYPTPROV provide
 
 }  // namespace
 
-DWORD CopyWithDigest(const wchar_t* source, const wchar_t* copy, BYTE (&digest)[kDigestSize]) {
+DWORD CopyWithDigest(HANDLE source, const wchar_t* copy, BYTE (&digest)[kDigestSize]) {
     HCRYPTPROV provider = 0;
     DWORD error = AcquireProvider(provider);
     if (error != ERROR_SUCCESS) {
@@ -105,7 +98,14 @@ DWORD CopyWithDigest(const wchar_t* source, const wchar_t* copy, BYTE (&digest)[
 }
 
 DWORD FileDigest(const wchar_t* path, BYTE (&digest)[kDigestSize]) {
-    return CopyWithDigest(path, nullptr, digest);
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastErrorOfFailedCall();
+    }
+    const DWORD error = CopyWithDigest(file, nullptr, digest);
+    CloseHandle(file);
+    return error;
 }
 
 DWORD RandomBytes(BYTE* bytes, DWORD count) {

@@ -2,6 +2,7 @@
 
 #include "carried.h"
 #include "last_error.h"
+#include "pinned.h"
 #include "session.h"
 
 namespace {
@@ -86,8 +87,13 @@ bool CopyPackageFile(MSIHANDLE install, const wchar_t* folder, const Text& copyF
     BYTE digest[kDigestSize] = {};
     // Neither is cut: the folders and the path together fit in CustomActionData.
     DWORD error = MakeFoldersFor(copy, copyFolder.length);
+    static PinnedFile pinned;
     if (error == ERROR_SUCCESS) {
-        error = CopyWithDigest(source.data, copy.data, digest);
+        error = OpenPinned(source.data, pinned);
+    }
+    if (error == ERROR_SUCCESS) {
+        error = CopyWithDigest(pinned.file, copy.data, digest);
+        ClosePinned(pinned);
     }
     static Text line;
     Clear(line);

@@ -40,7 +40,8 @@ void PackagePath(const wchar_t* folder, const wchar_t* path, Text& joined);
 void RemovePackageCopy(MSIHANDLE install, const Text& copyFolder, const Package& package);
 
 // Copies the package's files from the folder where the MSI installed them,
-// which a user may have changed, into a run folder of its own, which only
+// which a user may have changed, read through no link (pinned.h), into a
+// run folder of its own, which only
 // SYSTEM and Administrators can write, and checks each copy against its
 // digest: what the programs install is the copy, and only where every file
 // is the MSI's own. False (logged, nothing left) where not.

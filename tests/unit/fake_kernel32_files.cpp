@@ -100,15 +100,29 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) {
     return Complete(kSucceeds);
 }
 
-// What CreateFileW does with a file opened to read (OPEN_EXISTING), or made
-// to write (CREATE_NEW, in a folder that is there).
-Outcome OpenFile(const std::wstring& path, bool reads, bool writes) {
-    if (reads) {
+namespace {
+
+// Whether the path is a folder of the file system: made, or one that holds
+// a file or folder.
+bool IsFolder(const std::wstring& path) {
+    const std::wstring inside = path.back() == L'\\' ? path : path + L'\\';
+    const auto holds = [&](const auto& entry) { return entry.first.rfind(inside, 0) == 0; };
+    return fake.folders.count(path) == 1 ||
+           std::any_of(fake.files.begin(), fake.files.end(), holds) ||
+           std::any_of(fake.folders.begin(), fake.folders.end(), holds);
+}
+
+// What CreateFileW does with a file opened to read (OPEN_EXISTING), a
+// folder opened as one, or a file made to write (CREATE_NEW, in a folder
+// that is there).
+Outcome OpenFile(const std::wstring& path, bool reads, bool lists, bool writes) {
+    if (reads || lists) {
         const bool unreadable = std::find(fake.unreadable.begin(), fake.unreadable.end(), path) !=
                                 fake.unreadable.end();
-        return unreadable                    ? Fails(ERROR_ACCESS_DENIED)
-               : fake.files.count(path) == 0 ? Fails(ERROR_FILE_NOT_FOUND)
-                                             : kSucceeds;
+        const bool there = fake.files.count(path) == 1 || (lists && IsFolder(path));
+        return unreadable ? Fails(ERROR_ACCESS_DENIED)
+               : !there   ? Fails(ERROR_FILE_NOT_FOUND)
+                          : kSucceeds;
     }
     if (!writes) {
         return Fails(ERROR_INVALID_PARAMETER);
@@ -123,27 +137,57 @@ Outcome OpenFile(const std::wstring& path, bool reads, bool writes) {
     return folder ? kSucceeds : Fails(ERROR_PATH_NOT_FOUND);
 }
 
+}  // namespace
+
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     fake.order.push_back("CreateFileW");
     const std::wstring path = lpFileName;
-    const bool common = lpSecurityAttributes == nullptr &&
-                        dwFlagsAndAttributes == FILE_ATTRIBUTE_NORMAL && hTemplateFile == nullptr;
-    const bool reads = common && dwDesiredAccess == GENERIC_READ &&
-                       dwShareMode == FILE_SHARE_READ && dwCreationDisposition == OPEN_EXISTING;
-    const bool writes = common && dwDesiredAccess == GENERIC_WRITE && dwShareMode == 0 &&
+    // A file is opened plainly, or as the link that it may be with no more
+    // than an identity for another machine; a folder only so, to list it.
+    constexpr DWORD kUnfollowed =
+        FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    const bool common = lpSecurityAttributes == nullptr && hTemplateFile == nullptr &&
+                        dwCreationDisposition == OPEN_EXISTING;
+    const bool reads =
+        common && dwDesiredAccess == GENERIC_READ && dwShareMode == FILE_SHARE_READ &&
+        (dwFlagsAndAttributes == FILE_ATTRIBUTE_NORMAL || dwFlagsAndAttributes == kUnfollowed);
+    const bool lists = common && dwDesiredAccess == (FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES) &&
+                       dwShareMode == (FILE_SHARE_READ | FILE_SHARE_WRITE) &&
+                       dwFlagsAndAttributes == (kUnfollowed | FILE_FLAG_BACKUP_SEMANTICS);
+    const bool writes = lpSecurityAttributes == nullptr && hTemplateFile == nullptr &&
+                        dwFlagsAndAttributes == FILE_ATTRIBUTE_NORMAL &&
+                        dwDesiredAccess == GENERIC_WRITE && dwShareMode == 0 &&
                         dwCreationDisposition == CREATE_NEW;
-    if (!Complete(OpenFile(path, reads, writes))) {
+    if (!Complete(OpenFile(path, reads, lists, writes))) {
         return INVALID_HANDLE_VALUE;
     }
     if (writes) {
         fake.files[path];
     }
+    if (lists) {
+        fake.listedFolders.push_back(path);
+    }
     openedFiles.push_back(path);
     readPositions.push_back(0);
     ++fake.openFiles;
     return reinterpret_cast<HANDLE>(kFirstFile + openedFiles.size() - 1);
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
+                                       BY_HANDLE_FILE_INFORMATION* lpFileInformation) {
+    if (fake.fileInformation.fails) {
+        return Complete(fake.fileInformation);
+    }
+    const std::wstring& path = openedFiles.at(reinterpret_cast<std::uintptr_t>(hFile) - kFirstFile);
+    const bool link = std::find(fake.reparsePoints.begin(), fake.reparsePoints.end(), path) !=
+                      fake.reparsePoints.end();
+    *lpFileInformation = {};
+    lpFileInformation->dwFileAttributes =
+        (fake.files.count(path) == 1 ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DIRECTORY) |
+        (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    return Complete(kSucceeds);
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,

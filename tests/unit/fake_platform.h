@@ -304,6 +304,12 @@ struct FakePlatform {
     // Files that cannot be opened to read (ERROR_ACCESS_DENIED); what reading
     // does; sizes that a folder's listing gives in place of the file's own.
     std::vector<std::wstring> unreadable;
+    // Files and folders that are reparse points (links, mount points);
+    // what reading an open file's information does; the folders opened as
+    // folders, in order.
+    std::vector<std::wstring> reparsePoints;
+    Outcome fileInformation{false, 0};
+    std::vector<std::wstring> listedFolders;
     Outcome readFile{false, 0};
     // Where not empty: the only file whose reads fail so.
     std::wstring readFailsFor;

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "msi_action_fixture.h"
+#include "pinned.h"
+#include "text.h"
 
 namespace {
 
@@ -42,6 +44,36 @@ TEST_F(MsiAction, RunsTheProgramsItCarriesOnACheckedCopyOnlyAdministratorsCanWri
     EXPECT_EQ(fake.filesAtStart, expected);
     EXPECT_EQ(fake.resourceModules, std::vector<HMODULE>(3, FakeActionModule()));
     EXPECT_EQ(fake.logged.front(), kChecked);
+    // Each file read with every folder of its path held, from the root.
+    const std::vector<std::wstring> folders = {L"C:\\", L"C:\\Program Files (x86)",
+                                               L"C:\\Program Files (x86)\\ZT line",
+                                               L"C:\\Program Files (x86)\\ZT line\\driver"};
+    EXPECT_TRUE(std::equal(folders.begin(), folders.end(), fake.listedFolders.begin()));
+}
+
+// Only a path on a drive, of no more folders than it can hold, is opened:
+// nothing of another stays open.
+TEST(PinnedFile, OpensOnlyAPathOnADriveThatItCanHoldWhole) {
+    fake = {};
+    std::wstring deep = L"C:";
+    for (DWORD i = 0; i < kMostPinnedFolders; ++i) {
+        deep += L"\\f";
+        fake.folders[deep] = L"";
+    }
+    const std::wstring longest(kCapacity, L'a');
+    const struct {
+        std::wstring path;
+        DWORD expected;
+    } cases[] = {{L"\\\\server\\share\\zt-line.inf", ERROR_BAD_PATHNAME},
+                 {L"C:zt-line.inf", ERROR_BAD_PATHNAME},
+                 {L"1:\\zt-line.inf", ERROR_BAD_PATHNAME},
+                 {deep + L"\\zt-line.inf", ERROR_FILENAME_EXCED_RANGE},
+                 {L"C:\\" + longest, ERROR_FILENAME_EXCED_RANGE}};
+    for (const auto& c : cases) {
+        PinnedFile pinned;
+        EXPECT_EQ(OpenPinned(c.path.c_str(), pinned), c.expected);
+        EXPECT_EQ(fake.openFiles, 0);
+    }
 }
 
 // The package's folder as the data may give it: without its closing
@@ -118,6 +150,16 @@ TEST_F(MsiAction, APackageFileThatIsNotTheMsisOwnFailsTheInstallation) {
          infNotCopied + L"0x00000070"},
         {"no folder for the copy", [] { fake.random = Fails(ERROR_ACCESS_DENIED); },
          L"Zeltrane: cannot make a folder for the driver package, error 0x00000005"},
+        // A link that a user made in the path is never followed.
+        {"a folder of its path a link",
+         [] { fake.reparsePoints = {L"C:\\Program Files (x86)\\ZT line"}; },
+         infNotCopied + L"0x00000780"},
+        {"the file a link", [] { fake.reparsePoints = {kPackage + L"amd64\\zt-line.sys"}; },
+         notCopied + L"0x00000780"},
+        {"a folder of its path a file", [] { fake.files[L"C:\\Program Files (x86)"] = ""; },
+         infNotCopied + L"0x0000010B"},
+        {"what a part of its path is, unread",
+         [] { fake.fileInformation = Fails(ERROR_ACCESS_DENIED); }, infNotCopied + L"0x00000005"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
