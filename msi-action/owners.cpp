@@ -14,10 +14,6 @@ namespace {
 // the same.
 const wchar_t kPackagesAccess[] = L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
 
-// The longest key name that the records hold: a product code, an NSIS
-// setup's owner, a digest's 64 digits.
-constexpr DWORD kNameCapacity = 256;
-
 // Whether the name is one of the owners', without case.
 bool IsOneOf(const Owners& owners, const wchar_t* name) {
     const int length = static_cast<int>(Length(name));
@@ -45,25 +41,6 @@ void AddUser(Text& users, const wchar_t* user) {
     AppendChar(users, L'"');
     Append(users, user);
     AppendChar(users, L'"');
-}
-
-// Calls `each` with the name of each key under `path`, until it returns
-// false or none is left; a key that cannot be read has none.
-template <typename Each>
-void ForEachSubkey(const wchar_t* path, Each each) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS) {
-        return;
-    }
-    wchar_t name[kNameCapacity];
-    DWORD size = kNameCapacity;
-    for (DWORD index = 0; RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr,
-                                        nullptr) == ERROR_SUCCESS &&
-                          each(name);
-         ++index) {
-        size = kNameCapacity;
-    }
-    RegCloseKey(key);
 }
 
 // Whether the product's record (its key) is one of 1.7.0 to 1.10.0 that

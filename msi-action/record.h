@@ -12,6 +12,12 @@
 //   SupersededInf  REG_SZ, the published names of the packages of the
 //                  versions that this one replaced and that are still
 //                  staged, separated by ';' (superseded.cpp)
+//   LeftBy         REG_SZ, the product's UpgradeCode, in the one record that
+//                  stays after the product's removal: where older packages
+//                  that the removal could not take stay staged, it keeps
+//                  only their SupersededInf, and the next installation of
+//                  the product line (its UpgradeCode) takes them as an
+//                  upgrade takes its older versions', then the record goes
 
 #include <windows.h>
 
@@ -27,6 +33,7 @@ const wchar_t kVendorKey[] = L"SOFTWARE\\Zeltrane";
 const wchar_t kPublishedValue[] = L"PublishedInf";
 const wchar_t kRestartValue[] = L"RestartNeeded";
 const wchar_t kSupersededValue[] = L"SupersededInf";
+const wchar_t kLeftValue[] = L"LeftBy";
 
 // The path of the product's key under HKLM, from its product code, which
 // Windows Installer gives deferred actions too; false (logged) where it
@@ -44,3 +51,26 @@ LSTATUS SetProductValue(const Text& key, const wchar_t* name, DWORD type, const 
 // size bytes); ERROR_FILE_NOT_FOUND where there is none.
 LSTATUS ReadProductValue(const Text& key, const wchar_t* name, DWORD wantedType, BYTE* data,
                          DWORD size);
+
+// The longest key name that the records hold: a product code, an NSIS
+// setup's owner, a digest's 64 digits.
+constexpr DWORD kNameCapacity = 256;
+
+// Calls `each` with the name of each key under `path`, until it returns
+// false or none is left; a key that cannot be read has none.
+template <typename Each>
+void ForEachSubkey(const wchar_t* path, Each each) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    wchar_t name[kNameCapacity];
+    DWORD size = kNameCapacity;
+    for (DWORD index = 0; RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr,
+                                        nullptr) == ERROR_SUCCESS &&
+                          each(name);
+         ++index) {
+        size = kNameCapacity;
+    }
+    RegCloseKey(key);
+}

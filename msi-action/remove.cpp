@@ -135,6 +135,31 @@ UINT RemoveRecordedPackage(MSIHANDLE install, const Text& key, const wchar_t* in
     return removed;
 }
 
+// After the removal: where older packages stay staged that it could not
+// take (SupersededInf), the record stays with only them and the product
+// line's UpgradeCode (record.h); true where it stays.
+bool LeaveRecord(MSIHANDLE install, const Text& key) {
+    BYTE names[2];
+    static wchar_t line[kNameCapacity];
+    DWORD size = kNameCapacity;
+    const LSTATUS status = ReadProductValue(key, kSupersededValue, REG_SZ, names, sizeof names);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    if (MsiGetPropertyW(install, L"UpgradeCode", line, &size) != ERROR_SUCCESS ||
+        SetProductValue(key, kLeftValue, REG_SZ, line, (Length(line) + 1) * sizeof(wchar_t)) !=
+            ERROR_SUCCESS) {
+        Log(install, L"cannot keep the record of the older packages that stay staged");
+        return false;
+    }
+    const wchar_t* const installed[] = {kPublishedValue, kPackageValue, kCatalogValue,
+                                        kRestartValue};
+    for (const wchar_t* value : installed) {
+        DeleteProductValue(key, value);
+    }
+    return true;
+}
+
 }  // namespace
 
 // Reads its CustomActionData, which the MSI sets before it as
@@ -195,11 +220,11 @@ extern "C" UINT WINAPI ScheduleRestart(MSIHANDLE install) {
                                           sizeof needed) == ERROR_SUCCESS &&
                          needed == 1;
     const bool removed = MsiEvaluateConditionW(install, L"REMOVE=\"ALL\"") == MSICONDITION_TRUE;
-    if (removed) {
+    if (removed && !LeaveRecord(install, key)) {
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.data);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductsKey);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kVendorKey);
-    } else {
+    } else if (!removed) {
         DeleteProductValue(key, kRestartValue);
     }
     if (restart) {

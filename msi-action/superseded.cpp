@@ -186,13 +186,56 @@ void RemoveOlderPackages(MSIHANDLE install, wchar_t* names, const ThisInf& inf,
 }
 
 // Records the older packages that stay with this product, for its removal
-// or the next version.
+// or the next version, and no other: none stay, none recorded.
 void RecordKept(MSIHANDLE install, const Text& key, const Text& kept) {
-    if (kept.length != 0 && SetProductValue(key, kSupersededValue, REG_SZ, kept.data,
-                                            (kept.length + 1) * sizeof(wchar_t)) != ERROR_SUCCESS) {
+    const LSTATUS status = kept.length == 0
+                               ? DeleteProductValue(key, kSupersededValue)
+                               : SetProductValue(key, kSupersededValue, REG_SZ, kept.data,
+                                                 (kept.length + 1) * sizeof(wchar_t));
+    if (kept.length != 0 && status != ERROR_SUCCESS) {
         LogNaming(install, L"cannot record the older packages that stay staged,", kept.data,
                   L": the removal leaves them");
     }
+}
+
+// The records that earlier removals of this product line left (record.h):
+// their codes, separated by ';', with each one's names added to `names`;
+// this product's own (a reinstallation of the same version) adds only its
+// names, as its record stays its own.
+Text& AddLeftRecords(MSIHANDLE install, Text& names) {
+    static Text left;
+    Clear(left);
+    static wchar_t own[kCapacity];
+    static wchar_t line[kCapacity];
+    DWORD size = kCapacity;
+    DWORD lineSize = kCapacity;
+    if (MsiGetPropertyW(install, L"ProductCode", own, &size) != ERROR_SUCCESS ||
+        MsiGetPropertyW(install, L"UpgradeCode", line, &lineSize) != ERROR_SUCCESS) {
+        Log(install, L"cannot read this product's codes: what its removals left stays staged");
+        return left;
+    }
+    ForEachSubkey(kProductsKey, [&](const wchar_t* code) {
+        static Text key;
+        OlderKey(code, key);
+        static wchar_t recorded[kNameCapacity];
+        recorded[0] = L'\0';
+        if (ReadProductValue(key, kLeftValue, REG_SZ,
+                             static_cast<BYTE*>(static_cast<void*>(recorded)),
+                             (kNameCapacity - 1) * sizeof(wchar_t)) != ERROR_SUCCESS ||
+            !Same(recorded, line) || !IsProductCode(code)) {
+            return true;
+        }
+        AddRecordedNames(install, code, names);
+        if (!Same(code, own)) {
+            if (left.length != 0) {
+                AppendChar(left, L';');
+            }
+            Append(left, code);
+        }
+        // Names that no longer fit are passed on as none: no more to read.
+        return !names.cut;
+    });
+    return left;
 }
 
 }  // namespace
@@ -239,6 +282,8 @@ void SupersedeOlderVersions(MSIHANDLE install, const Text& key, Superseded& olde
         RemoveOlderPackages(install, older.names, inf, older.products, kept);
     }
     RecordKept(install, key, kept);
+    // This product's record is a live one again, whatever a removal left.
+    DeleteProductValue(key, kLeftValue);
     static Text olderKey;
     for (wchar_t* code = older.products; code != nullptr;) {
         wchar_t* rest = SplitAt(code, L';');
@@ -264,6 +309,13 @@ void RemoveRecordedSuperseded(MSIHANDLE install, const Text& key, const ThisInf&
     Clear(kept);
     if (status == ERROR_SUCCESS) {
         RemoveOlderPackages(install, names, inf, L"", kept);
+        // What stays is left recorded for this product line's next
+        // installation (record.h), which tries again.
+        RecordKept(install, key, kept);
+        if (kept.length != 0) {
+            LogNaming(install, L"the older packages", kept.data,
+                      L" stay staged, recorded for this product's next installation");
+        }
     }
 }
 
@@ -277,6 +329,9 @@ extern "C" UINT WINAPI FindSupersededPackages(MSIHANDLE install) {
     }
     static Text names;
     Clear(names);
+    static Text older;
+    Clear(older);
+    Append(older, products);
     for (wchar_t* code = products; code != nullptr;) {
         wchar_t* rest = SplitAt(code, L';');
         if (IsProductCode(code)) {
@@ -284,11 +339,23 @@ extern "C" UINT WINAPI FindSupersededPackages(MSIHANDLE install) {
         }
         code = rest;
     }
-    if (names.cut) {
+    // The removed versions' records go with the older ones', once this
+    // installation took what they name.
+    Text& left = AddLeftRecords(install, names);
+    if (older.length != 0 && left.length != 0) {
+        AppendChar(older, L';');
+    }
+    Append(older, left.data);
+    if (names.cut || older.cut) {
         Log(install, L"the older products record too many packages: they stay staged");
         Clear(names);
+        Clear(left);
     }
-    const UINT set = MsiSetPropertyW(install, kSupersededProperty, names.data);
+    UINT set =
+        left.length == 0 ? ERROR_SUCCESS : MsiSetPropertyW(install, kOlderProperty, older.data);
+    if (set == ERROR_SUCCESS) {
+        set = MsiSetPropertyW(install, kSupersededProperty, names.data);
+    }
     if (set != ERROR_SUCCESS) {
         LogError(install, L"cannot pass the older packages on: they stay staged", set);
     } else if (names.length != 0) {

@@ -761,6 +761,21 @@ class Setups(CreationCase):
                          "recorded for the removal")
         self.assertEqual(self.registry("query", PRODUCT_KEY % self.product_code(
             "upgrade-msi-in-use-v1")), 1, "version 1's record gone")
+        # Version 2 removed while the other device still uses version 1's
+        # package: it stays, and the record that names it stays with only
+        # the product line, for the line's next installation, which reads it.
+        run = setup_runs.msi(suite.sandbox, suite.setups / "upgrade-msi-in-use-v2", "/x",
+                             properties=" ZELTRANE_ON_UNINSTALL=remove")
+        self.assertSucceeded(run)
+        self.assertSuperseded("msi-in-use", published, deleted=False)
+        self.assertEqual([self.registry("query", key, "/v", value) for value in
+                          ("SupersededInf", "LeftBy", "PublishedInf")], [0, 0, 1])
+        run, log = self.run_msi_logged("upgrade-msi-in-use-v2")
+        self.assertSucceeded(run)
+        self.assertIn('the versions that this one replaces staged "%s"' % published, log)
+        self.assertSuperseded("msi-in-use", published, deleted=False)
+        self.assertEqual([self.registry("query", key, "/v", value) for value in
+                          ("SupersededInf", "LeftBy", "PublishedInf")], [0, 1, 0])
 
     def test_msi_upgrade_keeps_the_older_package_when_told(self):
         published = self.install_version_1("msi-keep")

@@ -32,7 +32,7 @@
 # product, and the driver's actions' data names only what it decided, no
 # public property; FindSupersededPackages, an immediate call, reads
 # the older versions' records between CheckSettings and
-# InstallInitialize on an upgrade's first installation; the upgrade
+# InstallInitialize on every first installation; the upgrade
 # code is the product's own, none by default: scripts/setups and both
 # templates stop without one, and the sample's is refused; ZELTRANE_SUPERSEDED=keep reaches
 # the property, another value is refused; and the faults:
@@ -327,8 +327,8 @@ check_upgrade() {
         return 1
     fi
     [ "$(field 2 "$(row "$msi" InstallExecuteSequence FindSupersededPackages)")" = \
-        "ZeltraneOlder AND NOT Installed AND NOT UPGRADINGPRODUCTCODE" ] ||
-        { echo "     FindSupersededPackages runs beyond an upgrade's first installation"; return 1; }
+        "NOT Installed AND NOT UPGRADINGPRODUCTCODE" ] ||
+        { echo "     FindSupersededPackages runs beyond a first installation"; return 1; }
     find=$(in_sequence InstallExecuteSequence FindSupersededPackages)
     if [ "$find" -le "$(in_sequence InstallExecuteSequence CheckSettings)" ] || [ "$find" -ge "$initialize" ]; then
         echo "     FindSupersededPackages not between CheckSettings and InstallInitialize"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "msi_action_fixture.h"
+#include "text.h"
 
 namespace {
 
@@ -440,6 +441,114 @@ TEST_F(MsiAction, OlderPackagesThatCannotBeReadStayStaged) {
     EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], L"");
     EXPECT_EQ(fake.logged.front(),
               L"Zeltrane: the older products record too many packages: they stay staged");
+}
+
+// What a removal could not take stays recorded, with only the product
+// line's UpgradeCode, and the line's next installation takes it as an
+// upgrade takes its older versions'; another line's record stays.
+const std::wstring kLine = L"{99999999-8888-7777-6666-555555555555}";
+
+void Left(const std::wstring& key, const std::wstring& names, const std::wstring& line) {
+    fake.registry[key][L"SupersededInf"] = {REG_SZ, Bytes(names)};
+    fake.registry[key][L"LeftBy"] = {REG_SZ, Bytes(line)};
+}
+
+TEST_F(MsiAction, WhatTheRemovalCouldNotTakeStaysRecordedForTheProductLinesNextInstallation) {
+    fake.properties[L"UpgradeCode"] = kLine;
+    fake.registry[kKey][L"PublishedInf"] = {REG_SZ, Bytes(L"oem7.inf")};
+    fake.registry[kKey][L"SupersededInf"] = {REG_SZ, Bytes(L"oem5.inf;oem6.inf")};
+    for (const std::wstring name : {L"oem5.inf", L"oem6.inf", L"oem7.inf"}) {
+        fake.originalNames[L"C:\\Windows\\INF\\" + name] = L"zt-line.inf";
+    }
+    fake.customActionData = L"zt-line.inf|remove";
+    fake.childExitCodes = {kInUse, 0, 0};
+    EXPECT_EQ(RemoveDriver(kFakeInstall), 0u);
+    EXPECT_TRUE(
+        Logged(L"Zeltrane: the older packages \"oem5.inf\" stay staged, recorded for "
+               L"this product's next installation"));
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+    Left(kOlderKey, L"oem5.inf", kLine);
+    EXPECT_EQ(fake.registry[kKey], fake.registry[kOlderKey]) << "only what stays, and the line";
+
+    // Unless the line cannot be recorded with it.
+    SetUp();
+    fake.registry[kKey][L"SupersededInf"] = {REG_SZ, Bytes(L"oem5.inf")};
+    fake.registryValueFails = L"LeftBy";
+    fake.registryError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+    EXPECT_EQ(fake.registry.count(kKey), 0u);
+    EXPECT_TRUE(Logged(L"Zeltrane: cannot keep the record of the older packages that stay staged"));
+
+    // The line's next installation, whatever its version: its own record
+    // (the same version again) and another version's, none of another line
+    // or key.
+    SetUp();
+    fake.properties[L"UpgradeCode"] = kLine;
+    Left(kKey, L"oem6.inf", kLine);
+    Left(kOlderKey, L"oem5.inf", kLine);
+    Left(kAnother, L"oem8.inf", kLine);
+    Left(L"SOFTWARE\\Zeltrane\\Products\\{11111111-2222-3333-4444-555555550000}", L"oem9.inf",
+         L"{another line}");
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], L"oem6.inf;oem5.inf");
+    EXPECT_EQ(fake.properties[L"ZeltraneOlder"], kOlder);
+    fake.originalNames[L"C:\\Windows\\INF\\oem5.inf"] = L"zt-line.inf";
+    fake.originalNames[L"C:\\Windows\\INF\\oem6.inf"] = L"zt-line.inf";
+    fake.customActionData =
+        Data(L"succeed", kA, Files(), L"remove|" + kOlder + L"|oem6.inf;oem5.inf");
+    fake.childExitCodes = {0, 0, kInUse};
+    EXPECT_EQ(InstallDriver(kFakeInstall), 0u);
+    EXPECT_EQ(fake.registry.count(kOlderKey), 0u) << "taken over";
+    EXPECT_EQ(fake.registry[kKey].count(L"LeftBy"), 0u) << "a live record again";
+    EXPECT_EQ(fake.registry[kKey][L"SupersededInf"].second, Bytes(L"oem5.inf"));
+    EXPECT_EQ(fake.registry.count(kAnother), 1u);
+
+    // Read beside older versions, and as far as it fits.
+    SetUp();
+    fake.properties[L"UpgradeCode"] = kLine;
+    Left(kOlderKey, L"oem5.inf", kLine);
+    fake.properties[L"ZeltraneOlder"] = L"{a version}";
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties[L"ZeltraneOlder"], L"{a version};" + kOlder);
+    fake.properties[L"ZeltraneOlder"] = std::wstring(kCapacity - 2, L'x');
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties[L"ZeltraneOlder"].size(), kCapacity - 2);
+    EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], L"");
+    fake.properties[L"ZeltraneOlder"] = L"";
+    fake.setPropertyError = ERROR_INVALID_PARAMETER;
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_TRUE(
+        Logged(L"Zeltrane: cannot pass the older packages on: they stay staged, error 0x00000057"));
+    fake.productCodeError = ERROR_MORE_DATA;
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    fake.productCodeError = 0;
+    fake.properties[L"UpgradeCode"] = std::wstring(kCapacity, L'{');
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(std::count(fake.logged.begin(), fake.logged.end(),
+                         L"Zeltrane: cannot read this product's codes: what its removals left "
+                         L"stays staged"),
+              2);
+    fake.registry[kKey][L"SupersededInf"] = {REG_SZ, Bytes(L"oem5.inf")};
+    EXPECT_EQ(ScheduleRestart(kFakeInstall), 0u);
+    EXPECT_EQ(fake.registry.count(kKey), 0u) << "nothing kept for a line it cannot name";
+
+    // None there; more than the installation's data can carry: none.
+    SetUp();
+    fake.properties[L"UpgradeCode"] = kLine;
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties.count(L"ZeltraneOlder"), 0u);
+    std::wstring names;
+    for (int name = 1000000; name < 1000270; ++name) {
+        names += L"oem" + std::to_wstring(name) + L".inf;";
+    }
+    for (int product = 10; product < 20; ++product) {
+        Left(L"SOFTWARE\\Zeltrane\\Products\\{11111111-2222-3333-4444-5555555555" +
+                 std::to_wstring(product) + L"}",
+             names, kLine);
+    }
+    EXPECT_EQ(FindSupersededPackages(kFakeInstall), 0u);
+    EXPECT_EQ(fake.properties[L"ZeltraneSuperseded"], L"");
+    EXPECT_EQ(fake.properties.count(L"ZeltraneOlder"), 0u);
 }
 
 }  // namespace
