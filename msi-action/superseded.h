@@ -14,9 +14,10 @@
 // finish the installation first, the deletion failed) is recorded with
 // this version, whose removal, or the next upgrade, tries again; the older
 // products' records go. What its removal cannot take either stays in a
-// record of its own for the product line's next installation (record.h). A package that another product still uses
-// (owners.h) is not theirs to delete: the older versions are taken off its
-// record, and it stays. A deletion that fails never fails the installation.
+// record of its own for the product line's next installation (record.h).
+// A package that another product still uses (owners.h) is not theirs to
+// delete: the older versions are taken off its record, and it stays. A
+// deletion that fails never fails the installation.
 
 #include <windows.h>
 
